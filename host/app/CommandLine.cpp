@@ -1,0 +1,93 @@
+#include "CommandLine.h"
+
+namespace {
+
+// "NAME=VALUE" split at the first '='; the name must not be empty.
+bool SplitAssignment(const std::string& text, SetupEdit& edit) {
+    const auto equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        return false;
+    }
+    edit.name = text.substr(0, equals);
+    edit.value = text.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments,
+                                           std::string& error) {
+    Invocation invocation;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        std::optional<std::string> attached;
+        if (argument.starts_with("--")) {
+            if (const auto equals = argument.find('='); equals != std::string::npos) {
+                attached = argument.substr(equals + 1);
+                argument.resize(equals);
+            }
+        }
+        auto takeValue = [&]() -> std::optional<std::string> {
+            if (attached) {
+                return attached;
+            }
+            if (i + 1 >= arguments.size()) {
+                error = argument + " needs a value";
+                return std::nullopt;
+            }
+            return arguments[++i];
+        };
+        auto addEdit = [&](EditKind kind, bool assignment) {
+            const auto value = takeValue();
+            if (!value) {
+                return false;
+            }
+            SetupEdit edit{kind, *value, {}};
+            if (assignment && !SplitAssignment(*value, edit)) {
+                error = argument + " expects NAME=VALUE, not \"" + *value + "\"";
+                return false;
+            }
+            invocation.edits.push_back(edit);
+            return true;
+        };
+        if (argument == "--set") {
+            if (!addEdit(EditKind::SetBase, true)) {
+                return std::nullopt;
+            }
+        } else if (argument == "--set-internal") {
+            if (!addEdit(EditKind::SetInternal, true)) {
+                return std::nullopt;
+            }
+        } else if (argument == "--option") {
+            if (!addEdit(EditKind::SetOption, true)) {
+                return std::nullopt;
+            }
+        } else if (argument == "--remove") {
+            if (!addEdit(EditKind::Remove, false)) {
+                return std::nullopt;
+            }
+        } else if (argument == "-o" || argument == "--output") {
+            invocation.output = takeValue();
+            if (!invocation.output) {
+                return std::nullopt;
+            }
+        } else if (argument == "--module") {
+            invocation.modulePath = takeValue();
+            if (!invocation.modulePath) {
+                return std::nullopt;
+            }
+        } else if (argument == "--json" && !attached) {
+            invocation.json = true;
+        } else if ((argument == "--help" || argument == "-h") && !attached) {
+            invocation.help = true;
+        } else if (argument.starts_with("-") && argument != "-") {
+            error = "unknown option " + argument;
+            return std::nullopt;
+        } else if (invocation.command.empty()) {
+            invocation.command = argument;
+        } else {
+            invocation.arguments.push_back(argument);
+        }
+    }
+    return invocation;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Exit statuses of the brevan command.
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitFailure = 1,
+    kExitUsage = 2,
+    kExitBadSetup = 3,
+};
+
+enum class EditKind {
+    SetBase,      // --set NAME=VALUE: value in base units (text for a text parameter)
+    SetInternal,  // --set-internal NAME=VALUE
+    SetOption,    // --option NAME=TEXT
+    Remove,       // --remove NAME: a parameter or a variable
+};
+
+// One change to the loaded setup, applied in the order given.
+struct SetupEdit {
+    EditKind kind;
+    std::string name;
+    std::string value;
+};
+
+struct Invocation {
+    std::string command;
+    std::vector<std::string> arguments;
+    std::vector<SetupEdit> edits;
+    bool json = false;
+    bool help = false;
+    std::optional<std::string> output;
+    std::optional<std::string> modulePath;
+};
+
+// Reads the arguments after the program name; on a usage error, returns nothing and says why.
+std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments,
+                                           std::string& error);

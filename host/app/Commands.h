@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "CommandLine.h"
+#include "ModuleLoader.h"
+#include "Setup.h"
+
+// What a subcommand works on: the parsed command line, the loaded module and the setup, loaded
+// with the module's scales and with the command line's edits applied.
+struct CommandContext {
+    const Invocation& invocation;
+    LoadedModule& module;
+    CQel_Setup& setup;
+};
+
+int RunShow(CommandContext& context);
+int RunScale(CommandContext& context);
+
+// Applies --set, --set-internal, --option and --remove in order; false (with the reason printed)
+// at the first edit that cannot be made.
+bool ApplyEdits(CQel_Setup& setup, const Invocation& invocation, int& exitStatus);
+
+// Writes the setup to the -o file when one was given; false (with the reason printed) on failure.
+bool SaveOutputIfRequested(const CQel_Setup& setup, const Invocation& invocation);
+
+// A number with every digit needed to read it back exactly.
+std::string FullPrecision(double value);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "Setup.h"
+
+// The drive module, loaded the way the host loads it: dlopen, then its plain-named exports by
+// dlsym. Unloaded when the object goes.
+class LoadedModule {
+public:
+    // Null with the reason in error when the library or one of its exports cannot be found.
+    static std::unique_ptr<LoadedModule> Load(const std::filesystem::path& path, std::string& error);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    const qel::ScaleFunctions& GetScaleFunctions() const { return scales_; }
+
+private:
+    LoadedModule(void* handle, qel::ScaleFunctions scales) : handle_(handle), scales_(scales) {}
+
+    void* handle_;
+    qel::ScaleFunctions scales_;
+};
+
+// Where the module is looked for: the BREVAN_MODULE environment variable, else libbrevan.so
+// beside the running program.
+std::filesystem::path DefaultModulePath();

@@ -1,0 +1,113 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "ModuleLoader.h"
+#include "SetupFile.h"
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    const char* usage;
+    std::size_t minArguments;  // including the setup file
+    std::size_t maxArguments;
+    int (*run)(CommandContext&);
+};
+
+constexpr std::size_t kAnyNumber = static_cast<std::size_t>(-1);
+
+const std::vector<Subcommand>& Subcommands() {
+    static const std::vector<Subcommand> subcommands = {
+        {"show", "show SETUP [NAME...]      parameters with base, display and internal values, "
+                 "ranges; options",
+         1, kAnyNumber, RunShow},
+        {"scale", "scale SETUP UNIT PARAM    the module's factor and offset for a unit and a name",
+         3, 3, RunScale},
+    };
+    return subcommands;
+}
+
+void PrintUsage(std::FILE* stream) {
+    std::fprintf(stream, "usage: brevan COMMAND SETUP [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
+    for (const Subcommand& subcommand : Subcommands()) {
+        std::fprintf(stream, "  %s\n", subcommand.usage);
+    }
+    std::fprintf(stream,
+                 "\noptions, applied in order after loading the setup:\n"
+                 "  --set NAME=VALUE          set a parameter in its base unit\n"
+                 "  --set-internal NAME=VALUE set a parameter in internal units\n"
+                 "  --option NAME=TEXT        set a setup option\n"
+                 "  --remove NAME             drop a parameter or variable\n"
+                 "other options:\n"
+                 "  --json                    machine-readable output\n"
+                 "  -o, --output FILE         save the resulting setup (atomically)\n"
+                 "  --module FILE             the drive module to load (default: libbrevan.so\n"
+                 "                            beside this program, or $BREVAN_MODULE)\n"
+                 "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "
+                 "setup file\n");
+}
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "brevan: %s\n", error.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+}
+
+int Run(const Invocation& invocation) {
+    if (invocation.help) {
+        PrintUsage(stdout);
+        return kExitSuccess;
+    }
+    if (invocation.command.empty()) {
+        return Usage("no command given");
+    }
+    const Subcommand* subcommand = nullptr;
+    for (const Subcommand& candidate : Subcommands()) {
+        if (invocation.command == candidate.name) {
+            subcommand = &candidate;
+        }
+    }
+    if (subcommand == nullptr) {
+        return Usage("unknown command \"" + invocation.command + "\"");
+    }
+    const std::size_t count = invocation.arguments.size();
+    if (count < subcommand->minArguments || count > subcommand->maxArguments) {
+        return Usage(std::string("wrong number of arguments; usage: brevan ") + subcommand->usage);
+    }
+
+    std::string error;
+    const auto module = LoadedModule::Load(
+        invocation.modulePath ? std::filesystem::path(*invocation.modulePath) : DefaultModulePath(),
+        error);
+    if (!module) {
+        std::fprintf(stderr, "brevan: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    const std::filesystem::path setupPath = invocation.arguments.front();
+    qel::SetupLoadResult loaded = qel::LoadSetupFile(setupPath, module->GetScaleFunctions());
+    if (!loaded.setup) {
+        std::fputs(qel::DescribeProblems(setupPath, loaded.problems).c_str(), stderr);
+        return kExitBadSetup;
+    }
+    int status = kExitSuccess;
+    if (!ApplyEdits(*loaded.setup, invocation, status)) {
+        return status;
+    }
+    CommandContext context{invocation, *module, *loaded.setup};
+    return subcommand->run(context);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string error;
+    const auto invocation = ParseCommandLine(arguments, error);
+    if (!invocation) {
+        return Usage(error);
+    }
+    return Run(*invocation);
+}

@@ -1,0 +1,52 @@
+#include "KernelFunctions.h"
+
+#include <array>
+#include <cmath>
+
+#include "Setup.h"
+
+std::uint32_t Compute_ADCMaxValue(const CQel_Setup& setup) {
+    const qel::AdcFormat& adc = setup.GetAdcFormat();
+    if (!adc.IsValid()) {
+        return 0;
+    }
+    const std::uint64_t resolutionMask = (std::uint64_t{1} << adc.adcBits) - 1;
+    return static_cast<std::uint32_t>(resolutionMask << (adc.adcWordBits - adc.adcBits));
+}
+
+double RoundDecimalValue(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+double RoundToNearest(double value) { return std::round(value); }
+
+std::int64_t RoundToNearestInteger(double value) { return std::llround(value); }
+
+std::int64_t PositiveModulo(std::int64_t value, std::int64_t modulus) {
+    const std::int64_t remainder = value % modulus;
+    return remainder < 0 ? remainder + modulus : remainder;
+}
+
+QelColour RGB16(int paletteCode) {
+    // The classic 16-colour palette: the eight dark colours, then their bright counterparts.
+    static constexpr std::array<QelColour, 16> kPalette{{
+        {0, 0, 0},
+        {128, 0, 0},
+        {0, 128, 0},
+        {128, 128, 0},
+        {0, 0, 128},
+        {128, 0, 128},
+        {0, 128, 128},
+        {192, 192, 192},
+        {128, 128, 128},
+        {255, 0, 0},
+        {0, 255, 0},
+        {255, 255, 0},
+        {0, 0, 255},
+        {255, 0, 255},
+        {0, 255, 255},
+        {255, 255, 255},
+    }};
+    return kPalette[static_cast<std::size_t>(PositiveModulo(paletteCode, kPalette.size()))];
+}

@@ -1,0 +1,707 @@
+#include "SetupFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+
+#include "ErrorReport.h"
+
+namespace qel {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Values beyond this are not all whole numbers a double holds exactly.
+constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
+// Relative slack of the range check on load: a base value converted from internal units may
+// differ from the range end it was clamped to in the last bits.
+constexpr double kRangeTolerance = 1e-9;
+constexpr int kMaxPrecision = 17;
+constexpr int kDefaultRealPrecision = 6;
+
+std::string JoinPointer(std::string_view base, std::string_view key) {
+    std::string pointer(base);
+    pointer += '/';
+    for (char c : key) {
+        if (c == '~') {
+            pointer += "~0";
+        } else if (c == '/') {
+            pointer += "~1";
+        } else {
+            pointer += c;
+        }
+    }
+    return pointer;
+}
+
+std::string JoinPointer(std::string_view base, std::size_t index) {
+    return std::string(base) + '/' + std::to_string(index);
+}
+
+std::string PlaceOrRoot(std::string_view pointer) {
+    return pointer.empty() ? std::string("(top level)") : std::string(pointer);
+}
+
+// Walks the parsed document, converting what is well-formed and noting every problem.
+class Reader {
+public:
+    explicit Reader(std::vector<SetupFileProblem>& problems) : problems_(problems) {}
+
+    void Problem(std::string_view place, std::string message) {
+        problems_.push_back({PlaceOrRoot(place), std::move(message)});
+    }
+
+    bool ExpectObject(const Json& value, std::string_view place,
+                      std::initializer_list<std::string_view> allowed) {
+        if (!value.is_object()) {
+            Problem(place, "expected an object");
+            return false;
+        }
+        for (const auto& item : value.items()) {
+            if (std::find(allowed.begin(), allowed.end(), item.key()) == allowed.end()) {
+                Problem(JoinPointer(place, item.key()), "unknown member");
+            }
+        }
+        return true;
+    }
+
+    const Json* Member(const Json& object, std::string_view place, const char* key,
+                       bool required) {
+        const auto found = object.find(key);
+        if (found == object.end()) {
+            if (required) {
+                Problem(place, std::string("missing member \"") + key + "\"");
+            }
+            return nullptr;
+        }
+        return &*found;
+    }
+
+    std::optional<std::string> Text(const Json& object, std::string_view place, const char* key,
+                                    bool required = true) {
+        const Json* value = Member(object, place, key, required);
+        if (value == nullptr) {
+            return std::nullopt;
+        }
+        if (!value->is_string()) {
+            Problem(JoinPointer(place, key), "expected a text");
+            return std::nullopt;
+        }
+        return value->get<std::string>();
+    }
+
+    std::optional<double> Number(const Json& object, std::string_view place, const char* key,
+                                 bool required = true) {
+        const Json* value = Member(object, place, key, required);
+        if (value == nullptr) {
+            return std::nullopt;
+        }
+        if (!value->is_number()) {
+            Problem(JoinPointer(place, key), "expected a number");
+            return std::nullopt;
+        }
+        const double number = value->get<double>();
+        if (!std::isfinite(number)) {
+            Problem(JoinPointer(place, key), "the number is too large");
+            return std::nullopt;
+        }
+        return number;
+    }
+
+    std::optional<std::int64_t> Integer(const Json& object, std::string_view place, const char* key,
+                                        std::int64_t low, std::int64_t high, bool required = true) {
+        const Json* value = Member(object, place, key, required);
+        if (value == nullptr) {
+            return std::nullopt;
+        }
+        if (!value->is_number_integer()) {
+            Problem(JoinPointer(place, key), "expected a whole number");
+            return std::nullopt;
+        }
+        const bool negative = value->is_number_unsigned() ? false : value->get<std::int64_t>() < 0;
+        if (negative ? value->get<std::int64_t>() < low
+                     : value->get<std::uint64_t>() > static_cast<std::uint64_t>(high)) {
+            Problem(JoinPointer(place, key), "expected a whole number from " +
+                                                 std::to_string(low) + " to " +
+                                                 std::to_string(high));
+            return std::nullopt;
+        }
+        return value->get<std::int64_t>();
+    }
+
+    std::optional<bool> Boolean(const Json& object, std::string_view place, const char* key) {
+        const Json* value = Member(object, place, key, true);
+        if (value == nullptr) {
+            return std::nullopt;
+        }
+        if (!value->is_boolean()) {
+            Problem(JoinPointer(place, key), "expected true or false");
+            return std::nullopt;
+        }
+        return value->get<bool>();
+    }
+
+    const UnitFamily* Family(const Json& object, std::string_view place) {
+        const std::optional<std::string> id = Text(object, place, "family");
+        if (!id) {
+            return nullptr;
+        }
+        const UnitFamily* family = FindUnitFamily(*id);
+        if (family == nullptr) {
+            Problem(JoinPointer(place, "family"), "unknown unit family \"" + *id + "\"");
+        }
+        return family;
+    }
+
+    // The selected unit, checked against the family; empty selects the base unit.
+    std::optional<std::string> Unit(const Json& object, std::string_view place,
+                                    const UnitFamily* family) {
+        const Json* member = Member(object, place, "unit", false);
+        if (member == nullptr) {
+            return std::string();
+        }
+        std::optional<std::string> unit = Text(object, place, "unit");
+        if (!unit || family == nullptr) {
+            return std::nullopt;
+        }
+        if (!EqualsIgnoringCase(*unit, kInternalUnitName) && family->FindUnit(*unit) == nullptr) {
+            Problem(JoinPointer(place, "unit"),
+                    "unknown unit \"" + *unit + "\" for the family \"" + family->id + "\"");
+            return std::nullopt;
+        }
+        return unit;
+    }
+
+private:
+    std::vector<SetupFileProblem>& problems_;
+};
+
+std::optional<Identity> ReadIdentity(Reader& reader, const Json& root) {
+    const Json* object = reader.Member(root, "", "identity", true);
+    const std::string place = "/identity";
+    if (object == nullptr ||
+        !reader.ExpectObject(*object, place,
+                             {"description", "productId", "firmwareId", "e2romSizeWords",
+                              "userApplicationId"})) {
+        return std::nullopt;
+    }
+    Identity identity;
+    bool complete = true;
+    auto take = [&complete](auto value, auto& target) {
+        if (value) {
+            target = *value;
+        } else {
+            complete = false;
+        }
+    };
+    take(reader.Text(*object, place, "description"), identity.description);
+    take(reader.Text(*object, place, "productId"), identity.productId);
+    take(reader.Text(*object, place, "firmwareId"), identity.firmwareId);
+    std::int64_t e2rom = 0;
+    take(reader.Integer(*object, place, "e2romSizeWords", 0, 65535), e2rom);
+    identity.e2romSizeWords = static_cast<std::uint16_t>(e2rom);
+    take(reader.Text(*object, place, "userApplicationId"), identity.userApplicationId);
+    if (!identity.firmwareId.empty() && !IsValidFirmwareId(identity.firmwareId)) {
+        reader.Problem(place + "/firmwareId",
+                       "not a firmware identifier (1 to 16 letters, digits, '.', '-' or '_', "
+                       "starting with a letter)");
+        complete = false;
+    }
+    if (identity.userApplicationId.size() > kMaxUserApplicationIdLength) {
+        reader.Problem(place + "/userApplicationId", "longer than 40 characters");
+        complete = false;
+    }
+    return complete ? std::optional(identity) : std::nullopt;
+}
+
+struct DriveFacts {
+    AdcFormat adc;
+    std::vector<IoPort> ioPorts;
+};
+
+std::optional<DriveFacts> ReadDrive(Reader& reader, const Json& root) {
+    const Json* object = reader.Member(root, "", "drive", true);
+    const std::string place = "/drive";
+    if (object == nullptr ||
+        !reader.ExpectObject(*object, place, {"adcBits", "adcWordBits", "ioPorts"})) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t kMaxConverterBits = 32;
+    const auto adcBits = reader.Integer(*object, place, "adcBits", 1, kMaxConverterBits);
+    const auto wordBits = reader.Integer(*object, place, "adcWordBits", 1, kMaxConverterBits);
+    bool complete = adcBits && wordBits;
+    if (complete && *wordBits < *adcBits) {
+        reader.Problem(place + "/adcWordBits", "narrower than the converter's resolution");
+        complete = false;
+    }
+    DriveFacts facts;
+    if (complete) {
+        facts.adc = {static_cast<int>(*adcBits), static_cast<int>(*wordBits)};
+    }
+    const Json* ports = reader.Member(*object, place, "ioPorts", true);
+    if (ports == nullptr) {
+        return std::nullopt;
+    }
+    const std::string portsPlace = place + "/ioPorts";
+    if (!ports->is_array()) {
+        reader.Problem(portsPlace, "expected an array");
+        return std::nullopt;
+    }
+    constexpr std::int64_t kMaxPinOrPort = 255;
+    for (std::size_t i = 0; i < ports->size(); ++i) {
+        const Json& entry = (*ports)[i];
+        const std::string entryPlace = JoinPointer(portsPlace, i);
+        if (!reader.ExpectObject(entry, entryPlace, {"pin", "port", "inverted", "brake"})) {
+            complete = false;
+            continue;
+        }
+        const auto pin = reader.Integer(entry, entryPlace, "pin", 0, kMaxPinOrPort);
+        const auto port = reader.Integer(entry, entryPlace, "port", 0, kMaxPinOrPort);
+        const auto inverted = reader.Boolean(entry, entryPlace, "inverted");
+        const auto brake = reader.Boolean(entry, entryPlace, "brake");
+        if (!pin || !port || !inverted || !brake) {
+            complete = false;
+            continue;
+        }
+        for (const IoPort& earlier : facts.ioPorts) {
+            if (earlier.pin == *pin) {
+                reader.Problem(entryPlace + "/pin", "pin " + std::to_string(*pin) + " is listed twice");
+                complete = false;
+            }
+            if (earlier.port == *port) {
+                reader.Problem(entryPlace + "/port",
+                               "port " + std::to_string(*port) + " is listed twice");
+                complete = false;
+            }
+        }
+        facts.ioPorts.push_back(
+            {static_cast<int>(*pin), static_cast<int>(*port), *inverted, *brake});
+    }
+    return complete ? std::optional(facts) : std::nullopt;
+}
+
+std::optional<ParameterDefinition> ReadParameter(Reader& reader, const Json& entry,
+                                                 const std::string& place) {
+    if (!reader.ExpectObject(entry, place,
+                             {"name", "family", "unit", "kind", "type", "value", "min", "max",
+                              "precision"})) {
+        return std::nullopt;
+    }
+    ParameterDefinition definition;
+    bool complete = true;
+    const auto name = reader.Text(entry, place, "name");
+    if (name && name->empty()) {
+        reader.Problem(place + "/name", "empty name");
+    }
+    complete = name && !name->empty();
+    definition.name = name.value_or("");
+    definition.family = reader.Family(entry, place);
+    const auto unit = reader.Unit(entry, place, definition.family);
+    complete = complete && definition.family != nullptr && unit;
+    definition.unit = unit.value_or("");
+
+    const auto kind = reader.Text(entry, place, "kind");
+    if (kind && *kind != "physical" && *kind != "scaled") {
+        reader.Problem(place + "/kind", "expected \"physical\" or \"scaled\"");
+        complete = false;
+    }
+    definition.kind = kind == "scaled" ? ValueKind::Scaled : ValueKind::Physical;
+
+    const auto type = reader.Text(entry, place, "type");
+    if (type && *type != "real" && *type != "integer" && *type != "text") {
+        reader.Problem(place + "/type", "expected \"real\", \"integer\" or \"text\"");
+        complete = false;
+    }
+    complete = complete && kind && type;
+    definition.type = type == "integer" ? ValueType::Integer
+                      : type == "text"  ? ValueType::Text
+                                        : ValueType::Real;
+
+    if (definition.type == ValueType::Text) {
+        const auto text = reader.Text(entry, place, "value");
+        complete = complete && text;
+        definition.text = text.value_or("");
+        definition.precision = 0;
+        for (const char* numericOnly : {"min", "max"}) {
+            if (entry.contains(numericOnly)) {
+                reader.Problem(JoinPointer(place, numericOnly), "a text parameter has no range");
+                complete = false;
+            }
+        }
+    } else {
+        const auto value = reader.Number(entry, place, "value");
+        const auto min = reader.Number(entry, place, "min");
+        const auto max = reader.Number(entry, place, "max");
+        complete = complete && value && min && max;
+        if (min && max && *min > *max) {
+            reader.Problem(place + "/min", "the minimum exceeds the maximum");
+            complete = false;
+        }
+        if (value && definition.type == ValueType::Integer && *value != std::round(*value)) {
+            reader.Problem(place + "/value", "an integer parameter holds a whole number");
+            complete = false;
+        }
+        definition.value = value.value_or(0.0);
+        definition.min = min.value_or(0.0);
+        definition.max = max.value_or(0.0);
+        definition.precision = definition.type == ValueType::Integer ? 0 : kDefaultRealPrecision;
+    }
+    if (entry.contains("precision")) {
+        const auto precision = reader.Integer(entry, place, "precision", 0, kMaxPrecision);
+        complete = complete && precision;
+        definition.precision = static_cast<int>(precision.value_or(0));
+    }
+    return complete ? std::optional(definition) : std::nullopt;
+}
+
+bool WithinRange(double value, double min, double max) {
+    const double slack = kRangeTolerance * std::max({1.0, std::fabs(min), std::fabs(max)});
+    return value >= min - slack && value <= max + slack;
+}
+
+void ReadParameters(Reader& reader, const Json& root, CQel_Setup& setup,
+                    std::vector<std::string>& places) {
+    const Json* array = reader.Member(root, "", "parameters", true);
+    if (array == nullptr) {
+        return;
+    }
+    if (!array->is_array()) {
+        reader.Problem("/parameters", "expected an array");
+        return;
+    }
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        const std::string place = JoinPointer("/parameters", i);
+        const auto definition = ReadParameter(reader, (*array)[i], place);
+        if (!definition) {
+            continue;
+        }
+        if (setup.FindParameter(definition->name) != nullptr) {
+            reader.Problem(place + "/name", "the name \"" + definition->name +
+                                                "\" is already used (names ignore letter case)");
+            continue;
+        }
+        setup.AddParameter(*definition);
+        places.push_back(place);
+    }
+}
+
+void ReadVariables(Reader& reader, const Json& root, CQel_Setup& setup) {
+    const Json* array = reader.Member(root, "", "variables", false);
+    if (array == nullptr) {
+        return;
+    }
+    if (!array->is_array()) {
+        reader.Problem("/variables", "expected an array");
+        return;
+    }
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        const Json& entry = (*array)[i];
+        const std::string place = JoinPointer("/variables", i);
+        if (!reader.ExpectObject(entry, place, {"name", "family", "unit", "value"})) {
+            continue;
+        }
+        const auto name = reader.Text(entry, place, "name");
+        const UnitFamily* family = reader.Family(entry, place);
+        const auto unit = reader.Unit(entry, place, family);
+        const auto value = reader.Number(entry, place, "value");
+        if (!name || family == nullptr || !unit || !value) {
+            continue;
+        }
+        if (name->empty() || setup.FindVariable(*name, 0) != nullptr) {
+            reader.Problem(place + "/name", name->empty() ? std::string("empty name")
+                                                          : "the name \"" + *name +
+                                                                "\" is already used");
+            continue;
+        }
+        CQel_Variable* variable = setup.AddVariable(*name, *family, *value);
+        if (!unit->empty()) {
+            variable->ChangeUnit(*unit);
+        }
+    }
+}
+
+void ReadOptions(Reader& reader, const Json& root, CQel_Setup& setup) {
+    const Json* object = reader.Member(root, "", "options", false);
+    if (object == nullptr) {
+        return;
+    }
+    if (!object->is_object()) {
+        reader.Problem("/options", "expected an object");
+        return;
+    }
+    for (const auto& item : object->items()) {
+        const std::string place = JoinPointer("/options", item.key());
+        if (!item.value().is_string()) {
+            reader.Problem(place, "expected a text");
+        } else if (setup.FindOption(item.key())) {
+            reader.Problem(place, "the option is already set (names ignore letter case)");
+        } else {
+            setup.SetOption(item.key(), item.value().get<std::string>());
+        }
+    }
+}
+
+// Scaled values can only be checked once the whole setup is there, since their scales read the
+// registers.
+void CheckRanges(Reader& reader, const CQel_Setup& setup, const std::vector<std::string>& places) {
+    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
+        const CQel_Parameter& parameter = setup.GetParameterAt(i);
+        if (parameter.GetValueType() == ValueType::Text) {
+            continue;
+        }
+        const double base = parameter.GetValueInBaseUnit();
+        if (!std::isfinite(base)) {
+            reader.Problem(places[i] + "/value", "the value cannot be converted to its base unit");
+        } else if (!WithinRange(base, parameter.GetMinInBaseUnit(), parameter.GetMaxInBaseUnit())) {
+            std::ostringstream message;
+            message.precision(std::numeric_limits<double>::max_digits10);
+            message << "the value " << base << " " << parameter.GetBaseUnitName()
+                    << " lies outside its range " << parameter.GetMinInBaseUnit() << " to "
+                    << parameter.GetMaxInBaseUnit();
+            reader.Problem(places[i] + "/value", message.str());
+        }
+    }
+}
+
+std::string LineAndColumn(std::string_view text, std::size_t byteOffset) {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    for (std::size_t i = 0; i < byteOffset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+Json NumberToJson(double value) {
+    if (value == std::round(value) && std::fabs(value) < kLargestExactInteger) {
+        return static_cast<std::int64_t>(value);
+    }
+    return value;
+}
+
+const char* KindName(ValueKind kind) { return kind == ValueKind::Scaled ? "scaled" : "physical"; }
+
+const char* TypeName(ValueType type) {
+    switch (type) {
+        case ValueType::Integer:
+            return "integer";
+        case ValueType::Text:
+            return "text";
+        case ValueType::Real:
+            break;
+    }
+    return "real";
+}
+
+Json UnitMember(const Quantity& quantity) { return quantity.GetUnitName(); }
+
+}  // namespace
+
+SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) {
+    SetupLoadResult result;
+    Reader reader(result.problems);
+    Json root;
+    try {
+        root = Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error& error) {
+        std::string message = error.what();
+        // The library's own prefix ("[json.exception.parse_error.101] parse error at ...: ")
+        // says nothing the place does not.
+        if (const auto colon = message.find(": "); colon != std::string::npos) {
+            message = message.substr(message.rfind(": ") + 2);
+        }
+        reader.Problem(LineAndColumn(text, error.byte == 0 ? 0 : error.byte - 1),
+                       "not valid JSON: " + message);
+        return result;
+    }
+    if (!reader.ExpectObject(root, "",
+                             {"format", "identity", "drive", "parameters", "variables", "options"})) {
+        return result;
+    }
+    if (const auto format = reader.Integer(root, "", "format", 0,
+                                           std::numeric_limits<std::int32_t>::max());
+        format && *format != kSetupFormatVersion) {
+        reader.Problem("/format", "format " + std::to_string(*format) +
+                                      " is not supported; this program reads format " +
+                                      std::to_string(kSetupFormatVersion));
+        return result;
+    }
+    const auto identity = ReadIdentity(reader, root);
+    const auto drive = ReadDrive(reader, root);
+    auto setup = std::make_unique<CQel_Setup>();
+    setup->SetScaleFunctions(scales);
+    std::vector<std::string> places;
+    const int showErrors = std::exchange(g_bShowErrors, 0);
+    ReadParameters(reader, root, *setup, places);
+    ReadVariables(reader, root, *setup);
+    ReadOptions(reader, root, *setup);
+    if (identity) {
+        setup->SetDescription(identity->description);
+        setup->SetProductID(identity->productId);
+        setup->SetFirmwareID(identity->firmwareId);
+        setup->SetE2ROMSize(identity->e2romSizeWords);
+        setup->SetUserAppID(identity->userApplicationId);
+    }
+    if (drive) {
+        setup->SetAdcFormat(drive->adc);
+        setup->SetIoPorts(drive->ioPorts);
+    }
+    if (result.problems.empty()) {
+        CheckRanges(reader, *setup, places);
+    }
+    g_bShowErrors = showErrors;
+    if (result.problems.empty()) {
+        result.setup = std::move(setup);
+    }
+    return result;
+}
+
+SetupLoadResult LoadSetupFile(const std::filesystem::path& path, const ScaleFunctions& scales) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        SetupLoadResult result;
+        result.problems.push_back({"(file)", std::string("cannot be read: ") + std::strerror(errno)});
+        return result;
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad()) {
+        SetupLoadResult result;
+        result.problems.push_back({"(file)", "reading failed"});
+        return result;
+    }
+    return ParseSetup(content.str(), scales);
+}
+
+std::string SerializeSetup(const CQel_Setup& setup) {
+    Json root;
+    root["format"] = kSetupFormatVersion;
+    const Identity& identity = setup.GetIdentity();
+    root["identity"] = {{"description", identity.description},
+                        {"productId", identity.productId},
+                        {"firmwareId", identity.firmwareId},
+                        {"e2romSizeWords", identity.e2romSizeWords},
+                        {"userApplicationId", identity.userApplicationId}};
+    Json ports = Json::array();
+    for (const IoPort& port : setup.GetIoPorts()) {
+        ports.push_back({{"pin", port.pin},
+                         {"port", port.port},
+                         {"inverted", port.inverted},
+                         {"brake", port.brake}});
+    }
+    root["drive"] = {{"adcBits", setup.GetAdcFormat().adcBits},
+                     {"adcWordBits", setup.GetAdcFormat().adcWordBits},
+                     {"ioPorts", std::move(ports)}};
+    Json parameters = Json::array();
+    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
+        const CQel_Parameter& parameter = setup.GetParameterAt(i);
+        Json entry = {{"name", parameter.GetName()},
+                      {"family", parameter.GetUnitFamily().id},
+                      {"unit", UnitMember(parameter)},
+                      {"kind", KindName(parameter.GetKind())},
+                      {"type", TypeName(parameter.GetValueType())}};
+        if (parameter.GetValueType() == ValueType::Text) {
+            entry["value"] = parameter.GetText();
+        } else {
+            entry["value"] = NumberToJson(parameter.GetValueInInternalUnit());
+            entry["min"] = NumberToJson(parameter.GetMinInBaseUnit());
+            entry["max"] = NumberToJson(parameter.GetMaxInBaseUnit());
+        }
+        entry["precision"] = parameter.GetPrecision();
+        parameters.push_back(std::move(entry));
+    }
+    root["parameters"] = std::move(parameters);
+    Json variables = Json::array();
+    for (std::size_t i = 0; i < setup.GetVariableCount(); ++i) {
+        const CQel_Variable& variable = setup.GetVariableAt(i);
+        variables.push_back({{"name", variable.GetName()},
+                             {"family", variable.GetUnitFamily().id},
+                             {"unit", UnitMember(variable)},
+                             {"value", NumberToJson(variable.GetValueInInternalUnit())}});
+    }
+    root["variables"] = std::move(variables);
+    Json options = Json::object();
+    for (const auto& [name, text] : setup.GetOptions()) {
+        options[name] = text;
+    }
+    root["options"] = std::move(options);
+    return root.dump(2) + "\n";
+}
+
+std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& path) {
+    const std::string text = SerializeSetup(setup);
+    const std::filesystem::path folder =
+        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return "cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno);
+    }
+    auto fail = [&](const std::string& what) {
+        const std::string reason = what + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return reason;
+    };
+    struct stat existing{};
+    constexpr mode_t kNewFileMode = 0644;
+    const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : kNewFileMode;
+    if (::fchmod(fd, mode) != 0) {
+        return fail("cannot set the permissions of " + temporary);
+    }
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail("cannot write " + temporary);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        return fail("cannot flush " + temporary);
+    }
+    if (::close(fd) != 0) {
+        ::unlink(temporary.c_str());
+        return "cannot close " + temporary + ": " + std::strerror(errno);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason =
+            "cannot replace " + path.string() + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return reason;
+    }
+    if (const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return {};
+}
+
+std::string DescribeProblems(const std::filesystem::path& path,
+                             const std::vector<SetupFileProblem>& problems) {
+    std::string description;
+    for (const SetupFileProblem& problem : problems) {
+        description += path.string() + ": " + problem.place + ": " + problem.message + "\n";
+    }
+    return description;
+}
+
+}  // namespace qel

@@ -1,0 +1,16 @@
+#pragma once
+
+class CQel_Setup;
+
+// The module's entry points, looked up by the host under exactly these plain names.
+#define BREVAN_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+// The factor that turns an internal value of the named parameter or variable into the named unit:
+// value = (internal + GetScaleOffset(unit)) x factor. A null setup or name has factor 1.
+BREVAN_EXPORT double GetScaleFactor(CQel_Setup* setup, const char* unitName,
+                                    const char* parameterName);
+// The offset of the same relation; 0 for every unit but degrees Celsius.
+BREVAN_EXPORT double GetScaleOffset(CQel_Setup* setup, const char* unitName);
+}
