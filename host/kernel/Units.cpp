@@ -68,7 +68,8 @@ const DisplayUnit* UnitFamily::FindUnit(std::string_view name) const {
 }
 
 std::string NormalizeUnitName(std::string_view name) {
-    return name == kDegreesCelsiusLatin1 ? std::string(kDegreesCelsius) : std::string(name);
+    return EqualsIgnoringCase(name, kDegreesCelsiusLatin1) ? std::string(kDegreesCelsius)
+                                                           : std::string(name);
 }
 
 const std::vector<UnitFamily>& UnitCatalogue() {
