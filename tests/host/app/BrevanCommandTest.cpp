@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string Quote(const std::string& argument) {
+    std::string quoted = "'";
+    for (char c : argument) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// A small axis: enough registers for the current and time scales, one scaled parameter of each.
+constexpr const char* kSmallAxis = R"({
+  "format": 1,
+  "identity": {"description": "Test axis", "productId": "T-1", "firmwareId": "FW100",
+               "e2romSizeWords": 16384, "userApplicationId": "bench"},
+  "drive": {"adcBits": 10, "adcWordBits": 16, "ioPorts": []},
+  "parameters": [
+    {"name": "DSP_freq", "family": "frequency", "kind": "physical", "type": "real",
+     "value": 40000000, "min": 1000000, "max": 200000000},
+    {"name": "PWMPER", "family": "register", "kind": "physical", "type": "integer",
+     "value": 1000, "min": 1, "max": 65535},
+    {"name": "CLPER", "family": "register", "kind": "physical", "type": "integer",
+     "value": 1, "min": 1, "max": 255},
+    {"name": "SLPER", "family": "register", "kind": "physical", "type": "integer",
+     "value": 10, "min": 1, "max": 255},
+    {"name": "ImaxPS", "family": "current", "kind": "physical", "type": "real",
+     "value": 16.5, "min": 0.1, "max": 100},
+    {"name": "TestCurrent", "family": "current", "unit": "mA", "kind": "scaled", "type": "real",
+     "value": 1984, "min": 0, "max": 5},
+    {"name": "time_ERR_pos", "family": "time", "unit": "ms", "kind": "scaled", "type": "real",
+     "value": 100, "min": 0.001, "max": 16},
+    {"name": "DriveName", "family": "number", "kind": "physical", "type": "text",
+     "value": "axis one"}
+  ],
+  "variables": [{"name": "APOS", "family": "rotary_position", "value": 0}],
+  "options": {"IsClosedSpeed": "1"}
+})";
+
+class BrevanCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("brevan-cli-" +
+                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        axis_ = folder_ / "axis.json";
+        std::ofstream(axis_) << kSmallAxis;
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    RunResult Run(const std::vector<std::string>& arguments) {
+        std::string command = std::string(BREVAN_BINARY_DIR) + "/bin/brevan";
+        for (const std::string& argument : arguments) {
+            command += " " + Quote(argument);
+        }
+        const fs::path errors = folder_ / "stderr.txt";
+        command += " 2>" + Quote(errors.string());
+        RunResult result;
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        std::size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            result.out.append(buffer, n);
+        }
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = ReadAll(errors);
+        return result;
+    }
+
+    nlohmann::json ShowJson(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"show", axis_.string()});
+        arguments.push_back("--json");
+        const RunResult result = Run(arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        return nlohmann::json::parse(result.out);
+    }
+
+    fs::path folder_;
+    fs::path axis_;
+};
+
+struct UsageCase {
+    std::vector<std::string> arguments;
+    const char* expectedMessage;
+};
+
+class BrevanUsage : public BrevanCommand, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(BrevanUsage, ExitsWithTwoAndSaysWhy) {
+    std::vector<std::string> arguments;
+    for (const std::string& argument : GetParam().arguments) {
+        arguments.push_back(argument == "AXIS" ? axis_.string() : argument);
+    }
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find(GetParam().expectedMessage), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadCommandLines, BrevanUsage,
+    ::testing::Values(UsageCase{{}, "no command given"},
+                      UsageCase{{"frobnicate", "AXIS"}, "unknown command \"frobnicate\""},
+                      UsageCase{{"show", "AXIS", "--bogus"}, "unknown option --bogus"},
+                      UsageCase{{"show", "AXIS", "--set", "Vdc"}, "expects NAME=VALUE"},
+                      UsageCase{{"show", "AXIS", "--set"}, "--set needs a value"},
+                      UsageCase{{"scale", "AXIS", "A"}, "wrong number of arguments"},
+                      UsageCase{{"show", "AXIS", "--set", "PWMPER=fast"}, "is not a number"}));
+
+TEST_F(BrevanCommand, ShowsParametersAsJsonWithFullPrecision) {
+    const nlohmann::json shown = ShowJson({});
+    const nlohmann::json& current = shown["parameters"]["TestCurrent"];
+    // 1984 counts of a 65472-count converter spanning +-16.5 A.
+    EXPECT_EQ(current["base"].get<double>(), (1984.0 + 0.0) * (2.0 * 16.5 / 65472.0));
+    EXPECT_EQ(current["internal"].get<double>(), 1984.0);
+    EXPECT_EQ(current["min"].get<double>(), 0.0);
+    EXPECT_EQ(current["max"].get<double>(), 5.0);
+    EXPECT_EQ(current["unit"], "A");
+    EXPECT_EQ(shown["parameters"]["time_ERR_pos"]["base"].get<double>(),
+              100 * 2.0 * 10 * 1000 / 40e6);
+    EXPECT_EQ(shown["options"]["IsClosedSpeed"], "1");
+    EXPECT_EQ(shown["parameters"].size(), 8U);
+}
+
+TEST_F(BrevanCommand, ShowsOnlyTheNamedParametersInAnyLetterCase) {
+    const RunResult result = Run({"show", axis_.string(), "pwmper", "TESTCURRENT", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json shown = nlohmann::json::parse(result.out);
+    EXPECT_EQ(shown["parameters"].size(), 2U);
+    EXPECT_TRUE(shown["parameters"].contains("PWMPER"));
+}
+
+TEST_F(BrevanCommand, UnknownParameterNameFailsWithOne) {
+    const RunResult result = Run({"show", axis_.string(), "NoSuchThing"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("NoSuchThing"), std::string::npos);
+}
+
+TEST_F(BrevanCommand, ScalePrintsFactorAndOffsetWithSeventeenDigits) {
+    const RunResult text = Run({"scale", axis_.string(), "A", "TestCurrent"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "factor=%.17g offset=%.17g\n", 2.0 * 16.5 / 65472.0,
+                  0.0);
+    EXPECT_EQ(text.out, expected);
+    const RunResult json = Run({"scale", axis_.string(), "s", "Ts_C", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(nlohmann::json::parse(json.out)["factor"].get<double>(), 2.0 * 1000 / 40e6);
+}
+
+TEST_F(BrevanCommand, EditsApplyInOrderAndAreSaved) {
+    const fs::path out = folder_ / "out.json";
+    const RunResult result =
+        Run({"show", axis_.string(), "--set", "ImaxPS=20", "--set", "ImaxPS=33", "--set-internal",
+             "time_ERR_pos=50", "--option", "IsClosedSpeed=0", "--option", "NewOption=7",
+             "--remove", "APOS", "--set", "DriveName=axis two", "-o", out.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json saved = nlohmann::json::parse(ReadAll(out));
+    for (const auto& parameter : saved["parameters"]) {
+        if (parameter["name"] == "ImaxPS") {
+            EXPECT_EQ(parameter["value"].get<double>(), 33.0);
+        } else if (parameter["name"] == "time_ERR_pos") {
+            EXPECT_EQ(parameter["value"].get<double>(), 50.0);
+        } else if (parameter["name"] == "DriveName") {
+            EXPECT_EQ(parameter["value"], "axis two");
+        }
+    }
+    EXPECT_EQ(saved["options"]["IsClosedSpeed"], "0");
+    EXPECT_EQ(saved["options"]["NewOption"], "7");
+    EXPECT_TRUE(saved["variables"].empty());
+    // The saved file loads again as it was written.
+    const RunResult again = Run({"show", out.string(), "ImaxPS", "--json"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(nlohmann::json::parse(again.out)["parameters"]["ImaxPS"]["base"].get<double>(), 33.0);
+}
+
+TEST_F(BrevanCommand, OutOfRangeSetIsClampedAndSaysSo) {
+    const nlohmann::json shown = ShowJson({"--set", "TestCurrent=7"});
+    EXPECT_EQ(shown["parameters"]["TestCurrent"]["base"].get<double>(),
+              5.0 / (2.0 * 16.5 / 65472.0) * (2.0 * 16.5 / 65472.0));
+    const RunResult result = Run({"show", axis_.string(), "--set", "TestCurrent=7"});
+    EXPECT_NE(result.err.find("was stored as 5 A"), std::string::npos) << result.err;
+}
+
+TEST_F(BrevanCommand, RemovingAnUnknownNameFailsWithOne) {
+    const RunResult result = Run({"show", axis_.string(), "--remove", "Ghost"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Ghost"), std::string::npos);
+}
+
+struct BadFileCase {
+    const char* content;  // null: the file does not exist
+    const char* expectedMessage;
+};
+
+class BrevanBadSetup : public BrevanCommand, public ::testing::WithParamInterface<BadFileCase> {};
+
+TEST_P(BrevanBadSetup, ExitsWithThreeAndWritesNothing) {
+    const fs::path bad = folder_ / "bad.json";
+    if (GetParam().content != nullptr) {
+        std::ofstream(bad) << GetParam().content;
+    }
+    const fs::path out = folder_ / "out.json";
+    const RunResult result = Run({"show", bad.string(), "-o", out.string()});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find(bad.string()), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(GetParam().expectedMessage), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BrevanBadSetup,
+    ::testing::Values(BadFileCase{nullptr, "cannot be read"}, BadFileCase{"", "not valid JSON"},
+                      BadFileCase{"{\"format\": 1, \"identity\"", "line 1, column 25"},
+                      BadFileCase{"[1, 2]", "expected an object"},
+                      BadFileCase{"{\"format\": \"one\"}", "/format: expected a whole number"},
+                      BadFileCase{"{\"format\": 9}", "format 9 is not supported"}));
+
+TEST_F(BrevanCommand, MissingModuleFailsWithOne) {
+    const RunResult result =
+        Run({"show", axis_.string(), "--module", (folder_ / "nowhere.so").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot load the module"), std::string::npos) << result.err;
+}
+
+}  // namespace
