@@ -48,7 +48,8 @@ double CountedLines(const CQel_Setup& setup) {
 // F: the interpolation factor of the sine-cosine encoder, 2^(int(SINCOS_fract) mod 32).
 double InterpolationFactor(const CQel_Setup& setup) {
     const double bits = std::trunc(Base(setup, "SINCOS_fract"));
-    if (!std::isfinite(bits) || std::fabs(bits) > static_cast<double>(std::numeric_limits<std::int64_t>::max())) {
+    if (!std::isfinite(bits) ||
+        std::fabs(bits) > static_cast<double>(std::numeric_limits<std::int64_t>::max())) {
         return kNotANumber;
     }
     return std::ldexp(1.0, static_cast<int>(PositiveModulo(static_cast<std::int64_t>(bits),
@@ -71,9 +72,13 @@ double CountsPerLoadUnitFromLines(const CQel_Setup& setup) {
 
 }  // namespace
 
-double ComputeCurrentLoopPeriod(const CQel_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
+double ComputeCurrentLoopPeriod(const CQel_Setup& setup) {
+    return LoopPeriod(setup, "CLPER");
+}
 
-double ComputeSpeedLoopPeriod(const CQel_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
+double ComputeSpeedLoopPeriod(const CQel_Setup& setup) {
+    return LoopPeriod(setup, "SLPER");
+}
 
 double ComputeMotorVoltageScale(const CQel_Setup& setup) {
     return kVoltageCommandSpan / (kVoltageCommandHeadroom * Base(setup, "Vdc"));
@@ -88,7 +93,9 @@ double ComputeCurrentScale(const CQel_Setup& setup) {
     return static_cast<double>(Compute_ADCMaxValue(setup)) / (2.0 * Base(setup, "ImaxPS"));
 }
 
-double ComputeMotorPositionScale(const CQel_Setup& setup) { return CountsPerMotorRadian(setup); }
+double ComputeMotorPositionScale(const CQel_Setup& setup) {
+    return CountsPerMotorRadian(setup);
+}
 
 double ComputePositionScale(const CQel_Setup& setup) {
     return CountsPerMotorRadian(setup) * TransmissionRatio(setup);

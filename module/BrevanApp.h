@@ -5,7 +5,7 @@
 
 // The module's application object: a library with dialogs needs one. It adds nothing to the base.
 class CBrevanApp : public CWinApp {
-public:
+  public:
     CBrevanApp();
 };
 

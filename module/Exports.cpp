@@ -4,7 +4,9 @@
 
 namespace {
 
-const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+const char* OrEmpty(const char* text) {
+    return text != nullptr ? text : "";
+}
 
 }  // namespace
 

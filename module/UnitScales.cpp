@@ -20,7 +20,9 @@ constexpr double kTestAngle_rad = 9.587672516830327e-5;
 // The electrical-angle register is a 32-bit fraction of a turn.
 constexpr int kElectricalAngleBits = 32;
 
-double Adcmax(const CQel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(setup)); }
+double Adcmax(const CQel_Setup& setup) {
+    return static_cast<double>(Compute_ADCMaxValue(setup));
+}
 
 double Base(const CQel_Setup& setup, const char* name) {
     return setup.GetParameterValueInBaseUnit(name);
@@ -36,8 +38,7 @@ double TestAngleIncrement(const CQel_Setup& setup) {
     if (HasElectricalResolutionFraction(setup)) {
         turnsPerCount *= std::exp2(Base(setup, "ELRES_FRACT"));
     }
-    const double polePairs =
-        RoundDecimalValue(std::ldexp(turnsPerCount, -kElectricalAngleBits), 0);
+    const double polePairs = RoundDecimalValue(std::ldexp(turnsPerCount, -kElectricalAngleBits), 0);
     return kTestAngle_rad / ComputeCurrentLoopPeriod(setup) / polePairs;
 }
 
@@ -68,22 +69,28 @@ double InversePerSpeedPeriod(const CQel_Setup& setup) {
     return 1.0 / kScale(setup) / ComputeSpeedLoopPeriod(setup);
 }
 
-double One(const CQel_Setup& /*setup*/) { return 1.0; }
-double TestAngle(const CQel_Setup& /*setup*/) { return kTestAngle_rad; }
+double One(const CQel_Setup& /*setup*/) {
+    return 1.0;
+}
+double TestAngle(const CQel_Setup& /*setup*/) {
+    return kTestAngle_rad;
+}
 
 // Limits, errors and test values of position and speed are magnitudes: they convert with a
 // positive factor whatever the sign of the transmission, while actual positions and speeds keep it.
-const std::vector<std::string_view> kPositionMagnitudes = {
-    "ERR_position", "FreezeControl_errband", "TestPosition", "POS_max", "POS_min"};
-const std::vector<std::string_view> kSpeedMagnitudes = {
-    "ERR_speed", "Limit_Speed", "ErefMaxSpeed", "TestSpeed", "SPD_max", "SPD_min"};
+const std::vector<std::string_view> kPositionMagnitudes = {"ERR_position", "FreezeControl_errband",
+                                                           "TestPosition", "POS_max", "POS_min"};
+const std::vector<std::string_view> kSpeedMagnitudes = {"ERR_speed", "Limit_Speed", "ErefMaxSpeed",
+                                                        "TestSpeed", "SPD_max",     "SPD_min"};
 
 // Tested in this order; the first rule whose unit and parameter match decides.
 const std::vector<FactorRule>& FactorRules() {
     static const std::vector<FactorRule> rules = {
         {{"V "}, {}, Inverse<ComputeDCBusVoltageScale>},
         {{"V"}, {"AnalogueInputsRange"}, One},
-        {{"V"}, {"DeadBand_Point", "DeadBand_Range", "AD2", "AD2FIL_VAL", "AD5"}, AnalogueInputVolts},
+        {{"V"},
+         {"DeadBand_Point", "DeadBand_Range", "AD2", "AD2FIL_VAL", "AD5"},
+         AnalogueInputVolts},
         {{"V"}, {}, Inverse<ComputeMotorVoltageScale>},
         {{"A"}, {}, Inverse<ComputeCurrentScale>},
         {{"s"}, {"Ts_C"}, ComputeCurrentLoopPeriod},
@@ -112,8 +119,9 @@ const std::vector<FactorRule>& FactorRules() {
 }
 
 bool NameIn(const std::vector<std::string_view>& names, std::string_view name) {
-    return std::any_of(names.begin(), names.end(),
-                       [name](std::string_view listed) { return qel::EqualsIgnoringCase(listed, name); });
+    return std::any_of(names.begin(), names.end(), [name](std::string_view listed) {
+        return qel::EqualsIgnoringCase(listed, name);
+    });
 }
 
 }  // namespace
@@ -122,7 +130,8 @@ double ScaleFactorFor(const CQel_Setup& setup, std::string_view unitName,
                       std::string_view parameterName) {
     const std::string unit = qel::NormalizeUnitName(unitName);
     for (const FactorRule& rule : FactorRules()) {
-        if (NameIn(rule.units, unit) && (rule.parameters.empty() || NameIn(rule.parameters, parameterName))) {
+        if (NameIn(rule.units, unit) &&
+            (rule.parameters.empty() || NameIn(rule.parameters, parameterName))) {
             return rule.factor(setup);
         }
     }

@@ -40,7 +40,9 @@ std::unique_ptr<LoadedModule> LoadedModule::Load(const std::filesystem::path& pa
     return std::unique_ptr<LoadedModule>(new LoadedModule(handle, scales));
 }
 
-LoadedModule::~LoadedModule() { dlclose(handle_); }
+LoadedModule::~LoadedModule() {
+    dlclose(handle_);
+}
 
 std::filesystem::path DefaultModulePath() {
     if (const char* fromEnvironment = std::getenv("BREVAN_MODULE");

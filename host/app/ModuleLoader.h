@@ -9,16 +9,17 @@
 // The drive module, loaded the way the host loads it: dlopen, then its plain-named exports by
 // dlsym. Unloaded when the object goes.
 class LoadedModule {
-public:
+  public:
     // Null with the reason in error when the library or one of its exports cannot be found.
-    static std::unique_ptr<LoadedModule> Load(const std::filesystem::path& path, std::string& error);
+    static std::unique_ptr<LoadedModule> Load(const std::filesystem::path& path,
+                                              std::string& error);
     ~LoadedModule();
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
     const qel::ScaleFunctions& GetScaleFunctions() const { return scales_; }
 
-private:
+  private:
     LoadedModule(void* handle, qel::ScaleFunctions scales) : handle_(handle), scales_(scales) {}
 
     void* handle_;

@@ -23,15 +23,14 @@ void WarnIfChanged(const CQel_Parameter& parameter, double requestedBase) {
     const double storedBase = parameter.GetValueInBaseUnit();
     if (std::fabs(storedBase - requestedBase) >
         kSameValueTolerance * std::max(1.0, std::fabs(requestedBase))) {
-        std::fprintf(stderr,
-                     "brevan: %s: %s %s was stored as %s %s (range %s to %s, %s)\n",
-                     parameter.GetName().c_str(), FullPrecision(requestedBase).c_str(),
-                     parameter.GetBaseUnitName().c_str(), FullPrecision(storedBase).c_str(),
-                     parameter.GetBaseUnitName().c_str(),
-                     FullPrecision(parameter.GetMinInBaseUnit()).c_str(),
-                     FullPrecision(parameter.GetMaxInBaseUnit()).c_str(),
-                     parameter.GetValueType() == qel::ValueType::Integer ? "whole numbers"
-                                                                         : "real numbers");
+        std::fprintf(
+            stderr, "brevan: %s: %s %s was stored as %s %s (range %s to %s, %s)\n",
+            parameter.GetName().c_str(), FullPrecision(requestedBase).c_str(),
+            parameter.GetBaseUnitName().c_str(), FullPrecision(storedBase).c_str(),
+            parameter.GetBaseUnitName().c_str(),
+            FullPrecision(parameter.GetMinInBaseUnit()).c_str(),
+            FullPrecision(parameter.GetMaxInBaseUnit()).c_str(),
+            parameter.GetValueType() == qel::ValueType::Integer ? "whole numbers" : "real numbers");
     }
 }
 
@@ -58,8 +57,8 @@ bool SetParameter(CQel_Setup& setup, const SetupEdit& edit, int& exitStatus) {
         exitStatus = kExitFailure;
         return false;
     }
-    WarnIfChanged(*parameter, edit.kind == EditKind::SetBase ? value
-                                                             : parameter->InternalToBase(value));
+    WarnIfChanged(*parameter,
+                  edit.kind == EditKind::SetBase ? value : parameter->InternalToBase(value));
     return true;
 }
 
@@ -68,7 +67,8 @@ bool RemoveNamed(CQel_Setup& setup, const std::string& name) {
     const bool removed = setup.RemoveParameter(name) || setup.RemoveVariable(name);
     g_bShowErrors = showErrors;
     if (!removed) {
-        std::fprintf(stderr, "brevan: --remove %s: the setup has no parameter or variable of that name\n",
+        std::fprintf(stderr,
+                     "brevan: --remove %s: the setup has no parameter or variable of that name\n",
                      name.c_str());
     }
     return removed;

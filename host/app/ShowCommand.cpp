@@ -49,9 +49,8 @@ void PrintText(const std::vector<const CQel_Parameter*>& parameters, const CQel_
                         parameter->GetText().c_str());
             continue;
         }
-        const std::string display =
-            ShortNumber(parameter->GetValue(), parameter->GetPrecision()) + " " +
-            parameter->GetUnitName();
+        const std::string display = ShortNumber(parameter->GetValue(), parameter->GetPrecision()) +
+                                    " " + parameter->GetUnitName();
         std::printf("%-28s %-20s %-9s %-22s %-16s %-16s %s\n", parameter->GetName().c_str(),
                     Readable(parameter->GetValueInBaseUnit()).c_str(),
                     parameter->GetBaseUnitName().c_str(), display.c_str(),
@@ -72,13 +71,11 @@ Json ParameterJson(const CQel_Parameter& parameter) {
     if (parameter.GetValueType() == qel::ValueType::Text) {
         return {{"text", parameter.GetText()}, {"unit", parameter.GetBaseUnitName()}};
     }
-    return {{"base", parameter.GetValueInBaseUnit()},
-            {"internal", parameter.GetValueInInternalUnit()},
-            {"min", parameter.GetMinInBaseUnit()},
-            {"max", parameter.GetMaxInBaseUnit()},
-            {"unit", parameter.GetBaseUnitName()},
-            {"displayUnit", parameter.GetUnitName()},
-            {"display", parameter.GetValue()}};
+    return {
+        {"base", parameter.GetValueInBaseUnit()}, {"internal", parameter.GetValueInInternalUnit()},
+        {"min", parameter.GetMinInBaseUnit()},    {"max", parameter.GetMaxInBaseUnit()},
+        {"unit", parameter.GetBaseUnitName()},    {"displayUnit", parameter.GetUnitName()},
+        {"display", parameter.GetValue()}};
 }
 
 void PrintJson(const std::vector<const CQel_Parameter*>& parameters, const CQel_Setup& setup) {

@@ -21,8 +21,9 @@ constexpr std::size_t kAnyNumber = static_cast<std::size_t>(-1);
 
 const std::vector<Subcommand>& Subcommands() {
     static const std::vector<Subcommand> subcommands = {
-        {"show", "show SETUP [NAME...]      parameters with base, display and internal values, "
-                 "ranges; options",
+        {"show",
+         "show SETUP [NAME...]      parameters with base, display and internal values, "
+         "ranges; options",
          1, kAnyNumber, RunShow},
         {"scale", "scale SETUP UNIT PARAM    the module's factor and offset for a unit and a name",
          3, 3, RunScale},

@@ -19,7 +19,9 @@ struct CaseInsensitiveHash {
 
 struct CaseInsensitiveEqual {
     using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const { return EqualsIgnoringCase(a, b); }
+    bool operator()(std::string_view a, std::string_view b) const {
+        return EqualsIgnoringCase(a, b);
+    }
 };
 
 }  // namespace qel

@@ -19,7 +19,9 @@ ErrorReporter& CurrentReporter() {
 
 }  // namespace
 
-void ReportError(std::string_view message) { CurrentReporter()(message); }
+void ReportError(std::string_view message) {
+    CurrentReporter()(message);
+}
 
 ErrorReporter SetErrorReporter(ErrorReporter reporter) {
     if (!reporter) {

@@ -19,9 +19,13 @@ double RoundDecimalValue(double value, int decimals) {
     return std::round(value * scale) / scale;
 }
 
-double RoundToNearest(double value) { return std::round(value); }
+double RoundToNearest(double value) {
+    return std::round(value);
+}
 
-std::int64_t RoundToNearestInteger(double value) { return std::llround(value); }
+std::int64_t RoundToNearestInteger(double value) {
+    return std::llround(value);
+}
 
 std::int64_t PositiveModulo(std::int64_t value, std::int64_t modulus) {
     const std::int64_t remainder = value % modulus;

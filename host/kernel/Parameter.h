@@ -33,7 +33,7 @@ struct ParameterDefinition {
 // a whole number for integer types, and a non-finite value is refused, so what the setup holds is
 // always a value the drive can take.
 class CQel_Parameter : public qel::Quantity {
-public:
+  public:
     CQel_Parameter(CQel_Setup* setup, const qel::ParameterDefinition& definition);
 
     qel::ValueType GetValueType() const { return type_; }
@@ -58,7 +58,7 @@ public:
     // The definition that recreates this parameter, as a setup file holds it.
     qel::ParameterDefinition GetDefinition() const;
 
-private:
+  private:
     double ClampToRange(double baseValue) const;
     bool RefuseNonFinite(double value, const char* what) const;
 

@@ -31,7 +31,8 @@ double Quantity::GetValue() const {
     if (ShowsInternalUnits()) {
         return internal_;
     }
-    return GetValueInBaseUnit() / family_->units[static_cast<std::size_t>(unitIndex_)].sizeInBaseUnits;
+    return GetValueInBaseUnit() /
+           family_->units[static_cast<std::size_t>(unitIndex_)].sizeInBaseUnits;
 }
 
 double Quantity::GetValueInUnit(std::string_view unitName) const {
@@ -74,8 +75,8 @@ bool Quantity::ChangeUnit(std::string_view unitName) {
     }
     const DisplayUnit* unit = family_->FindUnit(unitName);
     if (unit == nullptr) {
-        ReportError("The unit \"" + std::string(unitName) + "\" does not belong to the units of \"" +
-                    name_ + "\" (" + family_->id + ").");
+        ReportError("The unit \"" + std::string(unitName) +
+                    "\" does not belong to the units of \"" + name_ + "\" (" + family_->id + ").");
         return false;
     }
     unitIndex_ = static_cast<int>(unit - family_->units.data());

@@ -24,7 +24,7 @@ struct Scale {
 // What parameters and drive variables share: a name, a unit family with a selected display unit,
 // and one stored value in internal units, of which the base-unit and display-unit values are views.
 class Quantity {
-public:
+  public:
     Quantity(CQel_Setup* setup, std::string name, const UnitFamily& family, ValueKind kind,
              double internalValue);
 
@@ -57,12 +57,12 @@ public:
     bool ChangeUnitType(std::string_view unitName);
     void ChangeName(std::string name) { name_ = std::move(name); }
 
-protected:
+  protected:
     // Stores an internal value that the caller has already checked.
     void StoreInternal(double internalValue) { internal_ = internalValue; }
     void RebindSetup(CQel_Setup* setup) { setup_ = setup; }
 
-private:
+  private:
     CQel_Setup* setup_;
     std::string name_;
     const UnitFamily* family_;

@@ -37,7 +37,9 @@ void EraseByName(std::vector<std::unique_ptr<Item>>& items, const Item* item) {
 
 }  // namespace
 
-CQel_Setup::CQel_Setup(const CQel_Setup& other) { CopyFrom(other); }
+CQel_Setup::CQel_Setup(const CQel_Setup& other) {
+    CopyFrom(other);
+}
 
 CQel_Setup& CQel_Setup::operator=(const CQel_Setup& other) {
     if (this != &other) {
@@ -128,6 +130,10 @@ bool CQel_Setup::RemoveParameter(std::string_view name) {
 }
 
 CQel_Variable* CQel_Setup::FindVariable(std::string_view name, int reportErrors) {
+    return const_cast<CQel_Variable*>(std::as_const(*this).FindVariable(name, reportErrors));
+}
+
+const CQel_Variable* CQel_Setup::FindVariable(std::string_view name, int reportErrors) const {
     const auto found = variableIndex_.find(name);
     if (found != variableIndex_.end()) {
         return found->second;
@@ -179,8 +185,8 @@ int CQel_Setup::GetIntOption(std::string_view name) const {
         return 0;
     }
     const long value = std::strtol(text->c_str(), nullptr, 10);
-    return static_cast<int>(std::clamp<long>(value, std::numeric_limits<int>::min(),
-                                             std::numeric_limits<int>::max()));
+    return static_cast<int>(
+        std::clamp<long>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 std::string CQel_Setup::GetOptionNoError(std::string_view name) const {
@@ -198,8 +204,9 @@ void CQel_Setup::SetOption(std::string_view name, std::string_view text) {
 }
 
 void CQel_Setup::ClearOption(std::string_view name) {
-    std::erase_if(options_,
-                  [name](const auto& option) { return qel::EqualsIgnoringCase(option.first, name); });
+    std::erase_if(options_, [name](const auto& option) {
+        return qel::EqualsIgnoringCase(option.first, name);
+    });
 }
 
 int CQel_Setup::SetFirmwareID(std::string_view firmwareId) {
@@ -221,8 +228,9 @@ int CQel_Setup::GetIOPortFromPin(int pin) const {
 }
 
 int CQel_Setup::GetIOPinFromPort(int port) const {
-    const auto found = std::find_if(ioPorts_.begin(), ioPorts_.end(),
-                                    [port](const qel::IoPort& entry) { return entry.port == port; });
+    const auto found =
+        std::find_if(ioPorts_.begin(), ioPorts_.end(),
+                     [port](const qel::IoPort& entry) { return entry.port == port; });
     return found == ioPorts_.end() ? -1 : found->pin;
 }
 

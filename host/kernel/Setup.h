@@ -62,7 +62,7 @@ bool IsValidFirmwareId(std::string_view firmwareId);
 // The setup document of one axis: parameters (registers and user parameters) in file order,
 // drive variables, options, identity and the drive's hardware facts.
 class CQel_Setup {
-public:
+  public:
     CQel_Setup() = default;
     CQel_Setup(const CQel_Setup& other);
     CQel_Setup& operator=(const CQel_Setup& other);
@@ -87,6 +87,7 @@ public:
 
     // Drive variables; reportErrors non-zero reports a failed look-up when g_bShowErrors is set.
     CQel_Variable* FindVariable(std::string_view name, int reportErrors);
+    const CQel_Variable* FindVariable(std::string_view name, int reportErrors) const;
     CQel_Variable* AddVariable(std::string name, const qel::UnitFamily& family,
                                double internalValue);
     bool RemoveVariable(std::string_view name);
@@ -135,7 +136,7 @@ public:
     // on itself: that is reported and answered with NaN, never recursed into.
     qel::Scale ScaleOf(const qel::Quantity& quantity) const;
 
-private:
+  private:
     template <typename Item>
     using NameIndex =
         std::unordered_map<std::string, Item*, qel::CaseInsensitiveHash, qel::CaseInsensitiveEqual>;

@@ -54,7 +54,7 @@ std::string PlaceOrRoot(std::string_view pointer) {
 
 // Walks the parsed document, converting what is well-formed and noting every problem.
 class Reader {
-public:
+  public:
     explicit Reader(std::vector<SetupFileProblem>& problems) : problems_(problems) {}
 
     void Problem(std::string_view place, std::string message) {
@@ -75,8 +75,7 @@ public:
         return true;
     }
 
-    const Json* Member(const Json& object, std::string_view place, const char* key,
-                       bool required) {
+    const Json* Member(const Json& object, std::string_view place, const char* key, bool required) {
         const auto found = object.find(key);
         if (found == object.end()) {
             if (required) {
@@ -131,9 +130,8 @@ public:
         const bool negative = value->is_number_unsigned() ? false : value->get<std::int64_t>() < 0;
         if (negative ? value->get<std::int64_t>() < low
                      : value->get<std::uint64_t>() > static_cast<std::uint64_t>(high)) {
-            Problem(JoinPointer(place, key), "expected a whole number from " +
-                                                 std::to_string(low) + " to " +
-                                                 std::to_string(high));
+            Problem(JoinPointer(place, key), "expected a whole number from " + std::to_string(low) +
+                                                 " to " + std::to_string(high));
             return std::nullopt;
         }
         return value->get<std::int64_t>();
@@ -182,17 +180,16 @@ public:
         return unit;
     }
 
-private:
+  private:
     std::vector<SetupFileProblem>& problems_;
 };
 
 std::optional<Identity> ReadIdentity(Reader& reader, const Json& root) {
     const Json* object = reader.Member(root, "", "identity", true);
     const std::string place = "/identity";
-    if (object == nullptr ||
-        !reader.ExpectObject(*object, place,
-                             {"description", "productId", "firmwareId", "e2romSizeWords",
-                              "userApplicationId"})) {
+    if (object == nullptr || !reader.ExpectObject(*object, place,
+                                                  {"description", "productId", "firmwareId",
+                                                   "e2romSizeWords", "userApplicationId"})) {
         return std::nullopt;
     }
     Identity identity;
@@ -275,7 +272,8 @@ std::optional<DriveFacts> ReadDrive(Reader& reader, const Json& root) {
         }
         for (const IoPort& earlier : facts.ioPorts) {
             if (earlier.pin == *pin) {
-                reader.Problem(entryPlace + "/pin", "pin " + std::to_string(*pin) + " is listed twice");
+                reader.Problem(entryPlace + "/pin",
+                               "pin " + std::to_string(*pin) + " is listed twice");
                 complete = false;
             }
             if (earlier.port == *port) {
@@ -292,9 +290,9 @@ std::optional<DriveFacts> ReadDrive(Reader& reader, const Json& root) {
 
 std::optional<ParameterDefinition> ReadParameter(Reader& reader, const Json& entry,
                                                  const std::string& place) {
-    if (!reader.ExpectObject(entry, place,
-                             {"name", "family", "unit", "kind", "type", "value", "min", "max",
-                              "precision"})) {
+    if (!reader.ExpectObject(
+            entry, place,
+            {"name", "family", "unit", "kind", "type", "value", "min", "max", "precision"})) {
         return std::nullopt;
     }
     ParameterDefinition definition;
@@ -418,9 +416,9 @@ void ReadVariables(Reader& reader, const Json& root, CQel_Setup& setup) {
             continue;
         }
         if (name->empty() || setup.FindVariable(*name, 0) != nullptr) {
-            reader.Problem(place + "/name", name->empty() ? std::string("empty name")
-                                                          : "the name \"" + *name +
-                                                                "\" is already used");
+            reader.Problem(place + "/name", name->empty()
+                                                ? std::string("empty name")
+                                                : "the name \"" + *name + "\" is already used");
             continue;
         }
         CQel_Variable* variable = setup.AddVariable(*name, *family, *value);
@@ -494,7 +492,9 @@ Json NumberToJson(double value) {
     return value;
 }
 
-const char* KindName(ValueKind kind) { return kind == ValueKind::Scaled ? "scaled" : "physical"; }
+const char* KindName(ValueKind kind) {
+    return kind == ValueKind::Scaled ? "scaled" : "physical";
+}
 
 const char* TypeName(ValueType type) {
     switch (type) {
@@ -508,7 +508,9 @@ const char* TypeName(ValueType type) {
     return "real";
 }
 
-Json UnitMember(const Quantity& quantity) { return quantity.GetUnitName(); }
+Json UnitMember(const Quantity& quantity) {
+    return quantity.GetUnitName();
+}
 
 }  // namespace
 
@@ -529,12 +531,12 @@ SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) 
                        "not valid JSON: " + message);
         return result;
     }
-    if (!reader.ExpectObject(root, "",
-                             {"format", "identity", "drive", "parameters", "variables", "options"})) {
+    if (!reader.ExpectObject(
+            root, "", {"format", "identity", "drive", "parameters", "variables", "options"})) {
         return result;
     }
-    if (const auto format = reader.Integer(root, "", "format", 0,
-                                           std::numeric_limits<std::int32_t>::max());
+    if (const auto format =
+            reader.Integer(root, "", "format", 0, std::numeric_limits<std::int32_t>::max());
         format && *format != kSetupFormatVersion) {
         reader.Problem("/format", "format " + std::to_string(*format) +
                                       " is not supported; this program reads format " +
@@ -575,7 +577,8 @@ SetupLoadResult LoadSetupFile(const std::filesystem::path& path, const ScaleFunc
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         SetupLoadResult result;
-        result.problems.push_back({"(file)", std::string("cannot be read: ") + std::strerror(errno)});
+        result.problems.push_back(
+            {"(file)", std::string("cannot be read: ") + std::strerror(errno)});
         return result;
     }
     std::ostringstream content;
@@ -658,9 +661,10 @@ std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& 
         ::unlink(temporary.c_str());
         return reason;
     };
-    struct stat existing{};
+    struct stat existing {};
     constexpr mode_t kNewFileMode = 0644;
-    const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : kNewFileMode;
+    const mode_t mode =
+        ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : kNewFileMode;
     if (::fchmod(fd, mode) != 0) {
         return fail("cannot set the permissions of " + temporary);
     }
@@ -683,8 +687,7 @@ std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& 
         return "cannot close " + temporary + ": " + std::strerror(errno);
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason =
-            "cannot replace " + path.string() + ": " + std::strerror(errno);
+        const std::string reason = "cannot replace " + path.string() + ": " + std::strerror(errno);
         ::unlink(temporary.c_str());
         return reason;
     }

@@ -62,9 +62,8 @@ auto FindByName(const Items& items, std::string_view wanted, Name nameOf) -> dec
 
 const DisplayUnit* UnitFamily::FindUnit(std::string_view name) const {
     const std::string normalized = NormalizeUnitName(name);
-    return FindByName(units, normalized, [](const DisplayUnit& unit) -> const std::string& {
-        return unit.name;
-    });
+    return FindByName(units, normalized,
+                      [](const DisplayUnit& unit) -> const std::string& { return unit.name; });
 }
 
 std::string NormalizeUnitName(std::string_view name) {

@@ -28,8 +28,12 @@ inline constexpr std::string_view kInternalUnitName = "IU";
 
 // Spellings of the degree sign: UTF-8, which the kernel keeps, and the single Windows-1252 byte
 // a name may carry when it comes from outside.
-inline constexpr std::string_view kDegreesCelsius = "\xC2\xB0" "C";
-inline constexpr std::string_view kDegreesCelsiusLatin1 = "\xB0" "C";
+inline constexpr std::string_view kDegreesCelsius =
+    "\xC2\xB0"
+    "C";
+inline constexpr std::string_view kDegreesCelsiusLatin1 =
+    "\xB0"
+    "C";
 
 // Brings the Windows-1252 spelling of the degree sign to the UTF-8 one; other names unchanged.
 std::string NormalizeUnitName(std::string_view name);

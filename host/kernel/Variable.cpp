@@ -11,7 +11,8 @@ CQel_Variable::CQel_Variable(CQel_Setup* setup, std::string name, const qel::Uni
 
 bool CQel_Variable::SetValueInInternalUnit(double internalValue) {
     if (!std::isfinite(internalValue)) {
-        qel::ReportError("Refused to store a non-finite value in the variable \"" + GetName() + "\".");
+        qel::ReportError("Refused to store a non-finite value in the variable \"" + GetName() +
+                         "\".");
         return false;
     }
     StoreInternal(internalValue);

@@ -7,7 +7,7 @@
 // A drive variable: one of the drive's live values, held in the drive's internal units and shown
 // through the module's scale for its unit family.
 class CQel_Variable : public qel::Quantity {
-public:
+  public:
     CQel_Variable(CQel_Setup* setup, std::string name, const qel::UnitFamily& family,
                   double internalValue);
 

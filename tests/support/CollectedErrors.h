@@ -8,7 +8,7 @@
 // Collects what the kernel reports while it lives, instead of printing it, and restores the
 // previous reporter and error-display flag afterwards.
 class CollectedErrors {
-public:
+  public:
     CollectedErrors()
         : previous_(qel::SetErrorReporter(
               [this](std::string_view message) { messages_.emplace_back(message); })),
@@ -23,7 +23,7 @@ public:
     const std::vector<std::string>& Messages() const { return messages_; }
     void Clear() { messages_.clear(); }
 
-private:
+  private:
     std::vector<std::string> messages_;
     qel::ErrorReporter previous_;
     int savedShowErrors_;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "Setup.h"
+
+// What every engine step shares: its names looked up in order with the error display as the
+// caller left it (on, normally), the range rule, and reading bits of registers.
+namespace engine {
+
+// Looks the names up in the order given; at the first name the setup lacks (which the kernel
+// reports) the step must stop, so nothing is returned.
+template <std::size_t N>
+std::optional<std::array<CQel_Parameter*, N>> FindInOrder(
+    CQel_Setup& setup, const std::array<std::string_view, N>& names) {
+    std::array<CQel_Parameter*, N> found{};
+    for (std::size_t i = 0; i < N; ++i) {
+        found[i] = setup.FindParameter(names[i]);
+        if (found[i] == nullptr) {
+            return std::nullopt;
+        }
+    }
+    return found;
+}
+
+// The integer part of a register's value, for testing and setting bits; 0 for a value that is not
+// a finite number (nothing a register holds).
+std::int64_t RegisterBits(double registerValue);
+bool IsBitSet(double registerValue, int bit);
+// The register with the bit set or cleared; other bits as the register held them.
+double WithBit(double registerValue, int bit, bool set);
+
+// The drive's gain rule: a 15-bit mantissa M and a shift S stand for G = M x 2^S / 32767.
+double GainFromRegisters(double mantissa, double shift);
+
+}  // namespace engine
+
+// Sets a parameter's minimum and maximum without the minimum ever exceeding the maximum, even
+// for a moment; fails and changes nothing when low > high.
+bool SetParameterRange(CQel_Parameter& parameter, double low, double high);
