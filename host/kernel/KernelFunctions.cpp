@@ -15,8 +15,14 @@ std::uint32_t Compute_ADCMaxValue(const CQel_Setup& setup) {
 }
 
 double RoundDecimalValue(double value, int decimals) {
+    // From 2^52 on a double has no fraction left to round, and scaling could overflow.
+    constexpr double kNoFractionAbove = 4503599627370496.0;
     const double scale = std::pow(10.0, decimals);
-    return std::round(value * scale) / scale;
+    const double scaled = value * scale;
+    if (!std::isfinite(scaled) || std::fabs(scaled) >= kNoFractionAbove) {
+        return value;
+    }
+    return std::round(scaled) / scale;
 }
 
 double RoundToNearest(double value) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -108,6 +109,12 @@ bool CQel_Setup::SetParameterValueInInternalUnit(std::string_view name, double i
 }
 
 CQel_Parameter* CQel_Setup::AddParameter(const qel::ParameterDefinition& definition) {
+    if (!std::isfinite(definition.value) || !std::isfinite(definition.min) ||
+        !std::isfinite(definition.max) || definition.family == nullptr) {
+        qel::ReportError("The parameter \"" + definition.name +
+                         "\" was not added: its value, range or unit family is not defined.");
+        return nullptr;
+    }
     if (parameterIndex_.contains(definition.name)) {
         qel::ReportError("The setup already holds a parameter \"" + definition.name + "\".");
         return nullptr;
@@ -218,7 +225,15 @@ int CQel_Setup::SetFirmwareID(std::string_view firmwareId) {
 }
 
 void CQel_Setup::SetUserAppID(std::string_view text) {
-    identity_.userApplicationId = text.substr(0, qel::kMaxUserApplicationIdLength);
+    std::size_t length = std::min(text.size(), qel::kMaxUserApplicationIdLength);
+    // Never cut inside a UTF-8 character: back up over its continuation bytes (10xxxxxx).
+    constexpr unsigned char kContinuationMask = 0xC0;
+    constexpr unsigned char kContinuationBits = 0x80;
+    while (length > 0 && length < text.size() &&
+           (static_cast<unsigned char>(text[length]) & kContinuationMask) == kContinuationBits) {
+        --length;
+    }
+    identity_.userApplicationId = text.substr(0, length);
 }
 
 int CQel_Setup::GetIOPortFromPin(int pin) const {

@@ -127,9 +127,13 @@ class Reader {
             Problem(JoinPointer(place, key), "expected a whole number");
             return std::nullopt;
         }
-        const bool negative = value->is_number_unsigned() ? false : value->get<std::int64_t>() < 0;
-        if (negative ? value->get<std::int64_t>() < low
-                     : value->get<std::uint64_t>() > static_cast<std::uint64_t>(high)) {
+        // Unsigned numbers beyond the signed range are above every high end we use.
+        const bool outside =
+            value->is_number_unsigned()
+                ? value->get<std::uint64_t>() > static_cast<std::uint64_t>(high) ||
+                      static_cast<std::int64_t>(value->get<std::uint64_t>()) < low
+                : value->get<std::int64_t>() < low || value->get<std::int64_t>() > high;
+        if (outside) {
             Problem(JoinPointer(place, key), "expected a whole number from " + std::to_string(low) +
                                                  " to " + std::to_string(high));
             return std::nullopt;
@@ -208,7 +212,7 @@ std::optional<Identity> ReadIdentity(Reader& reader, const Json& root) {
     take(reader.Integer(*object, place, "e2romSizeWords", 0, 65535), e2rom);
     identity.e2romSizeWords = static_cast<std::uint16_t>(e2rom);
     take(reader.Text(*object, place, "userApplicationId"), identity.userApplicationId);
-    if (!identity.firmwareId.empty() && !IsValidFirmwareId(identity.firmwareId)) {
+    if (complete && !IsValidFirmwareId(identity.firmwareId)) {
         reader.Problem(place + "/firmwareId",
                        "not a firmware identifier (1 to 16 letters, digits, '.', '-' or '_', "
                        "starting with a letter)");
@@ -471,6 +475,14 @@ void CheckRanges(Reader& reader, const CQel_Setup& setup, const std::vector<std:
     }
 }
 
+// The JSON library's messages start with its own code and the place ("[json.exception...]
+// parse error at line 1, column 5: "), which our place already says.
+std::string WithoutLibraryPrefix(const std::string& message) {
+    const auto column = message.find("column ");
+    const auto colon = message.find(": ", column == std::string::npos ? 0 : column);
+    return colon == std::string::npos ? message : message.substr(colon + 2);
+}
+
 std::string LineAndColumn(std::string_view text, std::size_t byteOffset) {
     std::size_t line = 1;
     std::size_t column = 1;
@@ -521,14 +533,21 @@ SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) 
     try {
         root = Json::parse(text.begin(), text.end());
     } catch (const Json::parse_error& error) {
-        std::string message = error.what();
-        // The library's own prefix ("[json.exception.parse_error.101] parse error at ...: ")
-        // says nothing the place does not.
-        if (const auto colon = message.find(": "); colon != std::string::npos) {
-            message = message.substr(message.rfind(": ") + 2);
-        }
         reader.Problem(LineAndColumn(text, error.byte == 0 ? 0 : error.byte - 1),
-                       "not valid JSON: " + message);
+                       "not valid JSON: " + WithoutLibraryPrefix(error.what()));
+        return result;
+    } catch (const Json::out_of_range& error) {
+        // A number beyond what a double holds: the library names the number but not its place.
+        const std::string message = error.what();
+        const auto quote = message.find('\'');
+        const std::string number =
+            quote == std::string::npos
+                ? std::string()
+                : message.substr(quote + 1, message.find('\'', quote + 1) - quote - 1);
+        const auto offset = number.empty() ? std::string_view::npos : text.find(number);
+        reader.Problem(offset == std::string_view::npos ? std::string("(top level)")
+                                                        : LineAndColumn(text, offset),
+                       "the number " + number + " is too large");
         return result;
     }
     if (!reader.ExpectObject(
@@ -647,7 +666,14 @@ std::string SerializeSetup(const CQel_Setup& setup) {
 }
 
 std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& path) {
-    const std::string text = SerializeSetup(setup);
+    std::string text;
+    try {
+        text = SerializeSetup(setup);
+    } catch (const Json::type_error& error) {
+        // Texts set through the kernel's interface (not from a file) may be in another encoding.
+        return "the setup was not saved: a text in it is not UTF-8 (" +
+               WithoutLibraryPrefix(error.what()) + ")";
+    }
     const std::filesystem::path folder =
         path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
     std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();

@@ -1,0 +1,595 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+
+#include "KernelTestSupport.h"
+#include "SetupFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// One of each kind of parameter; it loads without scales and with factors up to 2.
+constexpr const char* kValidDocument = R"({
+ "format": 1,
+ "identity": {"description": "Test drive", "productId": "P-48", "firmwareId": "F514G",
+              "e2romSizeWords": 16384, "userApplicationId": "Conveyor"},
+ "drive": {"adcBits": 12, "adcWordBits": 16, "ioPorts": [
+    {"pin": 3, "port": 1, "inverted": false, "brake": true},
+    {"pin": 7, "port": 2, "inverted": true, "brake": false}]},
+ "parameters": [
+  {"name": "Motor_R", "family": "resistance", "unit": "mOhm", "kind": "physical", "type": "real",
+   "value": 0.1, "min": -1.7976931348623157e308, "max": 1.7976931348623157e308, "precision": 4},
+  {"name": "PWMPER", "family": "register", "kind": "physical", "type": "integer",
+   "value": 2500, "min": 0, "max": 65535},
+  {"name": "PERIOD", "family": "time", "unit": "µs", "kind": "physical", "type": "real",
+   "value": 0.0001, "min": 1e-6, "max": 0.01},
+  {"name": "ILIM", "family": "current", "kind": "scaled", "type": "real",
+   "value": 10, "min": 0, "max": 20},
+  {"name": "Label", "family": "number", "kind": "physical", "type": "text", "value": "axis 1"}],
+ "variables": [
+  {"name": "APOS", "family": "rotary_position", "unit": "rot", "value": -0.5},
+  {"name": "CSPD", "family": "rotary_speed", "value": 3}],
+ "options": {"MODE": "1", "BRAKE": "0"}
+})";
+
+std::string Describe(const std::vector<qel::SetupFileProblem>& problems) {
+    return qel::DescribeProblems("setup", problems);
+}
+
+// A JSON pointer, "line L, column C" for a syntax error, or "(top level)" for the whole document.
+bool IsPlace(const std::string& place) {
+    static const std::regex kPlace(R"(/.*|line [0-9]+, column [0-9]+|\(top level\))");
+    return std::regex_match(place, kPlace);
+}
+
+// A refused document: no setup, at least one problem, and every problem placed.
+::testing::AssertionResult IsRefused(const qel::SetupLoadResult& result) {
+    if (result.setup != nullptr || result.problems.empty()) {
+        return ::testing::AssertionFailure() << "accepted: " << Describe(result.problems);
+    }
+    for (const qel::SetupFileProblem& problem : result.problems) {
+        if (!IsPlace(problem.place) || problem.message.empty()) {
+            return ::testing::AssertionFailure() << "unplaced problem: " << Describe({problem});
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::uint64_t Bits(double value) {
+    return std::bit_cast<std::uint64_t>(value);
+}
+
+void ExpectSameSetup(const CQel_Setup& a, const CQel_Setup& b) {
+    ASSERT_EQ(a.GetParameterCount(), b.GetParameterCount());
+    for (std::size_t i = 0; i < a.GetParameterCount(); ++i) {
+        const qel::ParameterDefinition x = a.GetParameterAt(i).GetDefinition();
+        const qel::ParameterDefinition y = b.GetParameterAt(i).GetDefinition();
+        SCOPED_TRACE(x.name);
+        EXPECT_EQ(x.name, y.name);
+        EXPECT_EQ(x.family, y.family);
+        EXPECT_EQ(x.unit, y.unit);
+        EXPECT_EQ(x.kind, y.kind);
+        EXPECT_EQ(x.type, y.type);
+        EXPECT_EQ(Bits(x.value), Bits(y.value));
+        EXPECT_EQ(Bits(x.min), Bits(y.min));
+        EXPECT_EQ(Bits(x.max), Bits(y.max));
+        EXPECT_EQ(x.precision, y.precision);
+        EXPECT_EQ(x.text, y.text);
+    }
+    ASSERT_EQ(a.GetVariableCount(), b.GetVariableCount());
+    for (std::size_t i = 0; i < a.GetVariableCount(); ++i) {
+        const CQel_Variable& x = a.GetVariableAt(i);
+        const CQel_Variable& y = b.GetVariableAt(i);
+        EXPECT_EQ(x.GetName(), y.GetName());
+        EXPECT_EQ(&x.GetUnitFamily(), &y.GetUnitFamily());
+        EXPECT_EQ(x.GetUnitName(), y.GetUnitName());
+        EXPECT_EQ(Bits(x.GetValueInInternalUnit()), Bits(y.GetValueInInternalUnit()));
+    }
+    EXPECT_EQ(a.GetOptions(), b.GetOptions());
+    const qel::Identity& ia = a.GetIdentity();
+    const qel::Identity& ib = b.GetIdentity();
+    EXPECT_EQ(std::tie(ia.description, ia.productId, ia.firmwareId, ia.e2romSizeWords,
+                       ia.userApplicationId),
+              std::tie(ib.description, ib.productId, ib.firmwareId, ib.e2romSizeWords,
+                       ib.userApplicationId));
+    EXPECT_EQ(a.GetAdcFormat().adcBits, b.GetAdcFormat().adcBits);
+    EXPECT_EQ(a.GetAdcFormat().adcWordBits, b.GetAdcFormat().adcWordBits);
+    ASSERT_EQ(a.GetIoPorts().size(), b.GetIoPorts().size());
+    for (std::size_t i = 0; i < a.GetIoPorts().size(); ++i) {
+        const qel::IoPort& x = a.GetIoPorts()[i];
+        const qel::IoPort& y = b.GetIoPorts()[i];
+        EXPECT_EQ(std::tie(x.pin, x.port, x.inverted, x.brake),
+                  std::tie(y.pin, y.port, y.inverted, y.brake));
+    }
+}
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "brevan-kernel-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary folder");
+        }
+        path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const fs::path& Path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// Every entry below the folder: files with their content, folders marked.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        entries[fs::relative(entry.path(), folder).string()] =
+            entry.is_directory() ? "<folder>" : ReadFile(entry.path());
+    }
+    return entries;
+}
+
+std::unique_ptr<CQel_Setup> LoadValid() {
+    qel::SetupLoadResult result = qel::ParseSetup(kValidDocument);
+    EXPECT_TRUE(result.problems.empty()) << Describe(result.problems);
+    return std::move(result.setup);
+}
+
+TEST(ParseSetup, ReadsEveryPartOfAValidDocument) {
+    const auto setup = LoadValid();
+    ASSERT_NE(setup, nullptr);
+    EXPECT_EQ(setup->GetParameterCount(), 5u);
+    EXPECT_EQ(setup->GetParameterAt(2).GetUnitName(), "µs");
+    EXPECT_EQ(setup->FindParameter("ILIM")->GetKind(), qel::ValueKind::Scaled);
+    EXPECT_EQ(setup->FindParameter("Label")->GetText(), "axis 1");
+    EXPECT_EQ(setup->FindVariable("APOS", 1)->GetUnitName(), "rot");
+    EXPECT_EQ(setup->GetIntOption("MODE"), 1);
+    EXPECT_EQ(setup->GetFirmwareID(), "F514G");
+    EXPECT_EQ(setup->GetIOPinFromPort(2), 7);
+}
+
+struct MutationCase {
+    const char* pointer;
+    const char* replacement;  // JSON text, or nullptr to remove the member
+    const char* place;
+    const char* fragment;
+    friend std::ostream& operator<<(std::ostream& out, const MutationCase& row) {
+        return out << row.pointer << " := " << (row.replacement ? row.replacement : "(absent)");
+    }
+};
+
+class Mutation : public ::testing::TestWithParam<MutationCase> {};
+
+TEST_P(Mutation, IsReportedAtItsPlace) {
+    const MutationCase& row = GetParam();
+    Json document = Json::parse(kValidDocument);
+    const Json::json_pointer pointer(row.pointer);
+    if (row.replacement == nullptr) {
+        document[pointer.parent_pointer()].erase(pointer.back());
+    } else {
+        document[pointer] = Json::parse(row.replacement);
+    }
+
+    const qel::SetupLoadResult result = qel::ParseSetup(document.dump());
+
+    EXPECT_TRUE(IsRefused(result));
+    const bool found =
+        std::any_of(result.problems.begin(), result.problems.end(),
+                    [&row](const qel::SetupFileProblem& problem) {
+                        return problem.place == row.place &&
+                               problem.message.find(row.fragment) != std::string::npos;
+                    });
+    EXPECT_TRUE(found) << "expected \"" << row.fragment << "\" at " << row.place << ", got\n"
+                       << Describe(result.problems);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WrongTypes, Mutation,
+    ::testing::Values(
+        MutationCase{"", "[]", "(top level)", "expected an object"},
+        MutationCase{"/format", "\"1\"", "/format", "expected a whole number"},
+        MutationCase{"/identity", "[]", "/identity", "expected an object"},
+        MutationCase{"/identity/description", "5", "/identity/description", "expected a text"},
+        MutationCase{"/identity/productId", "true", "/identity/productId", "expected a text"},
+        MutationCase{"/identity/firmwareId", "null", "/identity/firmwareId", "expected a text"},
+        MutationCase{"/identity/e2romSizeWords", "\"16\"", "/identity/e2romSizeWords",
+                     "expected a whole number"},
+        MutationCase{"/identity/e2romSizeWords", "1.5", "/identity/e2romSizeWords",
+                     "expected a whole number"},
+        MutationCase{"/identity/e2romSizeWords", "65536", "/identity/e2romSizeWords",
+                     "from 0 to 65535"},
+        MutationCase{"/identity/userApplicationId", "[]", "/identity/userApplicationId",
+                     "expected a text"},
+        MutationCase{"/drive", "7", "/drive", "expected an object"},
+        MutationCase{"/drive/adcBits", "\"12\"", "/drive/adcBits", "expected a whole number"},
+        MutationCase{"/drive/adcBits", "0", "/drive/adcBits", "from 1 to 32"},
+        MutationCase{"/drive/adcWordBits", "33", "/drive/adcWordBits", "from 1 to 32"},
+        MutationCase{"/drive/ioPorts", "{}", "/drive/ioPorts", "expected an array"},
+        MutationCase{"/drive/ioPorts/0", "\"x\"", "/drive/ioPorts/0", "expected an object"},
+        MutationCase{"/drive/ioPorts/0/pin", "-1", "/drive/ioPorts/0/pin", "from 0 to 255"},
+        MutationCase{"/drive/ioPorts/0/port", "\"3\"", "/drive/ioPorts/0/port",
+                     "expected a whole number"},
+        MutationCase{"/drive/ioPorts/0/inverted", "1", "/drive/ioPorts/0/inverted",
+                     "expected true or false"},
+        MutationCase{"/drive/ioPorts/1/brake", "\"true\"", "/drive/ioPorts/1/brake",
+                     "expected true or false"},
+        MutationCase{"/parameters", "{}", "/parameters", "expected an array"},
+        MutationCase{"/parameters/0", "[]", "/parameters/0", "expected an object"},
+        MutationCase{"/parameters/0/name", "3", "/parameters/0/name", "expected a text"},
+        MutationCase{"/parameters/0/family", "3", "/parameters/0/family", "expected a text"},
+        MutationCase{"/parameters/0/unit", "3", "/parameters/0/unit", "expected a text"},
+        MutationCase{"/parameters/0/kind", "false", "/parameters/0/kind", "expected a text"},
+        MutationCase{"/parameters/0/type", "\"bool\"", "/parameters/0/type", "expected \""},
+        MutationCase{"/parameters/0/value", "\"1\"", "/parameters/0/value", "expected a number"},
+        MutationCase{"/parameters/0/min", "null", "/parameters/0/min", "expected a number"},
+        MutationCase{"/parameters/0/max", "\"x\"", "/parameters/0/max", "expected a number"},
+        MutationCase{"/parameters/0/precision", "18", "/parameters/0/precision", "from 0 to 17"},
+        MutationCase{"/parameters/0/precision", "2.5", "/parameters/0/precision",
+                     "expected a whole number"},
+        MutationCase{"/parameters/4/value", "5", "/parameters/4/value", "expected a text"},
+        MutationCase{"/variables", "{}", "/variables", "expected an array"},
+        MutationCase{"/variables/0", "1", "/variables/0", "expected an object"},
+        MutationCase{"/variables/0/name", "1", "/variables/0/name", "expected a text"},
+        MutationCase{"/variables/0/family", "[]", "/variables/0/family", "expected a text"},
+        MutationCase{"/variables/1/value", "\"0\"", "/variables/1/value", "expected a number"},
+        MutationCase{"/options", "[]", "/options", "expected an object"},
+        MutationCase{"/options/MODE", "1", "/options/MODE", "expected a text"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, Mutation,
+    ::testing::Values(
+        MutationCase{"/format", "2", "/format", "reads format 1"},
+        MutationCase{"/format", nullptr, "(top level)", "missing member \"format\""},
+        MutationCase{"/identity/productId", nullptr, "/identity", "\"productId\""},
+        MutationCase{"/parameters/1/max", nullptr, "/parameters/1", "\"max\""},
+        MutationCase{"/drive/ioPorts/0/brake", nullptr, "/drive/ioPorts/0", "\"brake\""},
+        MutationCase{"/formats", "1", "/formats", "unknown member"},
+        MutationCase{"/identity/serial", "\"x\"", "/identity/serial", "unknown member"},
+        MutationCase{"/drive/ioPorts/0/Pin", "3", "/drive/ioPorts/0/Pin", "unknown member"},
+        MutationCase{"/parameters/0/Value", "1", "/parameters/0/Value", "unknown member"},
+        MutationCase{"/variables/0/min", "1", "/variables/0/min", "unknown member"},
+        MutationCase{"/parameters/0/unit", "\"furlong\"", "/parameters/0/unit", "unknown unit"},
+        MutationCase{"/parameters/0/unit", "\"mA\"", "/parameters/0/unit", "unknown unit"},
+        MutationCase{"/variables/0/unit", "\"mm\"", "/variables/0/unit", "unknown unit"},
+        MutationCase{"/parameters/0/family", "\"luminosity\"", "/parameters/0/family",
+                     "unknown unit family"},
+        MutationCase{"/variables/1/family", "\"speed\"", "/variables/1/family",
+                     "unknown unit family"},
+        MutationCase{"/parameters/0/kind", "\"virtual\"", "/parameters/0/kind", "\"scaled\""},
+        MutationCase{"/parameters/2/name", "\"pwmper\"", "/parameters/2/name", "already used"},
+        MutationCase{"/parameters/2/name", "\"\"", "/parameters/2/name", "empty name"},
+        MutationCase{"/variables/1/name", "\"apos\"", "/variables/1/name", "already used"},
+        MutationCase{"/options/mode", "\"2\"", "/options/mode", "already set"},
+        MutationCase{"/drive/ioPorts/1/pin", "3", "/drive/ioPorts/1/pin", "listed twice"},
+        MutationCase{"/drive/ioPorts/1/port", "1", "/drive/ioPorts/1/port", "listed twice"},
+        MutationCase{"/drive/adcWordBits", "8", "/drive/adcWordBits", "narrower"},
+        MutationCase{"/parameters/2/min", "1", "/parameters/2/min", "exceeds the maximum"},
+        MutationCase{"/parameters/1/value", "2500.5", "/parameters/1/value", "whole number"},
+        MutationCase{"/parameters/2/value", "0.5", "/parameters/2/value", "outside its range"},
+        MutationCase{"/parameters/1/value", "-1", "/parameters/1/value", "outside its range"},
+        MutationCase{"/parameters/4/min", "0", "/parameters/4/min", "no range"},
+        MutationCase{"/identity/firmwareId", "\"9abc\"", "/identity/firmwareId",
+                     "not a firmware identifier"},
+        MutationCase{"/identity/firmwareId", "\"\"", "/identity/firmwareId",
+                     "not a firmware identifier"},
+        MutationCase{"/identity/userApplicationId", "\"12345678901234567890123456789012345678901\"",
+                     "/identity/userApplicationId", "longer than 40"}));
+
+struct ScaledRangeCase {
+    double factor;
+    const char* fragment;  // nullptr when the document loads
+    friend std::ostream& operator<<(std::ostream& out, const ScaledRangeCase& row) {
+        return out << "factor " << row.factor;
+    }
+};
+
+class ScaledRange : public ::testing::TestWithParam<ScaledRangeCase> {};
+
+TEST_P(ScaledRange, IsCheckedInBaseUnitsThroughTheScale) {
+    fake::Reset(GetParam().factor, 0);
+    const qel::SetupLoadResult result = qel::ParseSetup(kValidDocument, fake::Functions());
+    if (GetParam().fragment == nullptr) {
+        ASSERT_NE(result.setup, nullptr) << Describe(result.problems);
+        EXPECT_EQ(result.setup->GetParameterValueInBaseUnit("ILIM"), 10 * GetParam().factor);
+        return;
+    }
+    EXPECT_TRUE(IsRefused(result));
+    ASSERT_EQ(result.problems.size(), 1u) << Describe(result.problems);
+    EXPECT_EQ(result.problems[0].place, "/parameters/3/value");
+    EXPECT_NE(result.problems[0].message.find(GetParam().fragment), std::string::npos)
+        << result.problems[0].message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, ScaledRange,
+                         ::testing::Values(ScaledRangeCase{2, nullptr},
+                                           ScaledRangeCase{2.5, "outside its range"},
+                                           ScaledRangeCase{-1, "outside its range"},
+                                           ScaledRangeCase{kNaN, "cannot be converted"}));
+
+TEST(ParseSetup, RefusesEveryTruncationOfAValidDocument) {
+    const auto setup = LoadValid();
+    ASSERT_NE(setup, nullptr);
+    std::string text = qel::SerializeSetup(*setup);
+    text.erase(text.find_last_not_of(" \n") + 1);
+    for (std::size_t length = 0; length < text.size(); ++length) {
+        const auto refused = IsRefused(qel::ParseSetup(text.substr(0, length)));
+        if (!refused) {
+            ADD_FAILURE() << "the first " << length << " bytes: " << refused.message();
+            break;
+        }
+    }
+}
+
+TEST(ParseSetup, RefusesRandomBytes) {
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<std::size_t> size(0, 300);
+    for (int input = 0; input < 400; ++input) {
+        // Half the inputs start like a setup, to get past the first bytes.
+        std::string text = input % 2 == 0 ? "" : "{\"format\": 1, \"identity\": ";
+        for (std::size_t n = size(random); n > 0; --n) {
+            text += static_cast<char>(byte(random));
+        }
+        const auto refused = IsRefused(qel::ParseSetup(text));
+        if (!refused) {
+            ADD_FAILURE() << "input " << input << ": " << refused.message();
+            break;
+        }
+    }
+}
+
+TEST(ParseSetup, ANumberBeyondTheDoubleRangeIsAProblemNotAnException) {
+    std::string text = kValidDocument;
+    text.replace(text.find("0.0001"), 6, "1e400");
+    qel::SetupLoadResult result;
+    EXPECT_NO_THROW(result = qel::ParseSetup(text));
+    EXPECT_TRUE(IsRefused(result));
+}
+
+class BlankFile : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BlankFile, IsRefusedWithALineAndColumn) {
+    TempFolder folder;
+    WriteFile(folder.Path() / "axis.json", GetParam());
+    const qel::SetupLoadResult result = qel::LoadSetupFile(folder.Path() / "axis.json");
+    EXPECT_TRUE(IsRefused(result));
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0].place.rfind("line ", 0), 0u) << result.problems[0].place;
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, BlankFile, ::testing::Values("", " \n\t\r\n  "));
+
+class RoundTrip : public ::testing::TestWithParam<double> {};
+
+TEST_P(RoundTrip, KeepsTheTextAndEveryBitOfTheValues) {
+    Json document = Json::parse(kValidDocument);
+    document["parameters"][0]["value"] = GetParam();
+    document["variables"][0]["value"] = GetParam();
+
+    const qel::SetupLoadResult first = qel::ParseSetup(document.dump());
+    ASSERT_NE(first.setup, nullptr) << Describe(first.problems);
+    const std::string firstText = qel::SerializeSetup(*first.setup);
+    const qel::SetupLoadResult second = qel::ParseSetup(firstText);
+    ASSERT_NE(second.setup, nullptr) << Describe(second.problems);
+
+    EXPECT_EQ(qel::SerializeSetup(*second.setup), firstText);
+    ExpectSameSetup(*first.setup, *second.setup);
+    for (const auto* setup : {first.setup.get(), second.setup.get()}) {
+        EXPECT_EQ(Bits(setup->GetParameterValueInInternalUnit("Motor_R")), Bits(GetParam()));
+        EXPECT_EQ(Bits(setup->FindVariable("APOS", 1)->GetValueInInternalUnit()), Bits(GetParam()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Doubles, RoundTrip,
+                         ::testing::Values(0.1, 1e-300, 123456.789, -0.5, 1.0 / 3, 5e-324,
+                                           std::numeric_limits<double>::max(), 9007199254740994.0,
+                                           -4503599627370495.5, 42.0));
+
+// The module's unit scales, loaded the way the host loads them (BREVAN_MODULE, else the module of
+// this build); none when it is not built.
+class ModuleScales {
+  public:
+    ModuleScales() : handle_(::dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (handle_ != nullptr) {
+            functions_.factor =
+                reinterpret_cast<qel::ScaleFactorFunction>(::dlsym(handle_, "GetScaleFactor"));
+            functions_.offset =
+                reinterpret_cast<qel::ScaleOffsetFunction>(::dlsym(handle_, "GetScaleOffset"));
+        }
+    }
+    ~ModuleScales() {
+        if (handle_ != nullptr) {
+            ::dlclose(handle_);
+        }
+    }
+    ModuleScales(const ModuleScales&) = delete;
+    ModuleScales& operator=(const ModuleScales&) = delete;
+    bool Loaded() const { return functions_.factor != nullptr && functions_.offset != nullptr; }
+    const qel::ScaleFunctions& Functions() const { return functions_; }
+
+  private:
+    static std::string ModulePath() {
+        const char* chosen = std::getenv("BREVAN_MODULE");
+        return chosen != nullptr && *chosen != '\0'
+                   ? std::string(chosen)
+                   : (fs::path(BREVAN_BINARY_DIR) / "bin" / "libbrevan.so").string();
+    }
+
+    void* handle_;
+    qel::ScaleFunctions functions_;
+};
+
+class BundledExample : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BundledExample, LoadSaveLoadLosesNothing) {
+    const fs::path source = fs::path(BREVAN_SOURCE_DIR) / "examples" / GetParam();
+    if (!fs::exists(source)) {
+        GTEST_SKIP() << source << " is not there yet";
+    }
+    const ModuleScales module;
+    if (!module.Loaded()) {
+        GTEST_SKIP() << "the module is not built: " << ::dlerror();
+    }
+    const qel::ScaleFunctions& scales = module.Functions();
+    const qel::SetupLoadResult first = qel::LoadSetupFile(source, scales);
+    ASSERT_NE(first.setup, nullptr) << Describe(first.problems);
+    TempFolder folder;
+    ASSERT_EQ(qel::SaveSetupFile(*first.setup, folder.Path() / GetParam()), "");
+    const qel::SetupLoadResult second = qel::LoadSetupFile(folder.Path() / GetParam(), scales);
+    ASSERT_NE(second.setup, nullptr) << Describe(second.problems);
+    ExpectSameSetup(*first.setup, *second.setup);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, BundledExample,
+                         ::testing::Values("reference-axis.json", "minimal-axis.json"));
+
+TEST(SaveSetupFile, WritesALoadableFileAndNoTemporaryOne) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    for (const char* description : {"first save", "save over an existing file"}) {
+        SCOPED_TRACE(description);
+        ASSERT_EQ(qel::SaveSetupFile(*setup, target), "");
+        const qel::SetupLoadResult loaded = qel::LoadSetupFile(target);
+        ASSERT_NE(loaded.setup, nullptr) << Describe(loaded.problems);
+        ExpectSameSetup(*setup, *loaded.setup);
+        EXPECT_EQ(Snapshot(folder.Path()).size(), 1u);
+    }
+}
+
+TEST(SaveSetupFile, KeepsThePermissionsOfTheTarget) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    for (const fs::perms mode : {fs::perms(0600), fs::perms(0640), fs::perms(0755)}) {
+        WriteFile(target, "old");
+        fs::permissions(target, mode);
+        ASSERT_EQ(qel::SaveSetupFile(*setup, target), "");
+        EXPECT_EQ(fs::status(target).permissions(), mode);
+        EXPECT_NE(ReadFile(target), "old");
+    }
+}
+
+enum class Obstacle { ParentIsAFile, MissingFolder, TargetIsAFolder };
+
+class SaveFailure : public ::testing::TestWithParam<Obstacle> {};
+
+TEST_P(SaveFailure, GivesAReasonAndChangesNothing) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    WriteFile(folder.Path() / "notes.txt", "keep");
+    fs::path target;
+    switch (GetParam()) {
+        case Obstacle::ParentIsAFile:
+            target = folder.Path() / "notes.txt" / "axis.json";
+            break;
+        case Obstacle::MissingFolder:
+            target = folder.Path() / "missing" / "axis.json";
+            break;
+        case Obstacle::TargetIsAFolder:
+            target = folder.Path() / "axis.json";
+            fs::create_directory(target);
+            WriteFile(target / "inside", "keep too");
+            break;
+    }
+    const auto before = Snapshot(folder.Path());
+
+    EXPECT_NE(qel::SaveSetupFile(*setup, target), "");
+
+    EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+std::string ObstacleName(const ::testing::TestParamInfo<Obstacle>& row) {
+    switch (row.param) {
+        case Obstacle::ParentIsAFile:
+            return "ParentIsAFile";
+        case Obstacle::MissingFolder:
+            return "MissingFolder";
+        case Obstacle::TargetIsAFolder:
+            break;
+    }
+    return "TargetIsAFolder";
+}
+
+INSTANTIATE_TEST_SUITE_P(Obstacles, SaveFailure,
+                         ::testing::Values(Obstacle::ParentIsAFile, Obstacle::MissingFolder,
+                                           Obstacle::TargetIsAFolder),
+                         ObstacleName);
+
+TEST(SaveSetupFile, AWriteThatFailsHalfwayLeavesTheOldFileWhole) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    WriteFile(target, "old setup\n");
+    const auto before = Snapshot(folder.Path());
+
+    // A file-size limit below the document's size makes the write fail partway.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string error = qel::SaveSetupFile(*setup, target);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_NE(error, "");
+    EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+TEST(SaveSetupFile, TextThatIsNotUtf8GivesAReasonInsteadOfAnException) {
+    auto setup = LoadValid();
+    setup->SetDescription(
+        "Drive at 40 \xB0"
+        "C");
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    WriteFile(target, "old setup\n");
+    std::string error;
+    EXPECT_NO_THROW(error = qel::SaveSetupFile(*setup, target));
+    if (!error.empty()) {
+        EXPECT_EQ(ReadFile(target), "old setup\n");
+    }
+}
+
+}  // namespace
