@@ -11,7 +11,7 @@ class CQel_Setup;
 // A slot holds H(z) = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2), each coefficient as a
 // signed 32-bit fraction of 2^31 times a power-of-two scale factor SF.
 class CBiquadDesigner {
-public:
+  public:
     CBiquadDesigner();
 
     // The types the Filters dialog offers, in table order, with their type numbers.
@@ -34,13 +34,18 @@ public:
     const std::array<double, 5>& GetFixedPointCoefficients() const { return fixedPoint_; }
     double GetScaleFactor() const { return scaleFactor_; }
 
-private:
+  private:
     struct FilterType {
         std::string name;
         bool offered;
     };
+    // Makes the quantised DC gain exactly one, when the last design has a DC gain of one.
+    void CorrectDcGain();
+
     std::vector<FilterType> types_;
     std::array<double, 5> coefficients_{};
     std::array<double, 5> fixedPoint_{};
     double scaleFactor_ = 1.0;
+    // Whether the last design passes a constant unchanged; false before the first design.
+    bool unityDcGain_ = false;
 };

@@ -1,5 +1,8 @@
 #include "Exports.h"
 
+#include "AxisOptions.h"
+#include "Derivation.h"
+#include "ParameterLimits.h"
 #include "UnitScales.h"
 
 namespace {
@@ -11,6 +14,18 @@ const char* OrEmpty(const char* text) {
 }  // namespace
 
 extern "C" {
+
+void ComputeAllOptions(CQel_Setup* setup) {
+    if (setup == nullptr) {
+        return;
+    }
+    // The limits use the periods and scales the derivation leaves in the setup, and the options
+    // and unit families read the control mode and transmission type as it derived them.
+    DeriveUserParameters(*setup);
+    ComputeParameterLimits(*setup);
+    SetFixedOptions(*setup);
+    SetUnitTypesByTransmission(*setup);
+}
 
 double GetScaleFactor(CQel_Setup* setup, const char* unitName, const char* parameterName) {
     if (setup == nullptr) {

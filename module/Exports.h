@@ -7,6 +7,10 @@ class CQel_Setup;
 
 extern "C" {
 
+// Recomputes everything that follows from the drive registers: the user parameters, their
+// limits, the fixed options and the unit families. A null setup does nothing.
+BREVAN_EXPORT void ComputeAllOptions(CQel_Setup* setup);
+
 // The factor that turns an internal value of the named parameter or variable into the named unit:
 // value = (internal + GetScaleOffset(unit)) x factor. A null setup or name has factor 1.
 BREVAN_EXPORT double GetScaleFactor(CQel_Setup* setup, const char* unitName,

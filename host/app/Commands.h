@@ -17,6 +17,9 @@ struct CommandContext {
 
 int RunShow(CommandContext& context);
 int RunScale(CommandContext& context);
+int RunCompute(CommandContext& context);
+int RunRegisters(CommandContext& context);
+int RunDesign(CommandContext& context);
 
 // Applies --set, --set-internal, --option and --remove in order; false (with the reason printed)
 // at the first edit that cannot be made.

@@ -33,11 +33,13 @@ std::unique_ptr<LoadedModule> LoadedModule::Load(const std::filesystem::path& pa
     qel::ScaleFunctions scales;
     scales.factor = FindExport<qel::ScaleFactorFunction>(handle, "GetScaleFactor", error);
     scales.offset = FindExport<qel::ScaleOffsetFunction>(handle, "GetScaleOffset", error);
-    if (scales.factor == nullptr || scales.offset == nullptr) {
+    const auto computeAllOptions =
+        FindExport<ComputeAllOptionsFunction>(handle, "ComputeAllOptions", error);
+    if (scales.factor == nullptr || scales.offset == nullptr || computeAllOptions == nullptr) {
         dlclose(handle);
         return nullptr;
     }
-    return std::unique_ptr<LoadedModule>(new LoadedModule(handle, scales));
+    return std::unique_ptr<LoadedModule>(new LoadedModule(handle, scales, computeAllOptions));
 }
 
 LoadedModule::~LoadedModule() {

@@ -17,13 +17,19 @@ class LoadedModule {
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
+    using ComputeAllOptionsFunction = void (*)(CQel_Setup* setup);
+
     const qel::ScaleFunctions& GetScaleFunctions() const { return scales_; }
+    ComputeAllOptionsFunction GetComputeAllOptions() const { return computeAllOptions_; }
 
   private:
-    LoadedModule(void* handle, qel::ScaleFunctions scales) : handle_(handle), scales_(scales) {}
+    LoadedModule(void* handle, qel::ScaleFunctions scales,
+                 ComputeAllOptionsFunction computeAllOptions)
+        : handle_(handle), scales_(scales), computeAllOptions_(computeAllOptions) {}
 
     void* handle_;
     qel::ScaleFunctions scales_;
+    ComputeAllOptionsFunction computeAllOptions_;
 };
 
 // Where the module is looked for: the BREVAN_MODULE environment variable, else libbrevan.so

@@ -1,9 +1,11 @@
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "Commands.h"
+#include "ErrorReport.h"
 #include "ModuleLoader.h"
 #include "SetupFile.h"
 
@@ -27,6 +29,18 @@ const std::vector<Subcommand>& Subcommands() {
          1, kAnyNumber, RunShow},
         {"scale", "scale SETUP UNIT PARAM    the module's factor and offset for a unit and a name",
          3, 3, RunScale},
+        {"compute",
+         "compute SETUP             user parameters, limits, options and unit families "
+         "derived from the registers",
+         1, 1, RunCompute},
+        {"registers",
+         "registers SETUP           registers from the user parameters (and the "
+         "parameters back)",
+         1, 1, RunRegisters},
+        {"design",
+         "design SETUP LOOP         gains of the current, speed or position loop from "
+         "its bandwidth and damping",
+         2, 2, RunDesign},
     };
     return subcommands;
 }
@@ -103,7 +117,19 @@ int Run(const Invocation& invocation) {
 
 }  // namespace
 
+// The kernel reports a missing name at every read, and one run may read it many times (each unit
+// scale reads the registers afresh): the user hears of each problem once.
+void ReportEachProblemOnce() {
+    qel::SetErrorReporter([reported = std::set<std::string>()](std::string_view message) mutable {
+        if (reported.emplace(message).second) {
+            std::fprintf(stderr, "brevan: %.*s\n", static_cast<int>(message.size()),
+                         message.data());
+        }
+    });
+}
+
 int main(int argc, char** argv) {
+    ReportEachProblemOnce();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string error;
     const auto invocation = ParseCommandLine(arguments, error);

@@ -1,0 +1,14 @@
+#include "Commands.h"
+#include "Derivation.h"
+#include "ParameterReport.h"
+#include "RegisterComputation.h"
+
+// What a setup dialog does before it opens a child: registers from the user parameters, then the
+// user parameters back from the registers, so that both agree.
+int RunRegisters(CommandContext& context) {
+    ComputeDriveRegisters(context.setup);
+    DeriveUserParameters(context.setup);
+    PrintParameters(SelectParameters(context.setup, IsRegister), context.setup,
+                    {context.invocation.json, false});
+    return SaveOutputIfRequested(context.setup, context.invocation) ? kExitSuccess : kExitFailure;
+}
