@@ -11,6 +11,7 @@
 #include "CollectedErrors.h"
 #include "Derivation.h"
 #include "Examples.h"
+#include "ReferenceAxisTest.h"
 #include "RegisterFormats.h"
 #include "Setup.h"
 
@@ -26,24 +27,8 @@ constexpr double kCountsPerRad = 1024.0 * 2.0 * 256.0 / std::numbers::pi;
 constexpr double kSpeedUnitsPerRadS = kTsS_s * kCountsPerRad;
 constexpr double kVoltageUnitsPerVolt = 65534.0 / (1.1 * 48.0);
 
-class Derivation : public ::testing::Test {
+class Derivation : public ReferenceAxisTest {
   protected:
-    void SetUp() override { setup_ = LoadExample("reference-axis.json"); }
-
-    CQel_Parameter& Parameter(const std::string& name) {
-        CQel_Parameter* parameter = setup_->FindParameter(name);
-        EXPECT_NE(parameter, nullptr) << name;
-        return *parameter;
-    }
-    double Base(const std::string& name) { return Parameter(name).GetValueInBaseUnit(); }
-    double Internal(const std::string& name) { return Parameter(name).GetValueInInternalUnit(); }
-    // Stores a value whatever the parameter's range, as a setup from outside may hold it.
-    void Force(const std::string& name, double value) {
-        CQel_Parameter& parameter = Parameter(name);
-        parameter.SetMinInBaseUnit(std::min(parameter.GetMinInBaseUnit(), value));
-        parameter.SetMaxInBaseUnit(std::max(parameter.GetMaxInBaseUnit(), value));
-        ASSERT_TRUE(parameter.SetValueInBaseUnit(value)) << name;
-    }
     // Puts a value into the target that the step would not write: the range end farther from
     // the value the step derives.
     void PutSentinel(const std::string& name, double derived) {
@@ -54,8 +39,6 @@ class Derivation : public ::testing::Test {
                                                                                           : low);
         ASSERT_NE(parameter.GetValueInBaseUnit(), derived) << name;
     }
-
-    std::unique_ptr<CQel_Setup> setup_;
 };
 
 // ---------------------------------------------------------------------------------------------

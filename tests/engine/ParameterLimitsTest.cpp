@@ -12,6 +12,7 @@
 #include "CollectedErrors.h"
 #include "Examples.h"
 #include "ParameterLimits.h"
+#include "ReferenceAxisTest.h"
 #include "Setup.h"
 
 namespace {
@@ -30,30 +31,13 @@ struct Input {
     double value;
 };
 
-class Limits : public ::testing::Test {
+class Limits : public ReferenceAxisTest {
   protected:
-    void SetUp() override { setup_ = LoadExample("reference-axis.json"); }
-
-    CQel_Parameter& Parameter(const std::string& name) {
-        CQel_Parameter* parameter = setup_->FindParameter(name);
-        EXPECT_NE(parameter, nullptr) << name;
-        return *parameter;
-    }
-    double Base(const std::string& name) { return Parameter(name).GetValueInBaseUnit(); }
-    // Stores a value whatever the parameter's range.
-    void Force(const std::string& name, double value) {
-        CQel_Parameter& parameter = Parameter(name);
-        parameter.SetMinInBaseUnit(std::min(parameter.GetMinInBaseUnit(), value));
-        parameter.SetMaxInBaseUnit(std::max(parameter.GetMaxInBaseUnit(), value));
-        ASSERT_TRUE(parameter.SetValueInBaseUnit(value)) << name;
-    }
     void ExpectRange(const std::string& name, double low, double high) {
         const CQel_Parameter& parameter = Parameter(name);
         EXPECT_NEAR(parameter.GetMinInBaseUnit(), low, std::fabs(low) * 1e-12) << name << " min";
         EXPECT_NEAR(parameter.GetMaxInBaseUnit(), high, std::fabs(high) * 1e-12) << name << " max";
     }
-
-    std::unique_ptr<CQel_Setup> setup_;
 };
 
 // ---------------------------------------------------------------------------------------------
