@@ -252,7 +252,13 @@ bool MotorBrake_output(CQel_Setup& setup) {
     const auto pin =
         (engine::RegisterBits(brakecfg->GetValueInBaseUnit()) >> regfmt::kBrakePinShift) &
         regfmt::kBrakePinMask;
-    return output->SetValueInInternalUnit(setup.GetIOPortFromPin(static_cast<int>(pin)));
+    const int port = setup.GetIOPortFromPin(static_cast<int>(pin));
+    // A pin that is none of the drive's outputs has no port to show; the choice stays as it was
+    // rather than silently becoming another output.
+    if (port < 0) {
+        return false;
+    }
+    return output->SetValueInInternalUnit(port);
 }
 
 bool MotorBrake_releasetime(CQel_Setup& setup) {

@@ -111,6 +111,20 @@ bool compute::ENDAT_SENSE(CQel_Setup& setup) {
     });
 }
 
+namespace {
+
+// Interpolation bits the drive adds to the encoder counts of one electrical turn, so that a coarse
+// encoder still gives about 1024 counts per electrical turn.
+double ElectricalResolutionFraction(double lines, double polePairs) {
+    const double countBits = compute::support::CeilLog2(lines * regfmt::kCountsPerLine / polePairs);
+    // A count of bits that is not a number (no pole pairs) is no encoder to interpolate.
+    return countBits >= 0.0 && countBits <= kLargestCountBitsToInterpolate
+               ? std::min(kElectricalResolutionBits - countBits, kMaxInterpolationBits)
+               : 0.0;
+}
+
+}  // namespace
+
 bool compute::MECRESL(CQel_Setup& setup) {
     return ComputeFrom(setup, "MECRESL", {"No_encoder_lines"},
                        [](double lines) { return lines * regfmt::kCountsPerLine; });
@@ -122,10 +136,14 @@ bool compute::ENC2THL(CQel_Setup& setup) {
         return false;
     }
     const auto [angleStep, polePairs, lines] = *found;
-    double interpolationBits = 0.0;
-    if (HasElectricalResolutionFraction(setup)) {
-        interpolationBits = setup.GetParameterValueInBaseUnit("ELRES_FRACT");
-    }
+    // The fraction the electrical-resolution step writes later in the same run, not the one the
+    // setup holds now: the angle increment must match the fraction the drive will get, or a
+    // change of lines or pole pairs would leave both registers out of step.
+    const double interpolationBits =
+        HasElectricalResolutionFraction(setup)
+            ? ElectricalResolutionFraction(lines->GetValueInBaseUnit(),
+                                           polePairs->GetValueInBaseUnit())
+            : 0.0;
     const double countsPerTurn =
         lines->GetValueInBaseUnit() * regfmt::kCountsPerLine * std::exp2(interpolationBits);
     return Store(*angleStep,
@@ -212,12 +230,8 @@ bool compute::ELRES_FRACT(CQel_Setup& setup) {
         return false;
     }
     const auto [fraction, interpolation, lines, polePairs] = *found;
-    const double countBits = support::CeilLog2(
-        lines->GetValueInBaseUnit() * regfmt::kCountsPerLine / polePairs->GetValueInBaseUnit());
-    // A count of bits that is not a number (no pole pairs) is no encoder to interpolate.
-    const double bits = countBits >= 0.0 && countBits <= kLargestCountBitsToInterpolate
-                            ? std::min(kElectricalResolutionBits - countBits, kMaxInterpolationBits)
-                            : 0.0;
+    const double bits =
+        ElectricalResolutionFraction(lines->GetValueInBaseUnit(), polePairs->GetValueInBaseUnit());
     if (!Store(*fraction, bits)) {
         return false;
     }

@@ -197,6 +197,14 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"ENDAT_NO_REV", 0, "No_Bits_Turns", derive::No_Bits_Turns, 12},
         ValueCase{"ENDAT_NO_REV", 16, "No_Bits_Turns", derive::No_Bits_Turns, 16}));
 
+// A pin that is none of the drive's outputs must not turn into another output's port.
+TEST_F(Derivation, BrakePinOfNoOutputLeavesTheChosenPort) {
+    const double chosen = Internal("MotorBrake_output");
+    Force("BRAKECFG", 0x6301);
+    EXPECT_FALSE(derive::MotorBrake_output(*setup_));
+    EXPECT_EQ(Internal("MotorBrake_output"), chosen);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The EnDat clock table, both as a lookup and through the step.
 

@@ -419,8 +419,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"ABSTART_MINMOVE", 256 * 4096 / 3.0 / 3 * 0.3}}),
         Formula("AngleStepWithoutFraction", {compute::ENC2THL}, {},
                 {{"ENC2THL", 3.0 * 4294967296.0 / 4096}}, {"ELRES_FRACT"}),
-        Formula("AngleStepWithFraction", {compute::ENC2THL}, {{"ELRES_FRACT", 3}},
-                {{"ENC2THL", 3.0 * 4294967296.0 / 4096 / 8}}),
+        // 128 lines and 4 pole pairs: 128 counts per electrical turn get 3 interpolation bits.
+        // The angle step follows those, not the stale fraction the setup still holds.
+        Formula("AngleStepWithTheFractionOfThisRun", {compute::ENC2THL},
+                {{"No_encoder_lines", 128}, {"pp", 4}, {"ELRES_FRACT", 0}},
+                {{"ENC2THL", 4.0 * 4294967296.0 / (128 * 4 * 8)}}),
         // Limits -10 rad and +20 rad; a reversed transmission swaps the registers.
         Formula("SoftwareLimitsForward", {compute::SWNEGLS, compute::SWPOSLS},
                 {{"Negative_SWLS", -10}, {"Positive_SWLS", 20}},
