@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -248,6 +249,76 @@ TEST_F(BrevanCommand, MissingModuleFailsWithOne) {
         Run({"show", axis_.string(), "--module", (folder_ / "nowhere.so").string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("cannot load the module"), std::string::npos) << result.err;
+}
+
+}  // namespace
+
+namespace {
+
+std::string Example(const char* name) {
+    return std::string(BREVAN_SOURCE_DIR) + "/examples/" + name;
+}
+
+// The host's load-time computation on the reference axis gives back the user parameters it was
+// built from, with their families, and saves them.
+TEST_F(BrevanCommand, ComputeDerivesUserParametersWithTheirFamilies) {
+    const fs::path out = folder_ / "computed.json";
+    const RunResult result =
+        Run({"compute", Example("reference-axis.json"), "--json", "-o", out.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.err.empty()) << result.err;
+    const nlohmann::json shown = nlohmann::json::parse(result.out);
+    EXPECT_FALSE(shown["parameters"].contains("PWMPER")) << "registers are not user parameters";
+    EXPECT_EQ(shown["parameters"]["Ts_S"]["base"].get<double>(), 2.0 * 10 * 1000 / 40e6);
+    EXPECT_EQ(shown["parameters"]["ERR_position"]["family"], "rotary_position");
+    EXPECT_EQ(shown["options"]["IsClosedPosition"], "1");
+    EXPECT_TRUE(fs::exists(out));
+}
+
+// A missing mandatory name skips only the steps that need it: each is reported once, and every
+// other value is still derived.
+TEST_F(BrevanCommand, ComputeWithoutMandatoryNamesReportsThemAndDerivesTheRest) {
+    const RunResult result =
+        Run({"compute", Example("reference-axis.json"), "--remove", "K", "--remove", "SATS",
+             "--remove", "ENDAT_BR", "--set-internal", "MECRESL=8192", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const char* name : {"\"K\"", "\"SATS\"", "\"ENDAT_BR\""}) {
+        const auto first = result.err.find(name);
+        EXPECT_NE(first, std::string::npos) << name << " not reported: " << result.err;
+        EXPECT_EQ(result.err.find(name, first + 1), std::string::npos) << name << " reported twice";
+    }
+    const nlohmann::json shown = nlohmann::json::parse(result.out);
+    EXPECT_EQ(shown["parameters"]["No_encoder_lines"]["base"].get<double>(), 2048.0);
+}
+
+TEST_F(BrevanCommand, RegistersOfTheReferenceAxisAreItsOwn) {
+    const RunResult shown = Run({"show", Example("reference-axis.json"), "--json"});
+    const RunResult computed = Run({"registers", Example("reference-axis.json"), "--json"});
+    ASSERT_EQ(computed.status, 0) << computed.err;
+    const nlohmann::json before = nlohmann::json::parse(shown.out)["parameters"];
+    const nlohmann::json after = nlohmann::json::parse(computed.out)["parameters"];
+    ASSERT_GT(after.size(), 100U);
+    for (const auto& [name, value] : after.items()) {
+        EXPECT_EQ(value["family"], "register") << name;
+        EXPECT_EQ(value["base"], before[name]["base"]) << name;
+    }
+}
+
+// The designed gains, the registers the drive gets, and the gains those registers hold: within
+// half a mantissa step of the design.
+TEST_F(BrevanCommand, DesignShowsTheGainsTheRegistersHold) {
+    const RunResult result =
+        Run({"design", Example("reference-axis.json"), "speed", "--set", "PB_S=400", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json design = nlohmann::json::parse(result.out);
+    EXPECT_EQ(design["loop"], "speed");
+    ASSERT_EQ(design["gains"].size(), 2U);
+    for (const auto& [name, gain] : design["gains"].items()) {
+        const double step = std::exp2(gain["shift"].get<double>()) / 32767.0;
+        EXPECT_NEAR(gain["held"].get<double>(), gain["designed"].get<double>(), 0.5 * step) << name;
+        EXPECT_DOUBLE_EQ(gain["held"].get<double>(), gain["mantissa"].get<double>() * step) << name;
+    }
+    EXPECT_EQ(Run({"design", Example("reference-axis.json"), "torque"}).status, 2);
 }
 
 }  // namespace
