@@ -8,13 +8,36 @@
 // Only ASCII letters fold: names are ASCII, and unit names with a degree sign keep it as it is.
 namespace qel {
 
-char FoldCase(char c);
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-std::string FoldedCopy(std::string_view text);
+// Inline: look-ups and the unit scales compare names on every call.
+inline char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 struct CaseInsensitiveHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view text) const;
+    std::size_t operator()(std::string_view text) const {
+        // FNV-1a over the folded bytes: cheap, and no temporary string per look-up.
+        constexpr std::size_t kFnvOffset = 14695981039346656037ULL;
+        constexpr std::size_t kFnvPrime = 1099511628211ULL;
+        std::size_t hash = kFnvOffset;
+        for (char c : text) {
+            hash ^= static_cast<unsigned char>(FoldCase(c));
+            hash *= kFnvPrime;
+        }
+        return hash;
+    }
 };
 
 struct CaseInsensitiveEqual {

@@ -40,16 +40,18 @@ bool CQel_Parameter::SetValueInBaseUnit(double baseValue) {
     if (RefuseNonFinite(baseValue, "value")) {
         return false;
     }
-    double internalValue = BaseToInternal(ClampToRange(baseValue));
+    // One scale for the whole store: the module computes it afresh on every call.
+    const qel::Scale scale = GetScale();
+    double internalValue = scale.ToInternal(ClampToRange(baseValue));
     if (type_ == qel::ValueType::Integer) {
         internalValue = std::round(internalValue);
         // Rounding may step just outside the range; one count back inside is the nearest whole
         // number that the range admits.
-        const double step = GetScale().factor >= 0.0 ? 1.0 : -1.0;
-        const double roundedBase = InternalToBase(internalValue);
-        if (roundedBase > max_ && InternalToBase(internalValue - step) >= min_) {
+        const double step = scale.factor >= 0.0 ? 1.0 : -1.0;
+        const double roundedBase = scale.ToBase(internalValue);
+        if (roundedBase > max_ && scale.ToBase(internalValue - step) >= min_) {
             internalValue -= step;
-        } else if (roundedBase < min_ && InternalToBase(internalValue + step) <= max_) {
+        } else if (roundedBase < min_ && scale.ToBase(internalValue + step) <= max_) {
             internalValue += step;
         }
     }

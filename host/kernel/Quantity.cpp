@@ -51,13 +51,11 @@ Scale Quantity::GetScale() const {
 }
 
 double Quantity::InternalToBase(double internalValue) const {
-    const Scale scale = GetScale();
-    return (internalValue + scale.offset) * scale.factor;
+    return GetScale().ToBase(internalValue);
 }
 
 double Quantity::BaseToInternal(double baseValue) const {
-    const Scale scale = GetScale();
-    return baseValue / scale.factor - scale.offset;
+    return GetScale().ToInternal(baseValue);
 }
 
 double Quantity::UnitToBase(double value, std::string_view unitName) const {

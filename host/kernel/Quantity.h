@@ -19,6 +19,9 @@ enum class ValueKind {
 struct Scale {
     double factor = 1.0;
     double offset = 0.0;
+
+    double ToBase(double internalValue) const { return (internalValue + offset) * factor; }
+    double ToInternal(double baseValue) const { return baseValue / factor - offset; }
 };
 
 // What parameters and drive variables share: a name, a unit family with a selected display unit,
