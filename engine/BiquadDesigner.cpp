@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "QuietProbes.h"
 #include "Setup.h"
 #include "StepSupport.h"
 
@@ -272,4 +275,25 @@ bool CBiquadDesigner::AssignBiquadSlots(CQel_Setup& setup) {
         done = (*chainLengths)[place]->SetValueInBaseUnit(counts[place]) && done;
     }
     return done;
+}
+
+bool CBiquadDesigner::WriteBiquadRegisters(CQel_Setup& setup) const {
+    std::vector<std::string> names(kChainLengthNames.begin(), kChainLengthNames.end());
+    for (int i = 1; i <= kSlotCount; ++i) {
+        for (std::string_view suffix : kSlotRegisterSuffixes) {
+            names.push_back(IndexedName("BQ", i, suffix));
+        }
+    }
+    bool written = true;
+    for (const std::string& name : names) {
+        const CQel_Parameter* parameter = nullptr;
+        {
+            const QuietLookups quiet;
+            parameter = setup.FindParameter(name);
+        }
+        if (parameter != nullptr) {
+            written = parameter->WriteToChip() && written;
+        }
+    }
+    return written;
 }

@@ -28,6 +28,9 @@ class CBiquadDesigner {
     bool DesignSlot(CQel_Setup& setup, int filter, int slot);
     // Gives every enabled filter a slot, clears the free slots and writes the chain lengths.
     bool AssignBiquadSlots(CQel_Setup& setup);
+    // Sends the chain lengths and the three slots' registers to the connected drive at once,
+    // each one the setup holds; false when a write failed (the kernel has reported it).
+    bool WriteBiquadRegisters(CQel_Setup& setup) const;
 
     // The last design: real coefficients b0, b1, b2, a1, a2, their fixed-point values, and SF.
     const std::array<double, 5>& GetCoefficients() const { return coefficients_; }

@@ -92,4 +92,17 @@ bool Quantity::ChangeUnitType(std::string_view unitName) {
     return ChangeUnit(unitName);
 }
 
+bool Quantity::WriteToChip() const {
+    DriveLink* link = setup_ == nullptr ? nullptr : setup_->GetDriveLink();
+    if (link == nullptr) {
+        ReportError("No drive is connected: \"" + name_ + "\" was not written to the drive.");
+        return false;
+    }
+    if (!link->WriteValue(name_, internal_)) {
+        ReportError("Writing \"" + name_ + "\" to the drive failed: " + link->LastError());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace qel

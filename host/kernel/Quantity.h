@@ -60,6 +60,10 @@ class Quantity {
     bool ChangeUnitType(std::string_view unitName);
     void ChangeName(std::string name) { name_ = std::move(name); }
 
+    // Sends the stored value to the drive the setup is connected to; reports and returns false
+    // when there is none or the drive refused it.
+    bool WriteToChip() const;
+
   protected:
     // Stores an internal value that the caller has already checked.
     void StoreInternal(double internalValue) { internal_ = internalValue; }

@@ -71,6 +71,7 @@ void CQel_Setup::CopyFrom(const CQel_Setup& other) {
     adc_ = other.adc_;
     ioPorts_ = other.ioPorts_;
     scales_ = other.scales_;
+    driveLink_ = other.driveLink_;
 }
 
 CQel_Parameter* CQel_Setup::FindParameter(std::string_view name) {

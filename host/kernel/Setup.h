@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CaseInsensitive.h"
+#include "DriveLink.h"
 #include "Parameter.h"
 #include "Variable.h"
 
@@ -129,6 +130,10 @@ class CQel_Setup {
     int GetIOPortFromPin(int pin) const;
     int GetIOPinFromPort(int port) const;
 
+    // The drive this setup is connected to (not owned); none until the host connects one.
+    void SetDriveLink(qel::DriveLink* link) { driveLink_ = link; }
+    qel::DriveLink* GetDriveLink() const { return driveLink_; }
+
     // Unit scales.
     void SetScaleFunctions(qel::ScaleFunctions functions) { scales_ = functions; }
     const qel::ScaleFunctions& GetScaleFunctions() const { return scales_; }
@@ -152,5 +157,6 @@ class CQel_Setup {
     qel::AdcFormat adc_;
     std::vector<qel::IoPort> ioPorts_;
     qel::ScaleFunctions scales_;
+    qel::DriveLink* driveLink_ = nullptr;
     mutable bool computingScale_ = false;
 };

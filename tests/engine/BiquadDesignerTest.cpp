@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "BiquadDesigner.h"
+#include "CollectedErrors.h"
+#include "DriveLink.h"
 #include "Examples.h"
 
 namespace {
@@ -233,6 +235,53 @@ TEST_F(BiquadSlots, FirstOrderLowPassAtAQuarterOfTheRateHalvesTheRange) {
     EXPECT_TRUE(CBiquadDesigner().DesignSlot(*setup_, 1, 2));
 
     EXPECT_EQ(Slot(2), (std::array<double, 6>{1073741824.0, 1073741824.0, 0, 0, 0, 1}));
+}
+
+// Records what reaches the drive, and refuses the names it is told to.
+class RecordingLink : public qel::DriveLink {
+  public:
+    bool WriteValue(std::string_view name, double internalValue) override {
+        if (name == refused_) {
+            return false;
+        }
+        written_.emplace_back(name, internalValue);
+        return true;
+    }
+    bool ReadValue(std::string_view, double&) override { return false; }
+    std::string LastError() const override { return "no answer from the drive"; }
+
+    std::vector<std::pair<std::string, double>> written_;
+    std::string refused_;
+};
+
+TEST_F(BiquadSlots, WritesChainLengthsAndEverySlotRegisterToTheDrive) {
+    RecordingLink link;
+    setup_->SetDriveLink(&link);
+    EXPECT_TRUE(CBiquadDesigner().WriteBiquadRegisters(*setup_));
+    ASSERT_EQ(link.written_.size(), 3U + 3U * 6U);
+    EXPECT_EQ(link.written_[0].first, "SPDREF_BQ_INI");
+    EXPECT_EQ(link.written_[1].first, "IQREF_BQ_INI");
+    EXPECT_EQ(link.written_[2].first, "ASPD_BQ_INI");
+    EXPECT_EQ(link.written_[3].first, "BQ1B0");
+    EXPECT_EQ(link.written_[3].second, Slot(1)[0]);
+    EXPECT_EQ(link.written_.back().first, "BQ3SF");
+}
+
+TEST_F(BiquadSlots, WritingWithoutADriveOrAgainstARefusalFailsAndSaysWhy) {
+    CollectedErrors errors;
+    EXPECT_FALSE(CBiquadDesigner().WriteBiquadRegisters(*setup_));
+    ASSERT_FALSE(errors.Messages().empty());
+    EXPECT_EQ(errors.Messages().front(),
+              "No drive is connected: \"SPDREF_BQ_INI\" was not written to the drive.");
+    RecordingLink link;
+    link.refused_ = "BQ2A1";
+    setup_->SetDriveLink(&link);
+    errors.Clear();
+    EXPECT_FALSE(CBiquadDesigner().WriteBiquadRegisters(*setup_));
+    EXPECT_EQ(link.written_.size(), 20U) << "the other registers are still written";
+    ASSERT_EQ(errors.Messages().size(), 1U);
+    EXPECT_EQ(errors.Messages()[0],
+              "Writing \"BQ2A1\" to the drive failed: no answer from the drive");
 }
 
 TEST_F(BiquadSlots, ReferenceAxisFiltersGiveItsRegistersBack) {
