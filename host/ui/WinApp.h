@@ -4,7 +4,7 @@
 
 // The application object of a library with dialogs: one global instance per loaded library.
 class CWinApp {
-public:
+  public:
     explicit CWinApp(const char* appName = nullptr) : appName_(appName != nullptr ? appName : "") {}
     virtual ~CWinApp() = default;
     CWinApp(const CWinApp&) = delete;
@@ -12,6 +12,6 @@ public:
 
     const std::string& GetAppName() const { return appName_; }
 
-private:
+  private:
     std::string appName_;
 };

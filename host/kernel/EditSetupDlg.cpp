@@ -1,0 +1,632 @@
+#include "EditSetupDlg.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "Backend.h"
+#include "CanSettings.h"
+#include "CaseInsensitive.h"
+#include "ErrorReport.h"
+#include "MotorEditor.h"
+
+namespace {
+
+// Decimals an edit box can show: beyond 15 a double has no more digits to give.
+constexpr int kMaxDecimals = 15;
+// Values at least this large are shown in exponent form rather than with every digit.
+constexpr double kLargestFixedValue = 1e15;
+// Significant digits of a range end that the parameter's precision would round away.
+constexpr int kRangeDigits = 10;
+// A typed value this close to a range end (relative to the range's size) counts as inside.
+constexpr double kRangeTolerance = 1e-9;
+
+enum class BindingKind {
+    Value,
+    Check,
+    Radio,
+    List,
+};
+
+std::string Trim(std::string_view text) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return std::string(text);
+}
+
+std::optional<double> ParseNumber(std::string_view typed) {
+    std::string text = Trim(typed);
+    if (!text.empty() && text.front() == '+') {
+        text.erase(0, 1);
+    }
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string TrimZeros(std::string text) {
+    if (text.find('.') != std::string::npos && text.find('e') == std::string::npos) {
+        while (text.back() == '0') {
+            text.pop_back();
+        }
+        if (text.back() == '.') {
+            text.pop_back();
+        }
+    }
+    if (text == "-0") {
+        text = "0";
+    }
+    return text;
+}
+
+std::string FormatNumber(double value, int decimals) {
+    if (!std::isfinite(value)) {
+        return {};
+    }
+    char buffer[64];
+    if (std::fabs(value) >= kLargestFixedValue) {
+        std::snprintf(buffer, sizeof buffer, "%.*g", kMaxDecimals, value);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%.*f", std::clamp(decimals, 0, kMaxDecimals), value);
+    }
+    return TrimZeros(buffer);
+}
+
+// A range end as the user reads it: at the parameter's precision when that shows it exactly
+// enough, else with more digits (a minimum of 0.001 must not read "0").
+std::string FormatRangeEnd(double value, int decimals) {
+    const std::string shown = FormatNumber(value, decimals);
+    const std::optional<double> back = ParseNumber(shown);
+    if (back && std::fabs(*back - value) <= kRangeTolerance * std::max(1.0, std::fabs(value))) {
+        return shown;
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*g", kRangeDigits, value);
+    return TrimZeros(buffer);
+}
+
+// The unit of plain numbers, which is not written after a value.
+constexpr std::string_view kNoUnitName = "-";
+
+// The unit as written after a number: without the blank some unit names carry, or nothing.
+std::string UnitSuffix(const CQel_Parameter& parameter) {
+    const std::string unit = Trim(parameter.GetUnitName());
+    return unit.empty() || unit == kNoUnitName ? std::string() : " " + unit;
+}
+
+// A base-unit value in the parameter's selected display unit.
+double BaseToDisplay(const CQel_Parameter& parameter, double baseValue) {
+    if (parameter.ShowsInternalUnits()) {
+        return parameter.BaseToInternal(baseValue);
+    }
+    const qel::DisplayUnit* unit = parameter.GetUnitFamily().FindUnit(parameter.GetUnitName());
+    return unit != nullptr ? baseValue / unit->sizeInBaseUnits : baseValue;
+}
+
+int RoundToInt(double value) {
+    return static_cast<int>(std::lround(value));
+}
+
+class QuietLookups {
+  public:
+    QuietLookups() : saved_(g_bShowErrors) { g_bShowErrors = 0; }
+    ~QuietLookups() { g_bShowErrors = saved_; }
+    QuietLookups(const QuietLookups&) = delete;
+    QuietLookups& operator=(const QuietLookups&) = delete;
+
+  private:
+    int saved_;
+};
+
+}  // namespace
+
+struct CQel_EditSetupDlg::Binding {
+    BindingKind kind = BindingKind::Value;
+    std::string name;
+    CQel_Parameter* own = nullptr;  // a parameter of the dialog's own
+    int firstId = 0;                // edit, check box, first radio button or list
+    int lastId = 0;                 // last radio button
+    int unitId = 0;                 // unit combo of an edit, 0 for none
+
+    bool Controls(int id) const {
+        if (kind == BindingKind::Radio) {
+            return id >= firstId && id <= lastId;
+        }
+        return id == firstId;
+    }
+};
+
+CQel_EditSetupDlg::CQel_EditSetupDlg(CQel_Setup* setup, UINT templateId, int flag,
+                                     const char* const* guidelineTexts, CWnd* parent)
+    : CDialog(templateId, parent), setup_(setup), flag_(flag) {
+    for (const char* const* text = guidelineTexts; text != nullptr && *text != nullptr; ++text) {
+        guidelines_.emplace_back(*text);
+    }
+}
+
+CQel_EditSetupDlg::~CQel_EditSetupDlg() = default;
+
+// --- bindings ---
+
+namespace {
+
+bool SetupHolds(CQel_Setup* setup, std::string_view name) {
+    // Looked up with the caller's error setting: a missing mandatory name is reported here.
+    return setup != nullptr && setup->FindParameter(name) != nullptr;
+}
+
+}  // namespace
+
+void CQel_EditSetupDlg::AddParameterControls(std::string_view name, int editId, int unitComboId) {
+    if (SetupHolds(setup_, name)) {
+        bindings_.push_back(
+            Binding{BindingKind::Value, std::string(name), nullptr, editId, editId, unitComboId});
+    }
+}
+
+void CQel_EditSetupDlg::AddCheckParameterControls(std::string_view name, int checkId) {
+    if (SetupHolds(setup_, name)) {
+        bindings_.push_back(
+            Binding{BindingKind::Check, std::string(name), nullptr, checkId, checkId, 0});
+    }
+}
+
+void CQel_EditSetupDlg::AddSwitchParameterControls(std::string_view name, int firstId, int lastId) {
+    if (SetupHolds(setup_, name)) {
+        bindings_.push_back(
+            Binding{BindingKind::Radio, std::string(name), nullptr, firstId, lastId, 0});
+    }
+}
+
+void CQel_EditSetupDlg::AddSwitchParameterControls(std::string_view name, int comboId) {
+    if (SetupHolds(setup_, name)) {
+        bindings_.push_back(
+            Binding{BindingKind::List, std::string(name), nullptr, comboId, comboId, 0});
+    }
+}
+
+void CQel_EditSetupDlg::AddUserParameterControls(CQel_Parameter* parameter, int editId,
+                                                 int unitComboId) {
+    if (parameter != nullptr) {
+        bindings_.push_back(Binding{BindingKind::Value, parameter->GetName(), parameter, editId,
+                                    editId, unitComboId});
+    }
+}
+
+void CQel_EditSetupDlg::InitializeMotorEditor() {
+    motorEditor_ = std::make_unique<qel::MotorEditor>(*this);
+}
+
+void CQel_EditSetupDlg::EnableCANSettings() {
+    canSettings_ = std::make_unique<qel::CanSettings>(*this);
+}
+
+CQel_Parameter* CQel_EditSetupDlg::Resolve(const Binding& binding) const {
+    if (binding.own != nullptr) {
+        return binding.own;
+    }
+    if (setup_ == nullptr) {
+        return nullptr;
+    }
+    QuietLookups quiet;
+    return setup_->FindParameter(binding.name);
+}
+
+// --- showing values ---
+
+std::string CQel_EditSetupDlg::FormatParameterValue(const CQel_Parameter& parameter) const {
+    return FormatNumber(parameter.GetValue(), parameter.GetPrecision());
+}
+
+void CQel_EditSetupDlg::FillUnitCombo(const Binding& binding, CQel_Parameter& parameter) {
+    auto* combo = dynamic_cast<CComboBox*>(GetDlgItem(binding.unitId));
+    if (combo == nullptr) {
+        return;
+    }
+    std::vector<std::string> wanted;
+    for (const qel::DisplayUnit& unit : parameter.GetUnitFamily().units) {
+        wanted.push_back(unit.name);
+    }
+    wanted.emplace_back(qel::kInternalUnitName);
+    const std::vector<ui::ListItem>& items = combo->GetControlState()->items;
+    const bool same = items.size() == wanted.size() &&
+                      std::equal(items.begin(), items.end(), wanted.begin(),
+                                 [](const ui::ListItem& item, const std::string& name) {
+                                     return item.text == name;
+                                 });
+    if (!same) {
+        combo->ResetContent();
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            combo->SetItemData(combo->AddString(wanted[i]), i);
+        }
+    }
+    combo->SetCurSel(combo->FindStringExact(-1, parameter.GetUnitName()));
+}
+
+void CQel_EditSetupDlg::Display(const Binding& binding) {
+    CQel_Parameter* parameter = Resolve(binding);
+    if (parameter == nullptr || GetWindowState() == nullptr) {
+        return;
+    }
+    switch (binding.kind) {
+        case BindingKind::Value:
+            if (std::find(blanked_.begin(), blanked_.end(), binding.firstId) == blanked_.end()) {
+                SetDlgItemText(binding.firstId, FormatParameterValue(*parameter));
+            }
+            if (binding.unitId != 0) {
+                FillUnitCombo(binding, *parameter);
+            }
+            break;
+        case BindingKind::Check:
+            CheckDlgButton(binding.firstId, parameter->GetValueInInternalUnit() != 0.0
+                                                ? BST_CHECKED
+                                                : BST_UNCHECKED);
+            break;
+        case BindingKind::Radio:
+            CheckRadioButton(binding.firstId, binding.lastId,
+                             binding.firstId + RoundToInt(parameter->GetValueInInternalUnit()));
+            break;
+        case BindingKind::List: {
+            auto* combo = dynamic_cast<CComboBox*>(GetDlgItem(binding.firstId));
+            if (combo == nullptr) {
+                break;
+            }
+            const auto wanted = static_cast<DWORD_PTR>(
+                static_cast<std::intptr_t>(RoundToInt(parameter->GetValueInInternalUnit())));
+            int found = CB_ERR;
+            for (int i = 0; i < combo->GetCount(); ++i) {
+                if (combo->GetItemData(i) == wanted) {
+                    found = i;
+                    break;
+                }
+            }
+            combo->SetCurSel(found);
+            break;
+        }
+    }
+}
+
+void CQel_EditSetupDlg::DisplayAll() {
+    for (const Binding& binding : bindings_) {
+        Display(binding);
+    }
+}
+
+void CQel_EditSetupDlg::RefreshParameterControls(std::string_view name) {
+    for (const Binding& binding : bindings_) {
+        if (qel::EqualsIgnoringCase(binding.name, name)) {
+            Display(binding);
+        }
+    }
+}
+
+void CQel_EditSetupDlg::RefreshAllParameters(int /*unused*/) {
+    DisplayAll();
+}
+
+// --- taking over what the user entered ---
+
+void CQel_EditSetupDlg::Notify(const std::string& name) {
+    OnChangedParameterValue(name);
+    OnRefreshParameterValue(name);
+}
+
+bool CQel_EditSetupDlg::TakeOverEdit(const Binding& binding) {
+    CQel_Parameter* parameter = Resolve(binding);
+    const CWnd* edit = GetDlgItem(binding.firstId);
+    // Only what a user can type is taken over: not a read-only, disabled or blanked edit.
+    if (parameter == nullptr || takingOver_ || edit == nullptr ||
+        edit->GetControlState()->readOnly || !edit->IsWindowEnabled() ||
+        std::find(blanked_.begin(), blanked_.end(), binding.firstId) != blanked_.end()) {
+        return true;
+    }
+    const std::string typed = GetDlgItemText(binding.firstId);
+    if (typed == FormatParameterValue(*parameter)) {
+        return true;
+    }
+    takingOver_ = true;
+    const std::string name = parameter->GetName();
+    const int decimals = parameter->GetPrecision();
+    double low = BaseToDisplay(*parameter, parameter->GetMinInBaseUnit());
+    double high = BaseToDisplay(*parameter, parameter->GetMaxInBaseUnit());
+    if (low > high) {
+        std::swap(low, high);
+    }
+    const std::string unit = UnitSuffix(*parameter);
+    const std::string allowed = "Enter a value of " + name + " between " +
+                                FormatRangeEnd(low, decimals) + " and " +
+                                FormatRangeEnd(high, decimals) + unit + ".";
+    const std::optional<double> value = ParseNumber(typed);
+    std::string refusal;
+    double baseValue = 0.0;
+    if (!value) {
+        refusal = "\"" + Trim(typed) + "\" is not a number.\n" + allowed;
+    } else {
+        baseValue = parameter->UnitToBase(*value, parameter->GetUnitName());
+        const double minimum = parameter->GetMinInBaseUnit();
+        const double maximum = parameter->GetMaxInBaseUnit();
+        const double slack =
+            kRangeTolerance * std::max({1.0, std::fabs(minimum), std::fabs(maximum)});
+        if (!std::isfinite(baseValue) || baseValue < minimum - slack ||
+            baseValue > maximum + slack) {
+            refusal = "The value " + Trim(typed) + unit + " is out of range.\n" + allowed;
+        }
+    }
+    if (!refusal.empty()) {
+        MessageBox(refusal, GetWindowText(), MB_OK | MB_ICONWARNING);
+        takingOver_ = false;
+        RefreshParameterControls(name);
+        return false;
+    }
+    const bool changed = baseValue != parameter->GetValueInBaseUnit();
+    const bool stored = !changed || parameter->SetValueInBaseUnit(baseValue);
+    takingOver_ = false;
+    RefreshParameterControls(name);
+    if (changed && stored) {
+        Notify(name);
+    }
+    return stored;
+}
+
+void CQel_EditSetupDlg::TakeOverValue(const Binding& binding, double internalValue) {
+    CQel_Parameter* parameter = Resolve(binding);
+    if (parameter == nullptr) {
+        return;
+    }
+    const std::string name = parameter->GetName();
+    const bool changed = internalValue != parameter->GetValueInInternalUnit();
+    const bool stored = changed && parameter->SetValueInInternalUnit(internalValue);
+    RefreshParameterControls(name);
+    if (stored) {
+        Notify(name);
+    }
+}
+
+void CQel_EditSetupDlg::TakeOverUnit(const Binding& binding) {
+    CQel_Parameter* parameter = Resolve(binding);
+    auto* combo = dynamic_cast<CComboBox*>(GetDlgItem(binding.unitId));
+    if (parameter == nullptr || combo == nullptr) {
+        return;
+    }
+    const std::string unit = combo->GetLBText(combo->GetCurSel());
+    const std::string name = parameter->GetName();
+    if (unit.empty() && combo->GetCurSel() == CB_ERR) {
+        return;
+    }
+    if (unit == parameter->GetUnitName() || !parameter->ChangeUnit(unit)) {
+        RefreshParameterControls(name);
+        return;
+    }
+    RefreshParameterControls(name);
+    OnChangedParameterUnit(name);
+}
+
+void CQel_EditSetupDlg::OnControlNotification(UINT id, UINT notifyCode) {
+    const int control = static_cast<int>(id);
+    if (motorEditor_ && motorEditor_->OnNotification(control, notifyCode)) {
+        return;
+    }
+    if (canSettings_ && canSettings_->OnNotification(control, notifyCode)) {
+        return;
+    }
+    if (!guidelines_.empty() && notifyCode == BN_CLICKED) {
+        if (control == kGuidelinePreviousId && guidelineIndex_ > 0) {
+            ShowGuideline(guidelineIndex_ - 1);
+            return;
+        }
+        if (control == kGuidelineNextId && guidelineIndex_ + 1 < guidelines_.size()) {
+            ShowGuideline(guidelineIndex_ + 1);
+            return;
+        }
+    }
+    for (const Binding& binding : bindings_) {
+        if (binding.kind == BindingKind::Value) {
+            if (notifyCode == EN_KILLFOCUS && binding.firstId == control) {
+                TakeOverEdit(binding);
+                return;
+            }
+            if (notifyCode == CBN_SELCHANGE && binding.unitId == control) {
+                TakeOverUnit(binding);
+                return;
+            }
+            continue;
+        }
+        if (!binding.Controls(control)) {
+            continue;
+        }
+        if (binding.kind == BindingKind::Check && notifyCode == BN_CLICKED) {
+            TakeOverValue(binding, IsDlgButtonChecked(control) == BST_CHECKED ? 1.0 : 0.0);
+            return;
+        }
+        if (binding.kind == BindingKind::Radio && notifyCode == BN_CLICKED) {
+            TakeOverValue(binding, static_cast<double>(control - binding.firstId));
+            return;
+        }
+        if (binding.kind == BindingKind::List && notifyCode == CBN_SELCHANGE) {
+            auto* combo = dynamic_cast<CComboBox*>(GetDlgItem(control));
+            if (combo != nullptr && combo->GetCurSel() != CB_ERR) {
+                const auto data =
+                    static_cast<std::intptr_t>(combo->GetItemData(combo->GetCurSel()));
+                TakeOverValue(binding, static_cast<double>(data));
+            }
+            return;
+        }
+    }
+}
+
+// --- notifications ---
+
+void CQel_EditSetupDlg::OnChangedParameterValue(std::string_view name) {
+    RefreshParameterControls(name);
+}
+
+void CQel_EditSetupDlg::OnChangedParameterUnit(std::string_view name) {
+    RefreshParameterControls(name);
+}
+
+void CQel_EditSetupDlg::OnRefreshParameterValue(std::string_view name) {
+    RefreshParameterControls(name);
+}
+
+// --- window life ---
+
+void CQel_EditSetupDlg::ShowGuideline(std::size_t index) {
+    guidelineIndex_ = index;
+    if (auto* text = dynamic_cast<CEdit*>(GetDlgItem(kGuidelineTextId))) {
+        text->SetReadOnly(TRUE);
+        text->SetWindowText(guidelines_[index]);
+    }
+    if (CWnd* previous = GetDlgItem(kGuidelinePreviousId)) {
+        previous->EnableWindow(index > 0 ? TRUE : FALSE);
+    }
+    if (CWnd* next = GetDlgItem(kGuidelineNextId)) {
+        next->EnableWindow(index + 1 < guidelines_.size() ? TRUE : FALSE);
+    }
+}
+
+void CQel_EditSetupDlg::RememberBoundValues() {
+    valuesAtShow_.clear();
+    for (const Binding& binding : bindings_) {
+        if (binding.own == nullptr) {
+            if (const CQel_Parameter* parameter = Resolve(binding)) {
+                valuesAtShow_.emplace_back(parameter->GetName(),
+                                           parameter->GetValueInInternalUnit());
+            }
+        }
+    }
+}
+
+void CQel_EditSetupDlg::RestoreBoundValues() {
+    if (setup_ == nullptr) {
+        return;
+    }
+    QuietLookups quiet;
+    for (const auto& [name, value] : valuesAtShow_) {
+        if (CQel_Parameter* parameter = setup_->FindParameter(name)) {
+            parameter->SetValueInInternalUnit(value);
+        }
+    }
+}
+
+BOOL CQel_EditSetupDlg::OnInitDialog() {
+    std::vector<int> reported;
+    for (const Binding& binding : bindings_) {
+        for (int id : {binding.firstId, binding.lastId, binding.unitId}) {
+            if (id != 0 && GetDlgItem(id) == nullptr &&
+                std::find(reported.begin(), reported.end(), id) == reported.end()) {
+                reported.push_back(id);
+                ui::CurrentBackend().ReportProblem(
+                    "The dialog " + std::to_string(GetTemplateId()) + " binds \"" + binding.name +
+                    "\" to control " + std::to_string(id) + ", which its template lacks.");
+            }
+        }
+    }
+    if (!guidelines_.empty()) {
+        ShowGuideline(0);
+    }
+    if (motorEditor_) {
+        motorEditor_->Attach();
+    }
+    if (canSettings_) {
+        canSettings_->Attach();
+    }
+    RememberBoundValues();
+    return CDialog::OnInitDialog();
+}
+
+void CQel_EditSetupDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    if (GetWindowState() == nullptr) {
+        return;
+    }
+    if (!pDX->m_bSaveAndValidate) {
+        DisplayAll();
+        return;
+    }
+    for (const Binding& binding : bindings_) {
+        if (binding.kind == BindingKind::Value && !TakeOverEdit(binding)) {
+            if (CWnd* edit = GetDlgItem(binding.firstId)) {
+                edit->SetFocus();
+            }
+            pDX->Fail();
+            return;
+        }
+    }
+}
+
+INT_PTR CQel_EditSetupDlg::DoModal() {
+    blanked_.clear();
+    const INT_PTR result = CDialog::DoModal();
+    if (result != IDOK && flag_ == 0) {
+        RestoreBoundValues();
+    }
+    return result;
+}
+
+// --- control helpers ---
+
+void CQel_EditSetupDlg::EnableChild(int id, int enable, int blankWhenDisabled) {
+    CWnd* child = GetDlgItem(id);
+    if (child == nullptr) {
+        return;
+    }
+    child->EnableWindow(enable != 0 ? TRUE : FALSE);
+    const auto blanked = std::find(blanked_.begin(), blanked_.end(), id);
+    if (enable == 0 && blankWhenDisabled != 0) {
+        if (blanked == blanked_.end()) {
+            blanked_.push_back(id);
+        }
+        child->SetWindowText("");
+        return;
+    }
+    if (enable != 0 && blanked != blanked_.end()) {
+        blanked_.erase(blanked);
+        for (const Binding& binding : bindings_) {
+            if (binding.kind == BindingKind::Value && binding.firstId == id) {
+                Display(binding);
+            }
+        }
+    }
+}
+
+void CQel_EditSetupDlg::EnableChildren(const int* ids, int enable, int blankWhenDisabled) {
+    for (const int* id = ids; id != nullptr && *id != 0; ++id) {
+        EnableChild(*id, enable, blankWhenDisabled);
+    }
+}
+
+void CQel_EditSetupDlg::ShowChild(int id, int show) {
+    if (CWnd* child = GetDlgItem(id)) {
+        child->ShowWindow(show != 0 ? SW_SHOW : SW_HIDE);
+    }
+}
+
+void CQel_EditSetupDlg::ShowChildren(const int* ids, int show) {
+    for (const int* id = ids; id != nullptr && *id != 0; ++id) {
+        ShowChild(*id, show);
+    }
+}
+
+void CQel_EditSetupDlg::SetChildText(int id, std::string_view text) {
+    SetDlgItemText(id, text);
+}
+
+void CQel_EditSetupDlg::SetButtonImage(int buttonId, std::string_view bitmapName) {
+    auto* button = dynamic_cast<CButton*>(GetDlgItem(buttonId));
+    if (button == nullptr) {
+        return;
+    }
+    if (const std::optional<ui::Bitmap> bitmap = ui::LoadBitmapResource(bitmapName)) {
+        button->SetBitmap(*bitmap);
+    }
+}
