@@ -2,6 +2,7 @@
 
 #include "AxisOptions.h"
 #include "Derivation.h"
+#include "DriveSetupDlg.h"
 #include "ParameterLimits.h"
 #include "UnitScales.h"
 
@@ -14,6 +15,20 @@ const char* OrEmpty(const char* text) {
 }  // namespace
 
 extern "C" {
+
+int EditSetup(CQel_Setup* setup) {
+    if (setup == nullptr) {
+        return 0;
+    }
+    // An exception must not cross the host's plain call; the dialog, a local, is destroyed
+    // either way.
+    try {
+        CDriveSetupDlg dialog(setup, nullptr);
+        return dialog.DoModal() == IDOK ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
 
 void ComputeAllOptions(CQel_Setup* setup) {
     if (setup == nullptr) {

@@ -7,6 +7,10 @@ class CQel_Setup;
 
 extern "C" {
 
+// Opens the module's setup dialogs on the setup, modally; 1 when the user closed the Drive Setup
+// dialog with OK, 0 otherwise. What the dialogs wrote into the setup stays there either way.
+BREVAN_EXPORT int EditSetup(CQel_Setup* setup);
+
 // Recomputes everything that follows from the drive registers: the user parameters, their
 // limits, the fixed options and the unit families. A null setup does nothing.
 BREVAN_EXPORT void ComputeAllOptions(CQel_Setup* setup);

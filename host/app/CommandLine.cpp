@@ -71,6 +71,11 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
             if (!invocation.output) {
                 return std::nullopt;
             }
+        } else if (argument == "--script") {
+            invocation.script = takeValue();
+            if (!invocation.script) {
+                return std::nullopt;
+            }
         } else if (argument == "--module") {
             invocation.modulePath = takeValue();
             if (!invocation.modulePath) {

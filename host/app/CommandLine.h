@@ -34,6 +34,7 @@ struct Invocation {
     bool help = false;
     std::optional<std::string> output;
     std::optional<std::string> modulePath;
+    std::optional<std::string> script;
 };
 
 // Reads the arguments after the program name; on a usage error, returns nothing and says why.

@@ -35,11 +35,14 @@ std::unique_ptr<LoadedModule> LoadedModule::Load(const std::filesystem::path& pa
     scales.offset = FindExport<qel::ScaleOffsetFunction>(handle, "GetScaleOffset", error);
     const auto computeAllOptions =
         FindExport<ComputeAllOptionsFunction>(handle, "ComputeAllOptions", error);
-    if (scales.factor == nullptr || scales.offset == nullptr || computeAllOptions == nullptr) {
+    const auto editSetup = FindExport<EditSetupFunction>(handle, "EditSetup", error);
+    if (scales.factor == nullptr || scales.offset == nullptr || computeAllOptions == nullptr ||
+        editSetup == nullptr) {
         dlclose(handle);
         return nullptr;
     }
-    return std::unique_ptr<LoadedModule>(new LoadedModule(handle, scales, computeAllOptions));
+    return std::unique_ptr<LoadedModule>(
+        new LoadedModule(handle, scales, computeAllOptions, editSetup));
 }
 
 LoadedModule::~LoadedModule() {

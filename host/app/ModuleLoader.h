@@ -18,18 +18,24 @@ class LoadedModule {
     LoadedModule& operator=(const LoadedModule&) = delete;
 
     using ComputeAllOptionsFunction = void (*)(CQel_Setup* setup);
+    using EditSetupFunction = int (*)(CQel_Setup* setup);
 
     const qel::ScaleFunctions& GetScaleFunctions() const { return scales_; }
     ComputeAllOptionsFunction GetComputeAllOptions() const { return computeAllOptions_; }
+    EditSetupFunction GetEditSetup() const { return editSetup_; }
 
   private:
     LoadedModule(void* handle, qel::ScaleFunctions scales,
-                 ComputeAllOptionsFunction computeAllOptions)
-        : handle_(handle), scales_(scales), computeAllOptions_(computeAllOptions) {}
+                 ComputeAllOptionsFunction computeAllOptions, EditSetupFunction editSetup)
+        : handle_(handle),
+          scales_(scales),
+          computeAllOptions_(computeAllOptions),
+          editSetup_(editSetup) {}
 
     void* handle_;
     qel::ScaleFunctions scales_;
     ComputeAllOptionsFunction computeAllOptions_;
+    EditSetupFunction editSetup_;
 };
 
 // Where the module is looked for: the BREVAN_MODULE environment variable, else libbrevan.so

@@ -41,6 +41,10 @@ const std::vector<Subcommand>& Subcommands() {
          "design SETUP LOOP         gains of the current, speed or position loop from "
          "its bandwidth and damping",
          2, 2, RunDesign},
+        {"edit",
+         "edit SETUP --script FILE  the setup dialogs, run by a script of user actions; "
+         "saves on OK",
+         1, 1, RunEdit},
     };
     return subcommands;
 }
@@ -59,6 +63,7 @@ void PrintUsage(std::FILE* stream) {
                  "other options:\n"
                  "  --json                    machine-readable output\n"
                  "  -o, --output FILE         save the resulting setup (atomically)\n"
+                 "  --script FILE             user actions for edit (docs/edit-script.md)\n"
                  "  --module FILE             the drive module to load (default: libbrevan.so\n"
                  "                            beside this program, or $BREVAN_MODULE)\n"
                  "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "

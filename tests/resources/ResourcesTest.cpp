@@ -773,7 +773,7 @@ const ExpectedControl kExpectedControls[] = {
     {kMotorSetup, 10008, "group", "Database"},
     {kMotorSetup, 10010, "combo", nullptr},
     {kMotorSetup, 10009, "group", "Motor"},
-    {kMotorSetup, 10011, "list", nullptr},
+    {kMotorSetup, 10011, "combo", nullptr},
     {kMotorSetup, 10012, "button", "Save to User Database"},
     {kMotorSetup, 10013, "button", "Delete"},
     {kMotorSetup, kOkId, "button", "OK"},
