@@ -322,3 +322,53 @@ TEST_F(BrevanCommand, DesignShowsTheGainsTheRegistersHold) {
 }
 
 }  // namespace
+
+namespace {
+
+double SavedValue(const nlohmann::json& setup, const std::string& name) {
+    for (const auto& parameter : setup["parameters"]) {
+        if (parameter["name"] == name) {
+            return parameter["value"].get<double>();
+        }
+    }
+    ADD_FAILURE() << name << " is not in the saved setup";
+    return 0.0;
+}
+
+TEST_F(BrevanCommand, EditRunsTheDialogsFromAScriptAndSavesOnOk) {
+    const fs::path script = folder_ / "speed-mode.txt";
+    std::ofstream(script) << "# accept the motor, switch to speed control\n"
+                             "dialog \"Brushless Motor Setup\"\n"
+                             "click 1\n"
+                             "dialog \"Drive Setup\"\n"
+                             "click 1060\n"
+                             "type 3179 20\n"
+                             "click \"OK\"\n";
+    const fs::path out = folder_ / "edited.json";
+    const RunResult result = Run(
+        {"edit", Example("reference-axis.json"), "--script", script.string(), "-o", out.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("saved to"), std::string::npos) << result.out;
+    const nlohmann::json saved = nlohmann::json::parse(ReadAll(out));
+    EXPECT_EQ(SavedValue(saved, "ControlMode"), 1.0);
+    EXPECT_EQ(saved["options"]["IsClosedSpeed"], "1");
+}
+
+TEST_F(BrevanCommand, EditWhoseScriptRunsOutFailsAndSavesNothing) {
+    const fs::path script = folder_ / "short.txt";
+    std::ofstream(script) << "dialog \"Brushless Motor Setup\"\nclick 1\n";
+    const fs::path out = folder_ / "edited.json";
+    const RunResult result = Run(
+        {"edit", Example("reference-axis.json"), "--script", script.string(), "-o", out.string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("nothing was saved"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(BrevanCommand, EditWithoutAScriptIsAUsageError) {
+    const RunResult result = Run({"edit", Example("reference-axis.json")});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("--script"), std::string::npos) << result.err;
+}
+
+}  // namespace
