@@ -1,0 +1,56 @@
+#include "EncoderModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace drive {
+
+namespace {
+
+// Quadrature: the edges of A and B give four counts per line.
+constexpr std::int64_t kCountsPerLine = 4;
+// More interpolation bits than this would push a 32-bit counter past a turn for the usual line
+// counts; the interpolator setting is bounded to it.
+constexpr int kMaxInterpolationBits = 16;
+
+}  // namespace
+
+EncoderModel::EncoderModel(const EncoderData& data, int interpolationBits)
+    : data_(data),
+      interpolationBits_(std::clamp(interpolationBits, 0, kMaxInterpolationBits)),
+      countsPerTurn_(kCountsPerLine * std::max(data.lines, 1) *
+                     (std::int64_t{1} << interpolationBits_)),
+      countsPerRadian_(static_cast<double>(countsPerTurn_) / (2.0 * std::numbers::pi)) {}
+
+std::int64_t EncoderModel::Read(double shaftAngle_rad) const {
+    const double direction = data_.reversed ? -1.0 : 1.0;
+    const double counts = direction * (shaftAngle_rad - data_.zeroAngle_rad) * countsPerRadian_;
+    return static_cast<std::int64_t>(std::floor(counts));
+}
+
+std::optional<std::int64_t> EncoderModel::ReadAbsolutePosition(double shaftAngle_rad) const {
+    if (!LinkWorks()) {
+        return std::nullopt;
+    }
+    const std::int64_t remainder = Read(shaftAngle_rad) % countsPerTurn_;
+    return remainder < 0 ? remainder + countsPerTurn_ : remainder;
+}
+
+std::optional<std::int64_t> EncoderModel::ReadOffset() const {
+    return LinkWorks() ? storedOffset_ : std::nullopt;
+}
+
+bool EncoderModel::WriteOffset(std::int64_t offset) {
+    if (!LinkWorks()) {
+        return false;
+    }
+    storedOffset_ = offset;
+    return true;
+}
+
+std::optional<std::int64_t> EncoderModel::ReadAlarms() const {
+    return LinkWorks() ? std::optional<std::int64_t>(0) : std::nullopt;
+}
+
+}  // namespace drive

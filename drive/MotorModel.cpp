@@ -1,0 +1,133 @@
+#include "MotorModel.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace drive {
+
+namespace {
+
+// A delta's phase impedance seen from the terminals is that of a star phase three times smaller.
+constexpr double kDeltaToStar = 3.0;
+// Torque of a three-phase machine in the amplitude-invariant frame: 3/2 pole pairs flux iq.
+constexpr double kTorqueFactor = 1.5;
+constexpr double kHalfSqrt3 = std::numbers::sqrt3 / 2.0;
+
+}  // namespace
+
+double MotorData::TerminalResistance_ohm() const {
+    return connection == PhaseConnection::Delta ? phaseResistance_ohm / kDeltaToStar
+                                                : phaseResistance_ohm;
+}
+
+double MotorData::TerminalInductance_H() const {
+    return connection == PhaseConnection::Delta ? phaseInductance_H / kDeltaToStar
+                                                : phaseInductance_H;
+}
+
+double MotorData::TotalInertia_kgm2() const {
+    return rotorInertia_kgm2 + loadInertia_kgm2;
+}
+
+double TorqueConstantFromFlux(double flux_Wb, int polePairs) {
+    return kTorqueFactor * polePairs * flux_Wb;
+}
+
+double MotorData::Flux_Wb() const {
+    return torqueConstant_Nm_A / (kTorqueFactor * polePairs);
+}
+
+MotorModel::MotorModel(const MotorData& data)
+    : data_(data),
+      resistance_ohm_(data.TerminalResistance_ohm()),
+      inductance_H_(data.TerminalInductance_H()),
+      flux_Wb_(data.Flux_Wb()),
+      inertia_kgm2_(data.TotalInertia_kgm2()) {}
+
+void MotorModel::Step(const AlphaBeta& voltage_V, double step_s) {
+    if (step_s != decayStep_s_) {
+        decayStep_s_ = step_s;
+        decay_ = std::exp(-step_s * resistance_ohm_ / inductance_H_);
+    }
+    const double midAngle_rad =
+        data_.polePairs * (shaftAngle_rad_ + 0.5 * step_s * shaftSpeed_rad_s_);
+    const double sine = std::sin(midAngle_rad);
+    const double cosine = std::cos(midAngle_rad);
+    const double emf_V = data_.polePairs * shaftSpeed_rad_s_ * flux_Wb_;
+    const AlphaBeta emf{-emf_V * sine, emf_V * cosine};
+
+    const AlphaBeta start = current_A_;
+    const double gain = (1.0 - decay_) / resistance_ohm_;
+    current_A_.alpha = start.alpha * decay_ + (voltage_V.alpha - emf.alpha) * gain;
+    current_A_.beta = start.beta * decay_ + (voltage_V.beta - emf.beta) * gain;
+
+    const double meanAlpha_A = 0.5 * (start.alpha + current_A_.alpha);
+    const double meanBeta_A = 0.5 * (start.beta + current_A_.beta);
+    const double torque_Nm =
+        kTorqueFactor * data_.polePairs * flux_Wb_ * (meanBeta_A * cosine - meanAlpha_A * sine);
+    StepMechanics(torque_Nm, step_s);
+}
+
+void MotorModel::StepOpenCircuit(double step_s) {
+    current_A_ = {};
+    StepMechanics(0.0, step_s);
+}
+
+void MotorModel::StepMechanics(double electricalTorque_Nm, double step_s) {
+    const double drivingTorque_Nm = electricalTorque_Nm + externalTorque_Nm_ - data_.loadTorque_Nm;
+    const double startSpeed_rad_s = shaftSpeed_rad_s_;
+    double endSpeed_rad_s = 0.0;
+    const bool stuck =
+        startSpeed_rad_s == 0.0 && std::fabs(drivingTorque_Nm) <= data_.coulombFriction_Nm;
+    if (!stuck) {
+        const double moving = startSpeed_rad_s != 0.0 ? startSpeed_rad_s : drivingTorque_Nm;
+        const double friction_Nm = std::copysign(data_.coulombFriction_Nm, moving);
+        endSpeed_rad_s =
+            (inertia_kgm2_ * startSpeed_rad_s + step_s * (drivingTorque_Nm - friction_Nm)) /
+            (inertia_kgm2_ + step_s * data_.viscousFriction_Nms_rad);
+        // Friction cannot reverse the motion within one step: the shaft stops at zero speed and
+        // the next step decides whether it breaks away.
+        if (startSpeed_rad_s != 0.0 && endSpeed_rad_s * startSpeed_rad_s < 0.0) {
+            endSpeed_rad_s = 0.0;
+        }
+    }
+    shaftAngle_rad_ += 0.5 * step_s * (startSpeed_rad_s + endSpeed_rad_s);
+    shaftSpeed_rad_s_ = endSpeed_rad_s;
+}
+
+double MotorModel::PhaseCurrentA_A() const {
+    return current_A_.alpha;
+}
+
+double MotorModel::PhaseCurrentB_A() const {
+    return -0.5 * current_A_.alpha + kHalfSqrt3 * current_A_.beta;
+}
+
+double MotorModel::PhaseCurrentC_A() const {
+    return -0.5 * current_A_.alpha - kHalfSqrt3 * current_A_.beta;
+}
+
+double MotorModel::ElectricalAngle_rad() const {
+    return data_.polePairs * shaftAngle_rad_;
+}
+
+double MotorModel::CurrentD_A() const {
+    const double angle_rad = ElectricalAngle_rad();
+    return current_A_.alpha * std::cos(angle_rad) + current_A_.beta * std::sin(angle_rad);
+}
+
+double MotorModel::CurrentQ_A() const {
+    const double angle_rad = ElectricalAngle_rad();
+    return -current_A_.alpha * std::sin(angle_rad) + current_A_.beta * std::cos(angle_rad);
+}
+
+double MotorModel::ElectricalTorque_Nm() const {
+    return kTorqueFactor * data_.polePairs * flux_Wb_ * CurrentQ_A();
+}
+
+void MotorModel::SetShaftState(double angle_rad, double speed_rad_s) {
+    shaftAngle_rad_ = angle_rad;
+    shaftSpeed_rad_s_ = speed_rad_s;
+}
+
+}  // namespace drive

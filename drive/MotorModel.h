@@ -1,0 +1,113 @@
+#pragma once
+
+#include <string>
+
+namespace drive {
+
+enum class PhaseConnection { Star, Delta };
+
+// The sine-cosine encoder mounted on the motor.
+struct EncoderData {
+    int lines = 1024;
+    // The A and B channels are wired so that the counts fall when the shaft turns forward.
+    bool reversed = false;
+    // Shaft angle, from the rotor's electrical zero (its d axis on phase A), at which the encoder
+    // reads zero: the offset an absolute encoder's zero has from the motor's phase A.
+    double zeroAngle_rad = 0.0;
+    // An absolute (EnDat) encoder: it reports its position within a turn over its serial link and
+    // keeps an offset in its memory.
+    bool absolute = false;
+};
+
+// A physical motor with its load, as a motor file describes it. Resistance and inductance are
+// those of one phase of the motor's own connection; the drive's terminals see their star
+// equivalents (a third of the delta values).
+struct MotorData {
+    std::string name;
+    PhaseConnection connection = PhaseConnection::Star;
+    double phaseResistance_ohm = 1.0;
+    double phaseInductance_H = 1e-3;
+    // Torque per ampere of q-axis current (the amplitude of the phase currents at the terminals).
+    double torqueConstant_Nm_A = 0.1;
+    int polePairs = 1;
+    double rotorInertia_kgm2 = 1e-5;
+    double loadInertia_kgm2 = 0.0;
+    double viscousFriction_Nms_rad = 0.0;
+    double coulombFriction_Nm = 0.0;
+    // A constant torque of the load against the forward direction (a hanging weight).
+    double loadTorque_Nm = 0.0;
+    EncoderData encoder;
+
+    double TerminalResistance_ohm() const;
+    double TerminalInductance_H() const;
+    double TotalInertia_kgm2() const;
+    // Permanent-magnet flux linkage per phase of the star equivalent (amplitude-invariant
+    // frame), from the torque constant: T = 1.5 x pole pairs x flux x iq.
+    double Flux_Wb() const;
+};
+
+// The torque constant of a motor whose permanent-magnet flux linkage is given.
+double TorqueConstantFromFlux(double flux_Wb, int polePairs);
+
+// Voltages and currents in the stator's fixed frame (amplitude-invariant: the alpha component is
+// phase A's value).
+struct AlphaBeta {
+    double alpha = 0.0;
+    double beta = 0.0;
+};
+
+// The electrical and mechanical state of the motor and its load, advanced in steps over which
+// the terminal voltage is constant. The currents follow the exact solution of the stator's RL
+// circuit with the back-EMF taken at the middle of the step (so a step at standstill is exact
+// and a turning rotor is second-order accurate); the mechanics advance semi-implicitly, with
+// viscous friction implicit and Coulomb friction holding the shaft while the other torques stay
+// below it. Both are stable for any step.
+class MotorModel {
+  public:
+    explicit MotorModel(const MotorData& data);
+
+    const MotorData& Data() const { return data_; }
+
+    // Advances by step_s with these star-equivalent phase voltages (alpha-beta frame).
+    void Step(const AlphaBeta& voltage_V, double step_s);
+    // With the power stage off the windings carry no current (the bridge's diodes do not
+    // conduct while the back-EMF stays below the bus); the mechanics advance alone.
+    void StepOpenCircuit(double step_s);
+
+    AlphaBeta Current_A() const { return current_A_; }
+    // Phase currents at the terminals.
+    double PhaseCurrentA_A() const;
+    double PhaseCurrentB_A() const;
+    double PhaseCurrentC_A() const;
+    // Current in the rotor's frame (d along the magnet).
+    double CurrentD_A() const;
+    double CurrentQ_A() const;
+    double ElectricalTorque_Nm() const;
+
+    double ShaftAngle_rad() const { return shaftAngle_rad_; }
+    double ShaftSpeed_rad_s() const { return shaftSpeed_rad_s_; }
+    double ElectricalAngle_rad() const;
+
+    // A torque applied to the shaft from outside (a hand turning it), forward positive.
+    void SetExternalTorque(double torque_Nm) { externalTorque_Nm_ = torque_Nm; }
+    // Puts the shaft at an angle and speed at once (a test's starting point).
+    void SetShaftState(double angle_rad, double speed_rad_s);
+
+  private:
+    void StepMechanics(double electricalTorque_Nm, double step_s);
+
+    MotorData data_;
+    double resistance_ohm_;
+    double inductance_H_;
+    double flux_Wb_;
+    double inertia_kgm2_;
+    AlphaBeta current_A_;
+    double shaftAngle_rad_ = 0.0;
+    double shaftSpeed_rad_s_ = 0.0;
+    double externalTorque_Nm_ = 0.0;
+    // exp(-step R / L) for the last step length, kept because the step rarely changes.
+    double decayStep_s_ = -1.0;
+    double decay_ = 0.0;
+};
+
+}  // namespace drive

@@ -1,0 +1,102 @@
+#include "PowerStage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace drive {
+
+namespace {
+
+// 65534 command units make 1.1 bus voltages of phase amplitude: the modulator's scale.
+constexpr double kCommandSpan = 65534.0;
+constexpr double kBusShareOfSpan = 1.1;
+constexpr double kHalfSqrt3 = std::numbers::sqrt3 / 2.0;
+// Amplitude-invariant Clarke transform: alpha = 2/3 (a - (b + c) / 2), beta = (b - c) / sqrt 3.
+constexpr double kClarke = 2.0 / 3.0;
+// The converter's zero current is half its full scale.
+constexpr double kCentre = 0.5;
+
+// Splitmix64: a small generator whose sequence depends only on the seed, on every platform.
+std::uint64_t NextRandom(std::uint64_t& state) {
+    state += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
+
+PowerStage::PowerStage(const DriveHardware& hardware)
+    : hardware_(hardware), noiseState_(hardware.noiseSeed) {}
+
+AlphaBeta PowerStage::PhaseVoltages(const VoltageCommand& command, const MotorModel& motor,
+                                    double pwmFrequency_Hz) const {
+    const double bus_V = hardware_.busVoltage_V;
+    // Phase references as fractions of the bus.
+    const double perUnit = kBusShareOfSpan / kCommandSpan;
+    const double alpha = static_cast<double>(command.alpha) * perUnit;
+    const double beta = static_cast<double>(command.beta) * perUnit;
+    const std::array<double, 3> phase = {alpha, -0.5 * alpha + kHalfSqrt3 * beta,
+                                         -0.5 * alpha - kHalfSqrt3 * beta};
+    const auto [lowest, highest] = std::minmax({phase[0], phase[1], phase[2]});
+    const double commonMode = kCentre - 0.5 * (lowest + highest);
+
+    const std::array<double, 3> current_A = {motor.PhaseCurrentA_A(), motor.PhaseCurrentB_A(),
+                                             motor.PhaseCurrentC_A()};
+    const double deadTimeLoss_V = bus_V * hardware_.deadTime_s * pwmFrequency_Hz;
+    const double band_A = std::max(hardware_.deadTimeCurrentBand_A, 1e-12);
+    std::array<double, 3> leg_V{};
+    for (std::size_t index = 0; index < leg_V.size(); ++index) {
+        const double duty = std::clamp(phase[index] + commonMode, 0.0, 1.0);
+        const double share = std::clamp(current_A[index] / band_A, -1.0, 1.0);
+        leg_V[index] = duty * bus_V - deadTimeLoss_V * share;
+    }
+    // The star point floats: the phase voltages are the legs' voltages less their mean, which
+    // the Clarke transform drops by itself.
+    return {kClarke * (leg_V[0] - 0.5 * (leg_V[1] + leg_V[2])),
+            (leg_V[1] - leg_V[2]) / std::numbers::sqrt3};
+}
+
+double PowerStage::CurrentScale() const {
+    return static_cast<double>(hardware_.adcFullScale) / (2.0 * hardware_.peakCurrent_A);
+}
+
+std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& motor) {
+    const double scale = CurrentScale();
+    const double limit = kCentre * hardware_.adcFullScale;
+    std::array<std::int64_t, 2> counts{};
+    const std::array<double, 2> current_A = {motor.PhaseCurrentA_A(), motor.PhaseCurrentB_A()};
+    for (std::size_t index = 0; index < counts.size(); ++index) {
+        double measured_A = current_A[index];
+        if (hardware_.currentNoise_A > 0.0) {
+            measured_A += hardware_.currentNoise_A * NextGaussian();
+        }
+        counts[index] = std::llround(std::clamp(measured_A * scale, -limit, limit));
+    }
+    return counts;
+}
+
+std::int64_t PowerStage::MeasureBusVoltage() const {
+    const double counts = hardware_.busVoltage_V / hardware_.maxMeasurableBus_V *
+                          static_cast<double>(hardware_.adcFullScale);
+    return std::llround(std::clamp(counts, 0.0, static_cast<double>(hardware_.adcFullScale)));
+}
+
+bool PowerStage::DetectsShortCircuit(const MotorModel& motor) const {
+    const double peak_A = hardware_.peakCurrent_A;
+    return std::fabs(motor.PhaseCurrentA_A()) > peak_A ||
+           std::fabs(motor.PhaseCurrentB_A()) > peak_A ||
+           std::fabs(motor.PhaseCurrentC_A()) > peak_A;
+}
+
+double PowerStage::NextGaussian() {
+    // Box-Muller on two uniform numbers in (0, 1].
+    constexpr double kToUnit = 1.0 / 18446744073709551616.0;
+    const double u1 = (static_cast<double>(NextRandom(noiseState_)) + 1.0) * kToUnit;
+    const double u2 = static_cast<double>(NextRandom(noiseState_)) * kToUnit;
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+}
+
+}  // namespace drive

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "MotorModel.h"
+
+namespace drive {
+
+// The drive's hardware, as far as the firmware and the physics see it: clock, bus, converters,
+// PWM dead time and the encoder interpolator. The DC bus here is the true one, which may differ
+// from what a setup believes (the bus-voltage identification measures it).
+struct DriveHardware {
+    double dspClock_Hz = 40e6;
+    double busVoltage_V = 48.0;
+    // Bus voltage at the DC-bus converter's full scale.
+    double maxMeasurableBus_V = 73.0;
+    // Current at the current converters' full scale (+-): the power stage's peak current.
+    double peakCurrent_A = 16.5;
+    // Full-scale count of the converters (all resolution bits set, left-aligned in the word).
+    std::uint32_t adcFullScale = 65472;
+    // Effective dead time of each bridge leg: per PWM period the leg loses (or gains, for a
+    // negative current) dead time x bus voltage of volt-seconds.
+    double deadTime_s = 0.0;
+    // Below this phase current the dead-time error fades linearly (the current finishes its
+    // commutation within the dead time).
+    double deadTimeCurrentBand_A = 0.05;
+    // Standard deviation of the noise on each phase-current measurement; 0 measures exactly.
+    double currentNoise_A = 0.0;
+    std::uint64_t noiseSeed = 1;
+    // Interpolation bits of the sine-cosine interpolator.
+    int interpolationBits = 8;
+    // Physics steps per PWM period (an even number, at least 2). The firmware samples at the
+    // start of its period and its new voltage applies from the middle of that PWM period (the
+    // compare registers are reloaded at the half period).
+    int stepsPerPwmPeriod = 2;
+};
+
+// The firmware's voltage command in its internal units, in the stator's fixed frame.
+struct VoltageCommand {
+    std::int64_t alpha = 0;
+    std::int64_t beta = 0;
+};
+
+// The three-phase bridge and its converters. A command of 65534 units spans 1.1 times the bus
+// voltage of phase-voltage amplitude (space-vector modulation: the common mode of the three legs
+// is centred so that the legs stay within the bus up to 0.577 times the bus); each leg's average
+// voltage is its duty cycle times the bus, less the dead-time error. The phase currents are
+// measured on phases A and B by converters centred on half their full scale.
+class PowerStage {
+  public:
+    explicit PowerStage(const DriveHardware& hardware);
+
+    const DriveHardware& Hardware() const { return hardware_; }
+    void SetBusVoltage(double bus_V) { hardware_.busVoltage_V = bus_V; }
+
+    // The star-equivalent phase voltages the bridge applies for this command, the phase currents
+    // flowing now deciding the dead-time error; pwmFrequency_Hz weighs the dead time.
+    AlphaBeta PhaseVoltages(const VoltageCommand& command, const MotorModel& motor,
+                            double pwmFrequency_Hz) const;
+
+    // Current converter counts per ampere.
+    double CurrentScale() const;
+    // The measurements of phases A and B in converter counts around the centre (positive: current
+    // into the motor), with noise, rounded to whole counts and clipped to the converter's range.
+    std::array<std::int64_t, 2> MeasurePhaseCurrents(const MotorModel& motor);
+    // The bus measurement in converter counts.
+    std::int64_t MeasureBusVoltage() const;
+    // Whether a phase current exceeds the converters' range: the bridge's own short-circuit
+    // detection.
+    bool DetectsShortCircuit(const MotorModel& motor) const;
+
+  private:
+    double NextGaussian();
+
+    DriveHardware hardware_;
+    std::uint64_t noiseState_;
+};
+
+}  // namespace drive

@@ -1,0 +1,86 @@
+#include "SetupLoader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "ErrorReport.h"
+#include "KernelFunctions.h"
+#include "Parameter.h"
+#include "Setup.h"
+
+namespace drive {
+
+namespace {
+
+// DBT holds the rising- and falling-edge dead times in DSP clocks, one per low byte.
+constexpr std::int64_t kByteMask = 0xFF;
+constexpr int kByteBits = 8;
+// Without DBTPC, half the dead time is lost to the output voltage.
+constexpr double kDefaultDeadTimeShare = 0.5;
+constexpr double kPercent = 100.0;
+
+// Clears the kernel's error display while it lives: the caller lists what is absent itself.
+class QuietReads {
+  public:
+    QuietReads() : saved_(g_bShowErrors) { g_bShowErrors = 0; }
+    ~QuietReads() { g_bShowErrors = saved_; }
+    QuietReads(const QuietReads&) = delete;
+    QuietReads& operator=(const QuietReads&) = delete;
+
+  private:
+    int saved_;
+};
+
+std::optional<double> Read(const CQel_Setup& setup, const std::string& name) {
+    const CQel_Parameter* parameter = setup.FindParameter(name);
+    if (parameter == nullptr) {
+        return std::nullopt;
+    }
+    return parameter->GetValueInBaseUnit();
+}
+
+}  // namespace
+
+DriveFromSetup ReadDriveFromSetup(const CQel_Setup& setup) {
+    const QuietReads quiet;
+    DriveFromSetup result;
+    for (const RegisterInfo& info : RegisterTable()) {
+        const std::optional<double> value = Read(setup, info.name);
+        if (value) {
+            SetRegister(result.registers, info.name, *value);
+        } else if (!info.optional) {
+            result.missing.push_back(info.name);
+        }
+    }
+
+    DriveHardware& hardware = result.hardware;
+    const auto physical = [&](const char* name, double& target) {
+        if (const std::optional<double> value = Read(setup, name)) {
+            target = *value;
+        } else {
+            result.missing.emplace_back(name);
+        }
+    };
+    physical("DSP_freq", hardware.dspClock_Hz);
+    physical("Vdc", hardware.busVoltage_V);
+    physical("VdcMaxMeasurable", hardware.maxMeasurableBus_V);
+    physical("ImaxPS", hardware.peakCurrent_A);
+    double interpolationBits = hardware.interpolationBits;
+    physical("SINCOS_fract", interpolationBits);
+    hardware.interpolationBits = static_cast<int>(std::lround(interpolationBits));
+    hardware.adcFullScale = Compute_ADCMaxValue(setup);
+
+    if (const std::optional<double> deadTime = Read(setup, "DBT")) {
+        const auto clocks = static_cast<std::int64_t>(*deadTime);
+        const std::int64_t longest =
+            std::max(clocks & kByteMask, (clocks >> kByteBits) & kByteMask);
+        const double share =
+            Read(setup, "DBTPC").value_or(kDefaultDeadTimeShare * kPercent) / kPercent;
+        hardware.deadTime_s = static_cast<double>(longest) * share / hardware.dspClock_Hz;
+    }
+    return result;
+}
+
+}  // namespace drive

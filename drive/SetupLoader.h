@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "DriveRegisters.h"
+#include "PowerStage.h"
+
+class CQel_Setup;
+
+namespace drive {
+
+// What a setup tells the simulated drive: its registers, and the facts about its hardware that
+// the setup records (clock, bus, converters, dead time, interpolator). The names a setup lacks
+// keep their defaults and are listed; optional registers (the electrical-resolution fraction, the
+// counting direction, the biquads) and the dead-time registers are not listed when absent.
+struct DriveFromSetup {
+    DriveRegisters registers;
+    DriveHardware hardware;
+    std::vector<std::string> missing;
+};
+
+// Reads the setup without the kernel reporting absent names (the caller decides what a missing
+// name means).
+DriveFromSetup ReadDriveFromSetup(const CQel_Setup& setup);
+
+}  // namespace drive

@@ -1,0 +1,217 @@
+#include "SimulatedDrive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace drive {
+
+namespace {
+
+// The PWM period register counts DSP clocks per half period.
+constexpr double kHalfPeriodsPerPwmPeriod = 2.0;
+// Whole periods are counted with this much tolerance, so that a duration computed as n periods
+// runs n periods even when rounding left it a hair short.
+constexpr double kPeriodTolerance = 1e-9;
+
+}  // namespace
+
+void DriveRoutine::OnPeriodStart(SimulatedDrive&, bool) {}
+void DriveRoutine::OnPeriodEnd(const SimulatedDrive&) {}
+
+SimulatedDrive::SimulatedDrive(const MotorData& motor, const DriveHardware& hardware,
+                               const DriveRegisters& registers)
+    : motor_(motor),
+      encoder_(motor.encoder, hardware.interpolationBits),
+      powerStage_(hardware),
+      firmware_(registers, encoder_.InterpolationBits()) {
+    firmware_.Reset(encoder_.Read(motor_.ShaftAngle_rad()));
+}
+
+void SimulatedDrive::WriteRegisters(const DriveRegisters& registers) {
+    firmware_.Configure(registers);
+}
+
+bool SimulatedDrive::WriteRegister(std::string_view name, double value) {
+    DriveRegisters registers = firmware_.Registers();
+    if (!SetRegister(registers, name, value)) {
+        return false;
+    }
+    firmware_.Configure(registers);
+    return true;
+}
+
+double SimulatedDrive::PwmPeriod_s() const {
+    const auto halfPeriod = static_cast<double>(std::max<std::int64_t>(Registers().PWMPER, 1));
+    return kHalfPeriodsPerPwmPeriod * halfPeriod / powerStage_.Hardware().dspClock_Hz;
+}
+
+double SimulatedDrive::CurrentLoopPeriod_s() const {
+    return PwmPeriod_s() * static_cast<double>(std::max<std::int64_t>(Registers().CLPER, 1));
+}
+
+double SimulatedDrive::SpeedLoopPeriod_s() const {
+    return PwmPeriod_s() * static_cast<double>(std::max<std::int64_t>(Registers().SLPER, 1));
+}
+
+void SimulatedDrive::Advance(double duration_s) {
+    if (!std::isfinite(duration_s) || duration_s <= 0.0) {
+        return;
+    }
+    pendingTime_s_ += duration_s;
+    const double period_s = CurrentLoopPeriod_s();
+    const auto periods =
+        static_cast<std::int64_t>(std::floor(pendingTime_s_ / period_s + kPeriodTolerance));
+    pendingTime_s_ = std::max(0.0, pendingTime_s_ - static_cast<double>(periods) * period_s);
+    RunCurrentLoopPeriods(periods);
+}
+
+void SimulatedDrive::RunCurrentLoopPeriods(std::int64_t periods) {
+    for (std::int64_t period = 0; period < periods; ++period) {
+        RunOnePeriod();
+    }
+}
+
+void SimulatedDrive::AddRoutine(DriveRoutine* routine) {
+    if (routine != nullptr &&
+        std::find(routines_.begin(), routines_.end(), routine) == routines_.end()) {
+        routines_.push_back(routine);
+    }
+}
+
+void SimulatedDrive::RemoveRoutine(DriveRoutine* routine) {
+    // Cleared rather than erased: a routine may remove itself while the drive walks the list.
+    std::replace(routines_.begin(), routines_.end(), routine, static_cast<DriveRoutine*>(nullptr));
+}
+
+bool SimulatedDrive::SwitchOn() {
+    firmware_.ReadDigitalInputs(enableInput_, positiveLimitSwitch_, negativeLimitSwitch_);
+    return firmware_.SwitchOn();
+}
+
+void SimulatedDrive::ResetBoard() {
+    firmware_.Reset(encoder_.Read(motor_.ShaftAngle_rad()));
+    applied_ = {};
+    StartFromAbsoluteEncoder();
+}
+
+void SimulatedDrive::StartFromAbsoluteEncoder() {
+    if (!encoder_.IsAbsolute()) {
+        return;
+    }
+    const std::optional<std::int64_t> offset = encoder_.ReadOffset();
+    const std::optional<std::int64_t> position =
+        encoder_.ReadAbsolutePosition(motor_.ShaftAngle_rad());
+    if (!offset || !position) {
+        return;
+    }
+    // The count, at or behind the present one, at which the encoder read the offset.
+    const std::int64_t turn = encoder_.CountsPerTurn();
+    const std::int64_t past = ((*position - *offset) % turn + turn) % turn;
+    const std::int64_t countAtOffset = encoder_.Read(motor_.ShaftAngle_rad()) - past;
+    firmware_.SetElectricAngleAt(firmware_.PositionOfCount(countAtOffset), 0);
+}
+
+std::optional<std::int64_t> SimulatedDrive::ReadEncoderPosition() {
+    return encoder_.ReadAbsolutePosition(motor_.ShaftAngle_rad());
+}
+
+std::optional<std::int64_t> SimulatedDrive::ReadEncoderOffset() {
+    const std::optional<std::int64_t> offset = encoder_.ReadOffset();
+    if (!offset) {
+        firmware_.RaiseEncoderError(cer::kOffsetReadBit);
+    }
+    return offset;
+}
+
+bool SimulatedDrive::WriteEncoderOffset(std::int64_t offset) {
+    if (!encoder_.WriteOffset(offset)) {
+        firmware_.RaiseEncoderError(cer::kOffsetWriteBit);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::int64_t> SimulatedDrive::ReadEncoderAlarms() {
+    const std::optional<std::int64_t> alarms = encoder_.ReadAlarms();
+    if (!alarms) {
+        firmware_.RaiseEncoderError(cer::kAlarmReadBit);
+    }
+    return alarms;
+}
+
+bool SimulatedDrive::ResetEncoderAlarms() {
+    if (!encoder_.ResetAlarms()) {
+        firmware_.RaiseEncoderError(cer::kAlarmResetBit);
+        return false;
+    }
+    return true;
+}
+
+void SimulatedDrive::SetLimitSwitches(bool positive, bool negative) {
+    positiveLimitSwitch_ = positive;
+    negativeLimitSwitch_ = negative;
+}
+
+void SimulatedDrive::AlignElectricAngleToRotor() {
+    const double turns = motor_.ElectricalAngle_rad() / (2.0 * std::numbers::pi);
+    const auto angle = static_cast<std::int64_t>(
+        std::llround((turns - std::floor(turns)) * static_cast<double>(fixed::kAngleTurn)));
+    firmware_.SetElectricAngleReference(angle);
+}
+
+FirmwareInputs SimulatedDrive::Sample() {
+    FirmwareInputs inputs;
+    inputs.encoderCount = encoder_.Read(motor_.ShaftAngle_rad());
+    inputs.phaseCurrents = powerStage_.MeasurePhaseCurrents(motor_);
+    inputs.busVoltage = powerStage_.MeasureBusVoltage();
+    inputs.enableInput = enableInput_;
+    inputs.positiveLimitSwitch = positiveLimitSwitch_;
+    inputs.negativeLimitSwitch = negativeLimitSwitch_;
+    return inputs;
+}
+
+void SimulatedDrive::RunOnePeriod() {
+    const bool speedLoopDue = firmware_.IsSpeedLoopDue();
+    for (std::size_t index = 0; index < routines_.size(); ++index) {
+        if (routines_[index] != nullptr) {
+            routines_[index]->OnPeriodStart(*this, speedLoopDue);
+        }
+    }
+    const VoltageCommand next = firmware_.Step(Sample());
+
+    const int stepsPerPwmPeriod = std::max(2, powerStage_.Hardware().stepsPerPwmPeriod / 2 * 2);
+    const double step_s = PwmPeriod_s() / stepsPerPwmPeriod;
+    const std::int64_t pwmPeriods = std::max<std::int64_t>(Registers().CLPER, 1);
+    for (std::int64_t pwm = 0; pwm < pwmPeriods; ++pwm) {
+        for (int step = 0; step < stepsPerPwmPeriod; ++step) {
+            if (pwm == 0 && step == stepsPerPwmPeriod / 2) {
+                applied_ = next;
+            }
+            StepPhysics(applied_, step_s);
+        }
+    }
+    time_s_ += CurrentLoopPeriod_s();
+    ++periodsRun_;
+
+    for (std::size_t index = 0; index < routines_.size(); ++index) {
+        if (routines_[index] != nullptr) {
+            routines_[index]->OnPeriodEnd(*this);
+        }
+    }
+    std::erase(routines_, static_cast<DriveRoutine*>(nullptr));
+}
+
+void SimulatedDrive::StepPhysics(const VoltageCommand& command, double step_s) {
+    if (!firmware_.IsPowerOn()) {
+        applied_ = {};
+        motor_.StepOpenCircuit(step_s);
+        return;
+    }
+    motor_.Step(powerStage_.PhaseVoltages(command, motor_, 1.0 / PwmPeriod_s()), step_s);
+    if (powerStage_.DetectsShortCircuit(motor_)) {
+        firmware_.TripShortCircuit();
+    }
+}
+
+}  // namespace drive

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "DriveFirmware.h"
+#include "DriveRegisters.h"
+#include "EncoderModel.h"
+#include "MotorModel.h"
+#include "PowerStage.h"
+
+namespace drive {
+
+class SimulatedDrive;
+
+// Something that runs inside the drive in step with its current loop: a test program that sets
+// references and reads results, or a logger that samples variables. The drive calls every
+// routine at the start of each current-loop period (before the firmware's loops, with whether
+// the speed and position loops run in it) and at its end (after the physics).
+class DriveRoutine {
+  public:
+    virtual ~DriveRoutine() = default;
+    virtual void OnPeriodStart(SimulatedDrive& drive, bool speedLoopDue);
+    virtual void OnPeriodEnd(const SimulatedDrive& drive);
+};
+
+// The whole simulated axis: the motor and its load, the encoder, the power stage and the
+// firmware, advancing together in whole current-loop periods. Within a period the firmware
+// samples at its start; its voltage applies from the middle of the first PWM period (see
+// DriveHardware::stepsPerPwmPeriod) until the middle of the next current-loop period; the physics
+// steps at the hardware's sub-steps of the PWM period. Everything is deterministic: the same
+// motor, hardware (noise seed included), registers and calls give the same run.
+class SimulatedDrive {
+  public:
+    SimulatedDrive(const MotorData& motor, const DriveHardware& hardware,
+                   const DriveRegisters& registers);
+
+    // Registers, as the host writes them; they take effect from the next period.
+    void WriteRegisters(const DriveRegisters& registers);
+    // One register by name (see SetRegister); false when the name is unknown or the value not a
+    // number.
+    bool WriteRegister(std::string_view name, double value);
+    const DriveRegisters& Registers() const { return firmware_.Registers(); }
+
+    // Periods, from the registers and the DSP clock.
+    double PwmPeriod_s() const;
+    double CurrentLoopPeriod_s() const;
+    double SpeedLoopPeriod_s() const;
+
+    // Advances by whole current-loop periods: as many as fit in the time given plus what earlier
+    // calls left over, so that many short calls add up to the same run as one long one.
+    void Advance(double duration_s);
+    void RunCurrentLoopPeriods(std::int64_t periods);
+    double Time_s() const { return time_s_; }
+    std::int64_t CurrentLoopPeriodsRun() const { return periodsRun_; }
+
+    // Routines are not owned; each stays registered until removed.
+    void AddRoutine(DriveRoutine* routine);
+    void RemoveRoutine(DriveRoutine* routine);
+
+    // Power stage: switching on reads the digital inputs first and fails as the firmware says.
+    bool SwitchOn();
+    void SwitchOff() { firmware_.SwitchOff(); }
+    bool IsOn() const { return firmware_.IsPowerOn(); }
+    // The board's reset: firmware afresh, position counter from 0, power stage off; the motor
+    // keeps turning as it was. With an absolute encoder that holds an offset, the firmware takes
+    // its electrical angle from the encoder's position and the offset at once: the offset is the
+    // encoder's position within a turn where the rotor's d axis lies on phase A.
+    void ResetBoard();
+
+    // The firmware's operations on an absolute encoder; each failure sets its CER bit.
+    std::optional<std::int64_t> ReadEncoderPosition();
+    std::optional<std::int64_t> ReadEncoderOffset();
+    bool WriteEncoderOffset(std::int64_t offset);
+    std::optional<std::int64_t> ReadEncoderAlarms();
+    bool ResetEncoderAlarms();
+
+    // The physical world around the drive.
+    void SetEnableInput(bool active) { enableInput_ = active; }
+    void SetLimitSwitches(bool positive, bool negative);
+    void SetExternalTorque(double torque_Nm) { motor_.SetExternalTorque(torque_Nm); }
+    void SetBusVoltage(double bus_V) { powerStage_.SetBusVoltage(bus_V); }
+    // The absolute encoder's serial link fails (a cut cable, a faulty encoder).
+    void SetEncoderLinkBroken(bool broken) { encoder_.SetLinkBroken(broken); }
+
+    // What an ideal start gives (a settled initial positioning, or an absolute encoder with its
+    // offset stored): the firmware's electrical angle agrees with the rotor's from now on.
+    void AlignElectricAngleToRotor();
+
+    DriveFirmware& Firmware() { return firmware_; }
+    const DriveFirmware& Firmware() const { return firmware_; }
+    MotorModel& Motor() { return motor_; }
+    const MotorModel& Motor() const { return motor_; }
+    const EncoderModel& Encoder() const { return encoder_; }
+    const PowerStage& Power() const { return powerStage_; }
+
+  private:
+    void StartFromAbsoluteEncoder();
+    void RunOnePeriod();
+    FirmwareInputs Sample();
+    void StepPhysics(const VoltageCommand& command, double step_s);
+
+    MotorModel motor_;
+    EncoderModel encoder_;
+    PowerStage powerStage_;
+    DriveFirmware firmware_;
+    std::vector<DriveRoutine*> routines_;
+    VoltageCommand applied_;
+    bool enableInput_ = true;
+    bool positiveLimitSwitch_ = false;
+    bool negativeLimitSwitch_ = false;
+    double time_s_ = 0.0;
+    double pendingTime_s_ = 0.0;
+    std::int64_t periodsRun_ = 0;
+};
+
+}  // namespace drive

@@ -1,0 +1,648 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <ostream>
+
+#include "CaseLabel.h"
+#include "ExampleMotors.h"
+#include "SimulatedDrive.h"
+
+namespace {
+
+// The reference axis's drive: 40 MHz clock, 20 kHz PWM, current loop every period, speed loop
+// every ten; 48 V bus; 16.5 A converters of 65472 counts (1984 counts per ampere).
+constexpr double kCountsPerAmpere = 65472.0 / (2 * 16.5);
+constexpr double kBus_V = 48.0;
+constexpr double kVoltsPerUnit = 1.1 * kBus_V / 65534.0;
+constexpr double kSpeedLoopPeriod_s = 0.0005;
+
+// Registers of a working current loop for the reference motor (the reference axis's gains).
+drive::DriveRegisters ReferenceRegisters() {
+    drive::DriveRegisters registers;
+    registers.KPI = 19986;
+    registers.SFTKPI = 4;
+    registers.KII = 30748;
+    registers.SFTKII = 1;
+    registers.SATID = registers.SATIQ = 2621;
+    return registers;
+}
+
+drive::DriveHardware QuietHardware() {
+    drive::DriveHardware hardware;
+    hardware.deadTime_s = 0.0;
+    return hardware;
+}
+
+std::int64_t Amperes(double current_A) {
+    return std::llround(current_A * kCountsPerAmpere);
+}
+
+std::uint16_t Bit(int bit) {
+    return static_cast<std::uint16_t>(1u << bit);
+}
+
+struct OpenLoopCase {
+    const char* label;
+    double deadTime_s;
+    std::int64_t voltage;
+    friend std::ostream& operator<<(std::ostream& out, const OpenLoopCase& row) {
+        return out << row.label;
+    }
+};
+
+class OpenLoopVoltage : public ::testing::TestWithParam<OpenLoopCase> {};
+
+// A voltage command along phase A, rotor aligned with it: the steady current is the modulator's
+// volts (1.1 bus voltages per 65534 units) less the dead-time loss, over the resistance. With
+// phase A carrying +I and B and C -I/2, each leg loses bus x dead time x PWM frequency, which
+// the star point turns into 4/3 of that on the alpha axis. The converters read the current at
+// 1984 counts per ampere.
+TEST_P(OpenLoopVoltage, DrivesTheCurrentTheModulatorAndDeadTimeGive) {
+    const OpenLoopCase& row = GetParam();
+    const drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    drive::DriveHardware hardware = QuietHardware();
+    hardware.deadTime_s = row.deadTime_s;
+    drive::SimulatedDrive axis(motor, hardware, ReferenceRegisters());
+    axis.Firmware().SetLoopMode(drive::LoopMode::VoltageOpenLoop);
+    axis.Firmware().SetAngleSource(drive::AngleSource::TestAngle);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetVoltageCommand(row.voltage, 0);
+    axis.Advance(0.03);  // fifteen electrical time constants
+
+    const double loss_V = 4.0 / 3.0 * kBus_V * row.deadTime_s * 20000.0;
+    const double expected_A =
+        (static_cast<double>(row.voltage) * kVoltsPerUnit - loss_V) / motor.phaseResistance_ohm;
+    EXPECT_NEAR(axis.Motor().PhaseCurrentA_A(), expected_A, 0.005 * std::fabs(expected_A));
+    EXPECT_NEAR(axis.Motor().ShaftAngle_rad(), 0.0, 1e-9);
+    axis.RunCurrentLoopPeriods(1);
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().PhaseCurrentA()),
+                axis.Motor().PhaseCurrentA_A() * kCountsPerAmpere, 1.0);
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().CurrentD()), expected_A * kCountsPerAmpere,
+                0.005 * std::fabs(expected_A) * kCountsPerAmpere);
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().CurrentQ()), 0.0, 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modulator, OpenLoopVoltage,
+                         ::testing::Values(OpenLoopCase{"NoDeadTime", 0.0, 2500},
+                                           OpenLoopCase{"NegativeVoltage", 0.0, -1500},
+                                           OpenLoopCase{"OneMicrosecondDeadTime", 1e-6, 2500}),
+                         ByLabel());
+
+// Protections: each case arms one, provokes it, and says which bit latches and how many
+// speed-loop periods after the cause it must trip (at the earliest and at the latest).
+struct ProtectionCase {
+    const char* label;
+    void (*arm)(drive::DriveRegisters&);
+    void (*provoke)(drive::SimulatedDrive&);
+    int bit;
+    double earliest_s, latest_s;
+    friend std::ostream& operator<<(std::ostream& out, const ProtectionCase& row) {
+        return out << row.label;
+    }
+};
+
+void HoldTwoAmperes(drive::SimulatedDrive& axis) {
+    axis.Firmware().SetLoopMode(drive::LoopMode::Current);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetCurrentReference(Amperes(2.0), 0);
+}
+
+void ChaseDistantPosition(drive::SimulatedDrive& axis) {
+    axis.Firmware().SetLoopMode(drive::LoopMode::Position);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetPositionReference(100000);
+}
+
+void ChaseDistantSpeed(drive::SimulatedDrive& axis) {
+    axis.Firmware().SetLoopMode(drive::LoopMode::Speed);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetSpeedReference(5000);
+}
+
+class Protection : public ::testing::TestWithParam<ProtectionCase> {};
+
+TEST_P(Protection, LatchesItsBitAndSwitchesOffInTime) {
+    const ProtectionCase& row = GetParam();
+    drive::DriveRegisters registers = ReferenceRegisters();
+    row.arm(registers);
+    drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
+                               registers);
+    row.provoke(axis);
+    const double start_s = axis.Time_s();
+    while (axis.IsOn() && axis.Time_s() - start_s < 2 * row.latest_s + 0.1) {
+        axis.RunCurrentLoopPeriods(1);
+    }
+    const double tripped_s = axis.Time_s() - start_s;
+    EXPECT_FALSE(axis.IsOn());
+    EXPECT_EQ(axis.Firmware().MotionErrors(), Bit(row.bit));
+    // Times are whole current-loop periods; half a period absorbs their rounding.
+    const double margin_s = 0.5 * axis.CurrentLoopPeriod_s();
+    EXPECT_GE(tripped_s, row.earliest_s - margin_s);
+    EXPECT_LE(tripped_s, row.latest_s + margin_s);
+    // A latched error keeps the power stage off until it is cleared.
+    EXPECT_FALSE(axis.SwitchOn());
+    axis.Firmware().ClearMotionErrors();
+    EXPECT_EQ(axis.Firmware().MotionErrors(), 0);
+    EXPECT_TRUE(axis.SwitchOn());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Armed, Protection,
+    ::testing::Values(
+        // 1 A for 20 periods; the current reaches 1 A within a millisecond.
+        ProtectionCase{"OverCurrentAfterItsTime",
+                       [](drive::DriveRegisters& r) {
+                           r.PCR = 1;
+                           r.IMAXPROT = Amperes(1.0);
+                           r.TIMAXPROT = 20;
+                       },
+                       HoldTwoAmperes, drive::mer::kShortCircuitBit, 20 * kSpeedLoopPeriod_s,
+                       22 * kSpeedLoopPeriod_s + 0.001},
+        // Motor I2t: nominal 1 A, 2 A allowed for 1 s: SFI2T = Ts_S 2^26 / 1 s, the limit
+        // (2^2 - 1^2) A^2 x 1984^2 / 16.
+        ProtectionCase{"MotorI2tAtItsTime",
+                       [](drive::DriveRegisters& r) {
+                           r.PCR = 2;
+                           r.II2TPROT_M = Amperes(1.0);
+                           r.SFI2T_M = std::llround(kSpeedLoopPeriod_s * 67108864.0 / 1.0);
+                           r.I2TINTLIM_M =
+                               std::llround(3.0 * kCountsPerAmpere * kCountsPerAmpere / 16.0);
+                       },
+                       HoldTwoAmperes, drive::mer::kMotorI2tBit, 0.99, 1.02},
+        ProtectionCase{"DriveI2tAtItsTime",
+                       [](drive::DriveRegisters& r) {
+                           r.PCR = 0x80;
+                           r.II2TPROT_D = Amperes(1.0);
+                           r.SFI2T_D = std::llround(kSpeedLoopPeriod_s * 67108864.0 / 1.0);
+                           r.I2TINTLIM_D =
+                               std::llround(3.0 * kCountsPerAmpere * kCountsPerAmpere / 16.0);
+                       },
+                       HoldTwoAmperes, drive::mer::kDriveI2tBit, 0.99, 1.02},
+        // 48 V measured against a 40 V maximum: at the first speed-loop period.
+        ProtectionCase{"OverVoltageAtOnce",
+                       [](drive::DriveRegisters& r) {
+                           r.PCR = 0x10;
+                           r.UMAXPROT = std::llround(40.0 / 73.0 * 65472.0);
+                       },
+                       HoldTwoAmperes, drive::mer::kOverVoltageBit, 0.0, kSpeedLoopPeriod_s},
+        ProtectionCase{"UnderVoltageAtOnce",
+                       [](drive::DriveRegisters& r) {
+                           r.PCR = 0x20;
+                           r.UMINPROT = std::llround(50.0 / 73.0 * 65472.0);
+                       },
+                       HoldTwoAmperes, drive::mer::kUnderVoltageBit, 0.0, kSpeedLoopPeriod_s},
+        // No position gains: the error stays beyond 100 counts; 10 periods allowed.
+        ProtectionCase{"PositionErrorAfterItsTime",
+                       [](drive::DriveRegisters& r) {
+                           r.ACR = 0x500;
+                           r.ERRMAX = 100;
+                           r.TERRMAX = 10;
+                       },
+                       ChaseDistantPosition, drive::mer::kControlErrorBit, 9 * kSpeedLoopPeriod_s,
+                       11 * kSpeedLoopPeriod_s},
+        ProtectionCase{"SpeedErrorAfterItsTime",
+                       [](drive::DriveRegisters& r) {
+                           r.ERRMAX = 100;
+                           r.SERRMAX = 200;
+                           r.TSERRMAX = 40;
+                       },
+                       ChaseDistantSpeed, drive::mer::kControlErrorBit, 39 * kSpeedLoopPeriod_s,
+                       41 * kSpeedLoopPeriod_s}),
+    ByLabel());
+
+// 65535 periods switch the error protections off: the same errors run on untouched.
+TEST(ErrorProtection, StaysOffWithSixtyFiveThousandFiveHundredThirtyFivePeriods) {
+    drive::DriveRegisters registers = ReferenceRegisters();
+    registers.ACR = 0x500;
+    registers.ERRMAX = 100;
+    registers.TERRMAX = 65535;
+    drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
+                               registers);
+    ChaseDistantPosition(axis);
+    axis.Advance(0.5);
+    EXPECT_TRUE(axis.IsOn());
+    EXPECT_EQ(axis.Firmware().MotionErrors(), 0);
+    EXPECT_EQ(axis.Firmware().PositionError(), 100000);
+}
+
+// The bridge's own detection: a phase current beyond the converters' range switches off within
+// the period, whatever PCR says.
+TEST(ShortCircuit, SwitchesOffWithinThePeriodOfTheExcess) {
+    const drive::MotorData motor = LoadExampleMotor("large-motor.json");
+    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    axis.Firmware().SetLoopMode(drive::LoopMode::VoltageOpenLoop);
+    axis.Firmware().SetAngleSource(drive::AngleSource::TestAngle);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetVoltageCommand(20000, 0);  // 16 V on 0.25 ohm
+    double peak_A = 0.0;
+    while (axis.IsOn() && axis.Time_s() < 0.1) {
+        axis.RunCurrentLoopPeriods(1);
+        peak_A = std::max(peak_A, std::fabs(axis.Motor().PhaseCurrentA_A()));
+    }
+    EXPECT_FALSE(axis.IsOn());
+    EXPECT_EQ(axis.Firmware().MotionErrors(), Bit(drive::mer::kShortCircuitBit));
+    // It switched off as the current crossed 16.5 A, not a period later.
+    const double slope_A_s = 16.0 / motor.phaseInductance_H;
+    EXPECT_LT(peak_A, 16.5 + slope_A_s * axis.PwmPeriod_s());
+    // With the bridge open the windings carry no current from the next step on.
+    axis.RunCurrentLoopPeriods(1);
+    EXPECT_EQ(axis.Motor().PhaseCurrentA_A(), 0.0);
+}
+
+struct InputCase {
+    const char* label;
+    bool enable, positiveLimit, negativeLimit;
+    int bit;
+    friend std::ostream& operator<<(std::ostream& out, const InputCase& row) {
+        return out << row.label;
+    }
+};
+
+class DigitalInput : public ::testing::TestWithParam<InputCase> {};
+
+// An inactive enable input or an active limit switch stops the motor with its bit, which follows
+// the input: clearing the latched errors leaves it, the input's return clears it.
+TEST_P(DigitalInput, StopsTheMotorWithItsBitWhileItLasts) {
+    const InputCase& row = GetParam();
+    drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
+                               ReferenceRegisters());
+    HoldTwoAmperes(axis);
+    axis.Advance(0.01);
+    axis.SetEnableInput(row.enable);
+    axis.SetLimitSwitches(row.positiveLimit, row.negativeLimit);
+    axis.RunCurrentLoopPeriods(1);
+    EXPECT_FALSE(axis.IsOn());
+    EXPECT_EQ(axis.Firmware().MotionErrors(), Bit(row.bit));
+    EXPECT_FALSE(axis.SwitchOn());
+    axis.Firmware().ClearMotionErrors();
+    EXPECT_EQ(axis.Firmware().MotionErrors(), Bit(row.bit));
+    axis.SetEnableInput(true);
+    axis.SetLimitSwitches(false, false);
+    EXPECT_TRUE(axis.SwitchOn());
+    EXPECT_EQ(axis.Firmware().MotionErrors(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, DigitalInput,
+                         ::testing::Values(InputCase{"EnableInactive", false, false, false,
+                                                     drive::mer::kEnableInputBit},
+                                           InputCase{"PositiveLimitSwitch", true, true, false,
+                                                     drive::mer::kPositiveLimitSwitchBit},
+                                           InputCase{"NegativeLimitSwitch", true, false, true,
+                                                     drive::mer::kNegativeLimitSwitchBit}),
+                         ByLabel());
+
+struct CountingCase {
+    const char* label;
+    bool encoderReversed;
+    std::int64_t countingDirection;
+    int sign;  // of the position counter when the shaft turns forward
+    friend std::ostream& operator<<(std::ostream& out, const CountingCase& row) {
+        return out << row.label;
+    }
+};
+
+class PositionCounter : public ::testing::TestWithParam<CountingCase> {};
+
+// A shaft turning at a steady speed: the counter moves by the encoder's counts, signed by the
+// wiring and COUNTINGDIR; the speed reads counts per speed-loop period; the electrical angle
+// advances pole-pairs turns per turn once aligned, forward only when the counter counts forward.
+TEST_P(PositionCounter, CountsTheTurnSignedByWiringAndCountingDirection) {
+    const CountingCase& row = GetParam();
+    drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    motor.rotorInertia_kgm2 = 1e6;  // a steady speed
+    motor.encoder.reversed = row.encoderReversed;
+    drive::DriveRegisters registers = ReferenceRegisters();
+    registers.COUNTINGDIR = row.countingDirection;
+    drive::SimulatedDrive axis(motor, QuietHardware(), registers);
+    const double speed_rad_s = 10.0;
+    axis.Motor().SetShaftState(0.0, speed_rad_s);
+    axis.AlignElectricAngleToRotor();
+    axis.Advance(0.1);
+
+    const double countsPerRadian = 1048576.0 / (2 * std::numbers::pi);
+    const double turned_rad = axis.Motor().ShaftAngle_rad();
+    // The counter was sampled at the start of the last period.
+    const double sampled_rad = turned_rad - speed_rad_s * axis.CurrentLoopPeriod_s();
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().MotorPosition()),
+                row.sign * sampled_rad * countsPerRadian, 1.0);
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().MotorSpeed()),
+                row.sign * speed_rad_s * countsPerRadian * kSpeedLoopPeriod_s, 1.0);
+    // Electrical angle, 65536 per electrical turn: the true one when the counter counts forward,
+    // its mirror when it counts backward; within one count of the electrical resolution (4096
+    // counts a turn, 3 pole pairs: 48 units).
+    const double electrical = 3 * sampled_rad / (2 * std::numbers::pi) * 65536.0;
+    const double expected = row.sign > 0 ? electrical : -electrical;
+    const double difference =
+        std::remainder(static_cast<double>(axis.Firmware().ElectricAngle()) - expected, 65536.0);
+    EXPECT_NEAR(difference, 0.0, 3 * 65536.0 / 4096 + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directions, PositionCounter,
+                         ::testing::Values(CountingCase{"Forward", false, 0, 1},
+                                           CountingCase{"ReversedWiring", true, 0, -1},
+                                           CountingCase{"ReverseCounting", false, 1, -1},
+                                           CountingCase{"BothReversed", true, 1, 1}),
+                         ByLabel());
+
+TEST(ElectricalResolution, CountsTheTurnAtItsFractionBits) {
+    drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    drive::DriveRegisters registers = ReferenceRegisters();
+    registers.ELRES_FRACT = 3;
+    drive::SimulatedDrive axis(motor, QuietHardware(), registers);
+    axis.Motor().SetShaftState(2 * std::numbers::pi + 1e-6, 0.0);
+    axis.RunCurrentLoopPeriods(1);
+    // 4 x 1024 x 2^3 counts a turn, the interpolator's 8 bits less the 3 kept.
+    EXPECT_EQ(axis.Firmware().ElectricalResolutionCount(), 32768);
+    EXPECT_EQ(axis.Firmware().MotorPosition(), 1048576);
+}
+
+// Many short advances make the same run as one long one, noise included (same seed); another
+// seed gives other measurements.
+TEST(Advance, ShortStepsAddUpToTheSameRun) {
+    const drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    drive::DriveHardware hardware = QuietHardware();
+    hardware.currentNoise_A = 0.05;
+    const auto run = [&](std::uint64_t seed, int pieces) {
+        hardware.noiseSeed = seed;
+        auto axis = std::make_unique<drive::SimulatedDrive>(motor, hardware, ReferenceRegisters());
+        axis->Firmware().SetLoopMode(drive::LoopMode::Current);
+        EXPECT_TRUE(axis->SwitchOn());
+        axis->Firmware().SetCurrentReference(0, Amperes(1.0));
+        for (int piece = 0; piece < pieces; ++piece) {
+            axis->Advance(1.0 / pieces);
+        }
+        return axis;
+    };
+    const auto once = run(7, 1);
+    const auto inPieces = run(7, 50);
+    const auto otherSeed = run(8, 1);
+    EXPECT_EQ(once->CurrentLoopPeriodsRun(), 20000);
+    EXPECT_EQ(inPieces->CurrentLoopPeriodsRun(), 20000);
+    EXPECT_EQ(once->Motor().ShaftAngle_rad(), inPieces->Motor().ShaftAngle_rad());
+    EXPECT_EQ(once->Firmware().MotorPosition(), inPieces->Firmware().MotorPosition());
+    EXPECT_NE(once->Motor().ShaftAngle_rad(), otherSeed->Motor().ShaftAngle_rad());
+}
+
+}  // namespace
+
+namespace {
+
+struct EncoderLinkCase {
+    const char* label;
+    bool absolute;
+    bool linkBroken;
+    std::uint16_t errors;  // CER after every operation was tried once
+    friend std::ostream& operator<<(std::ostream& out, const EncoderLinkCase& row) {
+        return out << row.label;
+    }
+};
+
+class EncoderLink : public ::testing::TestWithParam<EncoderLinkCase> {};
+
+// Every operation on the absolute encoder that fails sets its own CER bit; a working link
+// fails only the read of an offset never written.
+TEST_P(EncoderLink, FailedOperationsSetTheirEncoderErrorBits) {
+    const EncoderLinkCase& row = GetParam();
+    drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    motor.encoder.absolute = row.absolute;
+    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    axis.SetEncoderLinkBroken(row.linkBroken);
+    const bool works = row.absolute && !row.linkBroken;
+    EXPECT_EQ(axis.ReadEncoderAlarms().has_value(), works);
+    EXPECT_EQ(axis.ResetEncoderAlarms(), works);
+    EXPECT_FALSE(axis.ReadEncoderOffset().has_value());
+    EXPECT_EQ(axis.WriteEncoderOffset(1234), works);
+    EXPECT_EQ(axis.ReadEncoderOffset(), works ? std::optional<std::int64_t>(1234) : std::nullopt);
+    EXPECT_EQ(axis.Firmware().EncoderErrors(), row.errors);
+    EXPECT_EQ(axis.Firmware().MotionErrors(), 0);
+    axis.ResetBoard();
+    EXPECT_EQ(axis.Firmware().EncoderErrors(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, EncoderLink,
+                         ::testing::Values(EncoderLinkCase{"AbsoluteEncoder", true, false,
+                                                           Bit(drive::cer::kOffsetReadBit)},
+                                           EncoderLinkCase{"IncrementalEncoder", false, false,
+                                                           0x0F00},
+                                           EncoderLinkCase{"BrokenLink", true, true, 0x0F00}),
+                         ByLabel());
+
+// The offset written with the rotor's d axis on phase A lets a reset start with the true
+// electrical angle wherever the shaft then stands; a wrong offset starts with a wrong angle.
+TEST(AbsoluteEncoder, StartsWithTheRotorAngleFromItsStoredOffset) {
+    drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    motor.encoder.absolute = true;
+    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    const std::optional<std::int64_t> atPhaseA = axis.ReadEncoderPosition();
+    ASSERT_TRUE(atPhaseA);
+    ASSERT_TRUE(axis.WriteEncoderOffset(*atPhaseA));
+
+    const auto angleError = [&](double shaft_rad) {
+        axis.Motor().SetShaftState(shaft_rad, 0.0);
+        axis.ResetBoard();
+        axis.RunCurrentLoopPeriods(1);
+        const double electrical = 3 * shaft_rad / (2 * std::numbers::pi) * 65536.0;
+        return std::remainder(static_cast<double>(axis.Firmware().ElectricAngle()) - electrical,
+                              65536.0);
+    };
+    // Within one count of the electrical resolution: 48 units.
+    for (const double shaft_rad : {1.234, -5.0, 40.0}) {
+        EXPECT_NEAR(angleError(shaft_rad), 0.0, 49.0) << shaft_rad;
+    }
+    ASSERT_TRUE(axis.WriteEncoderOffset(*atPhaseA + 1048576 / 12));  // a quarter electrical turn
+    EXPECT_NEAR(std::fabs(angleError(1.234)), 16384.0, 49.0);
+}
+
+}  // namespace
+
+namespace {
+
+// A loop's limits and filters, each read from its register: what one register sets, the
+// firmware's variable shows after the given number of current-loop periods. The motor is held
+// still (a huge inertia) so that only the registers decide.
+struct LimitCase {
+    const char* label;
+    void (*arm)(drive::DriveRegisters&);
+    drive::LoopMode mode;
+    std::int64_t currentReference, speedReference, positionReference;
+    std::int64_t periods;
+    std::int64_t (*read)(const drive::DriveFirmware&);
+    std::int64_t expected;
+    friend std::ostream& operator<<(std::ostream& out, const LimitCase& row) {
+        return out << row.label;
+    }
+};
+
+class LoopLimit : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(LoopLimit, FollowsItsRegister) {
+    const LimitCase& row = GetParam();
+    drive::DriveRegisters registers;
+    registers.KPI = registers.KII = 0;
+    row.arm(registers);
+    drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    motor.rotorInertia_kgm2 = 1e6;
+    drive::SimulatedDrive axis(motor, QuietHardware(), registers);
+    axis.Firmware().SetLoopMode(row.mode);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetCurrentReference(row.currentReference, row.currentReference);
+    axis.Firmware().SetSpeedReference(row.speedReference);
+    axis.Firmware().SetPositionReference(row.positionReference);
+    axis.RunCurrentLoopPeriods(row.periods);
+    EXPECT_NEAR(static_cast<double>(row.read(axis.Firmware())), static_cast<double>(row.expected),
+                1.0);
+}
+
+std::int64_t VoltageD(const drive::DriveFirmware& firmware) {
+    return firmware.VoltageD();
+}
+std::int64_t VoltageQ(const drive::DriveFirmware& firmware) {
+    return firmware.VoltageQ();
+}
+std::int64_t CurrentReference(const drive::DriveFirmware& firmware) {
+    return firmware.CurrentReferenceQ();
+}
+
+void HighCurrentGainDifferentSaturations(drive::DriveRegisters& r) {
+    r.KPI = 32767;
+    r.SFTKPI = 4;
+    r.SATID = 32767 - 1000;
+    r.SATIQ = 32767 - 3000;
+}
+
+void UnitCurrentGainHalfFilter(drive::DriveRegisters& r) {
+    r.KPI = 32767;
+    r.FILTERQ = 16384;
+}
+
+void SpeedIntegralOnly(drive::DriveRegisters& r) {
+    r.ACR = 0x300;
+    r.KIS = 32767;
+    r.SATS = 32767 - 5000;
+    r.IMAXS = 32767 - 3000;
+}
+
+void PositionIntegralOnly(drive::DriveRegisters& r) {
+    r.ACR = 0x500;
+    r.KIP = 32767;
+    r.SATP = 32767 - 4000;
+    r.IMAXP = 32767 - 2000;
+}
+
+void PositionDerivativeOnly(drive::DriveRegisters& r) {
+    r.ACR = 0x500;
+    r.KDP = 32767;
+    r.KDFP = 8192;
+    r.SATP = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, LoopLimit,
+    ::testing::Values(
+        LimitCase{"VoltageDStopsAtItsSaturation", HighCurrentGainDifferentSaturations,
+                  drive::LoopMode::Current, Amperes(10.0), 0, 0, 5, VoltageD, 1000},
+        LimitCase{"VoltageQStopsAtItsSaturation", HighCurrentGainDifferentSaturations,
+                  drive::LoopMode::Current, Amperes(10.0), 0, 0, 5, VoltageQ, 3000},
+        // The first period's error is the whole reference: u = 500, q about one half.
+        LimitCase{"OutputFilterHalvesTheFirstQVoltage", UnitCurrentGainHalfFilter,
+                  drive::LoopMode::Current, 500, 0, 0, 1, VoltageQ, 250},
+        LimitCase{"OutputFilterLeavesTheDVoltage", UnitCurrentGainHalfFilter,
+                  drive::LoopMode::Current, 500, 0, 0, 1, VoltageD, 500},
+        // An error of 1000 every speed-loop period: the integral passes 3000 at the third.
+        LimitCase{"SpeedIntegralStopsAtItsLimit", SpeedIntegralOnly, drive::LoopMode::Speed, 0,
+                  1000, 0, 40, CurrentReference, 3000},
+        LimitCase{"SpeedOutputStopsAtItsSaturation",
+                  [](drive::DriveRegisters& r) {
+                      SpeedIntegralOnly(r);
+                      r.IMAXS = 32767 - 6000;
+                  },
+                  drive::LoopMode::Speed, 0, 1000, 0, 80, CurrentReference, 5000},
+        LimitCase{"PositionIntegralStopsAtItsLimit", PositionIntegralOnly,
+                  drive::LoopMode::Position, 0, 0, 1000, 40, CurrentReference, 2000},
+        LimitCase{"PositionOutputStopsAtItsSaturation",
+                  [](drive::DriveRegisters& r) {
+                      PositionIntegralOnly(r);
+                      r.IMAXP = 0;
+                  },
+                  drive::LoopMode::Position, 0, 0, 1000, 60, CurrentReference, 4000},
+        // The error jumps by 1000 at the first speed-loop period; the derivative filter lets
+        // a quarter of it through at once.
+        LimitCase{"DerivativeFilterPassesAQuarterOfTheKick", PositionDerivativeOnly,
+                  drive::LoopMode::Position, 0, 0, 1000, 10, CurrentReference, 250},
+        LimitCase{"UnfilteredDerivativePassesTheWholeKick",
+                  [](drive::DriveRegisters& r) {
+                      PositionDerivativeOnly(r);
+                      r.KDFP = 32767;
+                  },
+                  drive::LoopMode::Position, 0, 0, 1000, 10, CurrentReference, 1000}),
+    ByLabel());
+
+}  // namespace
+
+namespace {
+
+class TestFrame : public ::testing::TestWithParam<const char*> {};
+
+// A voltage on the q axis of a test frame turning at w = TINCTST x 2 pi / (Ts_C x 65536): in that
+// frame the windings carry I = j U / (R + j w L) (star equivalents), so d reads U w L / |Z|^2 and
+// q reads U R / |Z|^2. The bridge applies each period's voltage from half a period after the
+// sample for one period: the currents are seen rotated back by w Ts_C, and the hold weakens the
+// voltage by sinc(w Ts_C / 2).
+TEST_P(TestFrame, RotatingVoltageDrivesTheCurrentOfTheWindingsImpedance) {
+    const drive::MotorData motor = LoadExampleMotor(GetParam());
+    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    drive::DriveFirmware& firmware = axis.Firmware();
+    firmware.SetLoopMode(drive::LoopMode::VoltageOpenLoop);
+    firmware.SetAngleSource(drive::AngleSource::TestAngle);
+    const std::int64_t increment = 1638;  // 500 Hz at 20 kHz
+    firmware.SetTestAngleIncrement(increment);
+    ASSERT_TRUE(axis.SwitchOn());
+    const std::int64_t voltage = 2000;
+    firmware.SetVoltageCommand(0, voltage);
+    axis.Advance(0.1);
+    double sumD = 0.0;
+    double sumQ = 0.0;
+    const int periods = 400;  // ten turns of the frame
+    for (int k = 0; k < periods; ++k) {
+        axis.RunCurrentLoopPeriods(1);
+        sumD += static_cast<double>(firmware.CurrentD());
+        sumQ += static_cast<double>(firmware.CurrentQ());
+    }
+    const double period_s = axis.CurrentLoopPeriod_s();
+    const double w = static_cast<double>(increment) * 2 * std::numbers::pi / (period_s * 65536.0);
+    const double lag = w * period_s;
+    const double u_V = static_cast<double>(voltage) * kVoltsPerUnit * std::sin(lag / 2) / (lag / 2);
+    const double r = motor.TerminalResistance_ohm();
+    const double x = w * motor.TerminalInductance_H();
+    const double z2 = r * r + x * x;
+    // j U / Z rotated back by the lag.
+    const double d_A = u_V * (x * std::cos(lag) + r * std::sin(lag)) / z2;
+    const double q_A = u_V * (r * std::cos(lag) - x * std::sin(lag)) / z2;
+    const double magnitude = std::hypot(d_A, q_A) * kCountsPerAmpere;
+    EXPECT_NEAR(sumD / periods, d_A * kCountsPerAmpere, 0.01 * magnitude);
+    EXPECT_NEAR(sumQ / periods, q_A * kCountsPerAmpere, 0.01 * magnitude);
+}
+
+INSTANTIATE_TEST_SUITE_P(ExampleMotors, TestFrame,
+                         ::testing::Values("reference-axis-motor.json", "small-delta-motor.json",
+                                           "large-motor.json"));
+
+TEST(WriteRegister, ChangesTheRunningFirmwareByName) {
+    drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
+                               ReferenceRegisters());
+    HoldTwoAmperes(axis);
+    axis.Advance(0.01);
+    ASSERT_GT(axis.Firmware().CurrentD(), Amperes(1.9));
+    // No voltage left to the d axis: the d current decays to nothing.
+    EXPECT_TRUE(axis.WriteRegister("satid", 32767));
+    EXPECT_EQ(axis.Registers().SATID, 32767);
+    axis.Advance(0.02);
+    EXPECT_EQ(axis.Firmware().VoltageD(), 0);
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().CurrentD()), 0.0, 2.0);
+    EXPECT_FALSE(axis.WriteRegister("NO_SUCH_REGISTER", 1));
+    EXPECT_EQ(axis.Registers().SATIQ, 2621);
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "CaseLabel.h"
+#include "ExampleMotors.h"
+#include "MotorFile.h"
+
+namespace {
+
+// A valid file to spoil one member at a time.
+std::string ValidFile(const std::string& replaceFrom = "", const std::string& replaceTo = "") {
+    std::string text = R"({
+  "format": 1,
+  "name": "Test motor",
+  "connection": "star",
+  "phaseResistance_ohm": 1.0,
+  "phaseInductance_H": 0.001,
+  "torqueConstant_Nm_A": 0.1,
+  "polePairs": 2,
+  "rotorInertia_kgm2": 1e-05,
+  "encoder": { "lines": 1000 }
+})";
+    if (!replaceFrom.empty()) {
+        const auto at = text.find(replaceFrom);
+        EXPECT_NE(at, std::string::npos) << replaceFrom;
+        text.replace(at, replaceFrom.size(), replaceTo);
+    }
+    return text;
+}
+
+TEST(MotorFile, FluxGivesTheTorqueConstantOfItsPolePairs) {
+    const drive::MotorFileResult result =
+        drive::ParseMotorFile(ValidFile(R"("torqueConstant_Nm_A": 0.1)", R"("flux_Wb": 0.02)"));
+    ASSERT_TRUE(result.motor);
+    EXPECT_DOUBLE_EQ(result.motor->torqueConstant_Nm_A, 1.5 * 2 * 0.02);
+    EXPECT_DOUBLE_EQ(result.motor->Flux_Wb(), 0.02);
+}
+
+struct BadFileCase {
+    const char* label;
+    const char* from;
+    const char* to;
+    const char* place;
+    const char* message;
+    friend std::ostream& operator<<(std::ostream& out, const BadFileCase& row) {
+        return out << row.label;
+    }
+};
+
+class BadMotorFile : public ::testing::TestWithParam<BadFileCase> {};
+
+TEST_P(BadMotorFile, IsRefusedWithThePlaceAndTheReason) {
+    const BadFileCase& row = GetParam();
+    const drive::MotorFileResult result = drive::ParseMotorFile(ValidFile(row.from, row.to));
+    EXPECT_FALSE(result.motor);
+    ASSERT_EQ(result.problems.size(), 1u)
+        << drive::DescribeMotorFileProblems("motor.json", result.problems);
+    EXPECT_EQ(result.problems[0].place, row.place);
+    EXPECT_EQ(result.problems[0].message, row.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Problems, BadMotorFile,
+    ::testing::Values(BadFileCase{"ZeroResistance", R"("phaseResistance_ohm": 1.0)",
+                                  R"("phaseResistance_ohm": 0)", "/phaseResistance_ohm",
+                                  "must be a number above 0"},
+                      BadFileCase{"MissingInductance", R"("phaseInductance_H": 0.001,)", "", "/",
+                                  "the member \"phaseInductance_H\" is missing"},
+                      BadFileCase{"FractionalPolePairs", R"("polePairs": 2)", R"("polePairs": 2.5)",
+                                  "/polePairs", "must be a whole number from 1 to 256"},
+                      BadFileCase{"TorqueConstantAndFlux", R"("torqueConstant_Nm_A": 0.1)",
+                                  R"("torqueConstant_Nm_A": 0.1, "flux_Wb": 0.02)", "/",
+                                  "give exactly one of \"torqueConstant_Nm_A\" and \"flux_Wb\""},
+                      BadFileCase{"UnknownConnection", R"("connection": "star")",
+                                  R"("connection": "wye")", "/connection",
+                                  "must be \"star\" or \"delta\""},
+                      BadFileCase{"NegativeFriction", R"("polePairs": 2,)",
+                                  R"("polePairs": 2, "coulombFriction_Nm": -1,)",
+                                  "/coulombFriction_Nm", "must be a number of at least 0"},
+                      BadFileCase{"MisspeltMember", R"("polePairs": 2,)",
+                                  R"("polePairs": 2, "polepairs": 2,)", "/polepairs",
+                                  "is not a member of a motor file"},
+                      BadFileCase{"ZeroLines", R"("lines": 1000)", R"("lines": 0)",
+                                  "/encoder/lines", "must be a whole number from 1 to 1048576"},
+                      BadFileCase{"EncoderDirectionNotBoolean", R"("lines": 1000)",
+                                  R"("lines": 1000, "reversed": "yes")", "/encoder/reversed",
+                                  "must be true or false"},
+                      BadFileCase{"OtherFormat", R"("format": 1)", R"("format": 2)", "/format",
+                                  "must be 1, the format this program reads"},
+                      BadFileCase{"SyntaxError", R"("polePairs": 2,)", R"("polePairs": 2,,)",
+                                  "line 8, column 18", "the text is not valid JSON"}),
+    ByLabel());
+
+TEST(MotorFile, MissingFileIsReportedNotThrown) {
+    const drive::MotorFileResult result = drive::LoadMotorFile("/nonexistent/motor.json");
+    EXPECT_FALSE(result.motor);
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0].message, "cannot be opened for reading");
+}
+
+}  // namespace
