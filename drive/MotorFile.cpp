@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "SetupFile.h"
+
 namespace drive {
 
 namespace {
@@ -185,20 +187,6 @@ void ReadMotor(const Json& root, MotorData& motor, std::vector<MotorFileProblem>
     reader.RejectUnknownMembers();
 }
 
-std::string LineAndColumn(std::string_view text, std::size_t byteOffset) {
-    std::size_t line = 1;
-    std::size_t column = 1;
-    for (std::size_t i = 0; i < byteOffset && i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            column = 1;
-        } else {
-            ++column;
-        }
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
 }  // namespace
 
 MotorFileResult ParseMotorFile(std::string_view text) {
@@ -209,7 +197,7 @@ MotorFileResult ParseMotorFile(std::string_view text) {
     } catch (const Json::parse_error& error) {
         // The library counts the offending byte from 1.
         const std::size_t offset = error.byte > 0 ? error.byte - 1 : 0;
-        result.problems.push_back({LineAndColumn(text, offset), "the text is not valid JSON"});
+        result.problems.push_back({qel::LineAndColumn(text, offset), "the text is not valid JSON"});
         return result;
     }
     if (!root.is_object()) {

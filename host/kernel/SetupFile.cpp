@@ -483,20 +483,6 @@ std::string WithoutLibraryPrefix(const std::string& message) {
     return colon == std::string::npos ? message : message.substr(colon + 2);
 }
 
-std::string LineAndColumn(std::string_view text, std::size_t byteOffset) {
-    std::size_t line = 1;
-    std::size_t column = 1;
-    for (std::size_t i = 0; i < byteOffset && i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            column = 1;
-        } else {
-            ++column;
-        }
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
 Json NumberToJson(double value) {
     if (value == std::round(value) && std::fabs(value) < kLargestExactInteger) {
         return static_cast<std::int64_t>(value);
@@ -722,6 +708,20 @@ std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& 
         ::close(folderFd);
     }
     return {};
+}
+
+std::string LineAndColumn(std::string_view text, std::size_t byteOffset) {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    for (std::size_t i = 0; i < byteOffset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 std::string DescribeProblems(const std::filesystem::path& path,

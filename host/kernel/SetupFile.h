@@ -37,6 +37,9 @@ std::string SerializeSetup(const CQel_Setup& setup);
 // what went wrong.
 std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& path);
 
+// "line L, column C" of a byte of a text: the place of a syntax error in a file.
+std::string LineAndColumn(std::string_view text, std::size_t byteOffset);
+
 // "file: place: message" lines, one per problem.
 std::string DescribeProblems(const std::filesystem::path& path,
                              const std::vector<SetupFileProblem>& problems);
