@@ -22,7 +22,7 @@ namespace drive {
 //   drive.Advance(0.5);
 //   double started = *program->GetVariable("STARTED");
 class TestProgram : public DriveRoutine {
-public:
+  public:
     ~TestProgram() override = default;
 
     // The program's name, as the host finds it ("Ident_R_or_Rs", ...).
@@ -38,15 +38,34 @@ public:
     virtual void Stop(SimulatedDrive& drive);
     bool IsRunning() const { return running_; }
 
-protected:
+    // Drive variables the program sets as it runs ("var_i1", "REFTST_V", ...), by name (letter
+    // case ignored); empty until the program has set them.
+    std::optional<double> GetDriveVariable(std::string_view name) const;
+    const std::map<std::string, double>& DriveVariables() const { return driveVariables_; }
+    // Whether the values the host logs are meaningful in this period: a program that logs
+    // measures only over its steady window, and a logger samples while this holds.
+    virtual bool IsLogging() const { return false; }
+    // The host writes a drive variable the program watches ("var_i2", ...); false when the
+    // program has no such variable.
+    virtual bool WriteDriveVariable(std::string_view name, double value);
+
+  protected:
     // Declares a user variable with its initial value; called by the constructor of a program.
     void Declare(std::string name, double initialValue);
     double& Variable(std::string_view name);
+    void SetDriveVariable(const std::string& name, double value);
+    // Ends the run from inside the program: power stage off, the routine stays registered but
+    // idle (the drive may be iterating over its routines).
+    void Finish(SimulatedDrive& drive);
+    // The drive the program was last started on; null before the first start.
+    SimulatedDrive* Drive() const { return drive_; }
 
     bool running_ = false;
 
-private:
+  private:
     std::map<std::string, double> variables_;
+    std::map<std::string, double> driveVariables_;
+    SimulatedDrive* drive_ = nullptr;
 };
 
 // The programs by name; null for a name the simulated drive has no program of.

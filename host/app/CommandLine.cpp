@@ -81,6 +81,27 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
             if (!invocation.modulePath) {
                 return std::nullopt;
             }
+        } else if (argument == "--var") {
+            const auto value = takeValue();
+            if (!value) {
+                return std::nullopt;
+            }
+            SetupEdit assignment{EditKind::SetBase, {}, {}};
+            if (!SplitAssignment(*value, assignment)) {
+                error = argument + " expects NAME=VALUE, not \"" + *value + "\"";
+                return std::nullopt;
+            }
+            invocation.programVariables.emplace_back(assignment.name, assignment.value);
+        } else if (argument == "--for") {
+            invocation.runFor = takeValue();
+            if (!invocation.runFor) {
+                return std::nullopt;
+            }
+        } else if (argument == "--log") {
+            invocation.logFile = takeValue();
+            if (!invocation.logFile) {
+                return std::nullopt;
+            }
         } else if (argument == "--json" && !attached) {
             invocation.json = true;
         } else if ((argument == "--help" || argument == "-h") && !attached) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Exit statuses of the brevan command.
@@ -35,6 +36,11 @@ struct Invocation {
     std::optional<std::string> output;
     std::optional<std::string> modulePath;
     std::optional<std::string> script;
+    // sim: the program's input variables (--var NAME=VALUE, in order), how long to run (--for
+    // SECONDS) and the CSV file of the logged curves (--log FILE).
+    std::vector<std::pair<std::string, std::string>> programVariables;
+    std::optional<std::string> runFor;
+    std::optional<std::string> logFile;
 };
 
 // Reads the arguments after the program name; on a usage error, returns nothing and says why.

@@ -21,6 +21,7 @@ int RunCompute(CommandContext& context);
 int RunRegisters(CommandContext& context);
 int RunDesign(CommandContext& context);
 int RunEdit(CommandContext& context);
+int RunSim(CommandContext& context);
 
 // Applies --set, --set-internal, --option and --remove in order; false (with the reason printed)
 // at the first edit that cannot be made.

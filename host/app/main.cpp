@@ -17,6 +17,7 @@ struct Subcommand {
     std::size_t minArguments;  // including the setup file
     std::size_t maxArguments;
     int (*run)(CommandContext&);
+    std::size_t setupArgument = 0;  // which argument names the setup file
 };
 
 constexpr std::size_t kAnyNumber = static_cast<std::size_t>(-1);
@@ -45,6 +46,10 @@ const std::vector<Subcommand>& Subcommands() {
          "edit SETUP --script FILE  the setup dialogs, run by a script of user actions; "
          "saves on OK",
          1, 1, RunEdit},
+        {"sim",
+         "sim MOTOR SETUP PROGRAM   runs a test program on the simulated drive; prints its "
+         "variables",
+         3, 3, RunSim, 1},
     };
     return subcommands;
 }
@@ -64,6 +69,9 @@ void PrintUsage(std::FILE* stream) {
                  "  --json                    machine-readable output\n"
                  "  -o, --output FILE         save the resulting setup (atomically)\n"
                  "  --script FILE             user actions for edit (docs/edit-script.md)\n"
+                 "  --var NAME=VALUE          sim: an input variable of the program\n"
+                 "  --for SECONDS             sim: the longest run (default 10 s)\n"
+                 "  --log FILE                sim: writes the logged curves as CSV\n"
                  "  --module FILE             the drive module to load (default: libbrevan.so\n"
                  "                            beside this program, or $BREVAN_MODULE)\n"
                  "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "
@@ -106,7 +114,7 @@ int Run(const Invocation& invocation) {
         std::fprintf(stderr, "brevan: %s\n", error.c_str());
         return kExitFailure;
     }
-    const std::filesystem::path setupPath = invocation.arguments.front();
+    const std::filesystem::path setupPath = invocation.arguments[subcommand->setupArgument];
     qel::SetupLoadResult loaded = qel::LoadSetupFile(setupPath, module->GetScaleFunctions());
     if (!loaded.setup) {
         std::fputs(qel::DescribeProblems(setupPath, loaded.problems).c_str(), stderr);

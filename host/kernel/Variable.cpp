@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ErrorReport.h"
+#include "Setup.h"
 
 CQel_Variable::CQel_Variable(CQel_Setup* setup, std::string name, const qel::UnitFamily& family,
                              double internalValue)
@@ -17,6 +18,15 @@ bool CQel_Variable::SetValueInInternalUnit(double internalValue) {
     }
     StoreInternal(internalValue);
     return true;
+}
+
+bool CQel_Variable::ReadFromChip() {
+    qel::DriveLink* link = GetSetup() == nullptr ? nullptr : GetSetup()->GetDriveLink();
+    double internalValue = 0.0;
+    if (link == nullptr || !link->ReadValue(GetName(), internalValue)) {
+        return false;
+    }
+    return SetValueInInternalUnit(internalValue);
 }
 
 bool CQel_Variable::SetValueInBaseUnit(double baseValue) {

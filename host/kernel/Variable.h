@@ -14,6 +14,10 @@ class CQel_Variable : public qel::Quantity {
     bool SetValueInBaseUnit(double baseValue);
     bool SetValueInInternalUnit(double internalValue);
 
+    // Takes the drive's present value, in internal units, from the drive the setup is connected
+    // to; false when there is none or the read failed (CQel_Comm::GetLastErrorText says why).
+    bool ReadFromChip();
+
     // The value in the selected display unit, as the user reads it ("%g").
     std::string PrintValue() const;
 

@@ -1,0 +1,221 @@
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "CoffFormat.h"
+#include "Comm.h"
+#include "Commands.h"
+#include "MotorFile.h"
+#include "RegisterComputation.h"
+#include "SetupLoader.h"
+#include "SimulatedDriveLink.h"
+
+namespace {
+
+// How long a program runs when --for does not say.
+constexpr double kDefaultRunLimit_s = 10.0;
+// The drive variables the --log file holds, one column each after the time.
+constexpr const char* kLoggedVariables[] = {
+    "Current_Reference", "Motor_Current",   "Speed_Reference",
+    "Load_Speed",        "Target_Position", "Load_Position",
+};
+
+bool ParseNumber(const std::string& text, double& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "brevan: %s\n", message.c_str());
+    return status;
+}
+
+std::filesystem::path ProgramsDirectory() {
+    const char* fromEnvironment = std::getenv("BREVAN_PROGRAMS");
+    return fromEnvironment != nullptr && *fromEnvironment != '\0'
+               ? std::filesystem::path(fromEnvironment)
+               : std::filesystem::path(BREVAN_PROGRAMS_DIR);
+}
+
+std::string KnownPrograms() {
+    std::string names;
+    for (const std::string& name : drive::TestProgramNames()) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    return names;
+}
+
+// One row per speed-loop period: the time and each logged variable in its base unit (internal
+// units when the setup does not describe the variable).
+struct Recording {
+    std::vector<std::string> header{"time [s]"};
+    std::vector<std::vector<double>> rows;
+};
+
+void Record(drive::SimulatedDriveLink& link, CQel_Setup& setup, double time_s,
+            Recording& recording) {
+    std::vector<double> row{time_s};
+    for (const char* name : kLoggedVariables) {
+        double internalValue = 0.0;
+        link.ReadValue(name, internalValue);
+        const CQel_Variable* variable = setup.FindVariable(name, 0);
+        row.push_back(variable == nullptr ? internalValue
+                                          : variable->InternalToBase(internalValue));
+    }
+    recording.rows.push_back(std::move(row));
+}
+
+bool WriteCsv(const std::string& path, const Recording& recording) {
+    std::ofstream file(path);
+    for (std::size_t i = 0; i < recording.header.size(); ++i) {
+        file << (i == 0 ? "" : ",") << recording.header[i];
+    }
+    file << "\n";
+    char number[32];
+    for (const std::vector<double>& row : recording.rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            std::snprintf(number, sizeof number, "%.9g", row[i]);
+            file << (i == 0 ? "" : ",") << number;
+        }
+        file << "\n";
+    }
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+// Runs one test program on the simulated drive of the motor file, with the registers computed
+// from the setup's parameters (as a setup dialog does before it opens a test), until the program
+// has ended or the time is up; prints the program's user variables and the drive variables it
+// set.
+int RunSim(CommandContext& context) {
+    const Invocation& invocation = context.invocation;
+    const std::filesystem::path motorPath = invocation.arguments[0];
+    const std::string programName = invocation.arguments[2];
+
+    double runLimit_s = kDefaultRunLimit_s;
+    if (invocation.runFor && (!ParseNumber(*invocation.runFor, runLimit_s) || runLimit_s <= 0.0)) {
+        return Fail(kExitUsage, "--for expects a positive number of seconds, not \"" +
+                                    *invocation.runFor + "\"");
+    }
+    std::vector<std::pair<std::string, double>> inputs;
+    for (const auto& [name, text] : invocation.programVariables) {
+        double value = 0.0;
+        if (!ParseNumber(text, value)) {
+            return Fail(kExitUsage, "--var " + name + " expects a number, not \"" + text + "\"");
+        }
+        inputs.emplace_back(name, value);
+    }
+
+    const drive::MotorFileResult motor = drive::LoadMotorFile(motorPath);
+    if (!motor.motor) {
+        std::fputs(drive::DescribeMotorFileProblems(motorPath, motor.problems).c_str(), stderr);
+        return kExitBadSetup;
+    }
+
+    CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
+    CQel_CoffFormat program;
+    program.SetFileName(CQel_CoffFormat::GetOutPathName(programName));
+    if (program.GetFileName().empty()) {
+        return Fail(kExitFailure, "unknown program \"" + programName + "\" (no program file in " +
+                                      CQel_CoffFormat::GetProgramsDirectory().string() +
+                                      "; the simulated drive runs: " + KnownPrograms() + ")");
+    }
+    if (program.ReadCoff() == 0) {
+        return kExitFailure;
+    }
+    for (const auto& [name, value] : inputs) {
+        std::string error;
+        if (program.SetUserVariableValue(name, value, error) == 0) {
+            return Fail(kExitFailure, error);
+        }
+    }
+
+    ComputeDriveRegisters(context.setup);
+    const drive::DriveFromSetup loaded = drive::ReadDriveFromSetup(context.setup);
+    for (const std::string& missing : loaded.missing) {
+        std::fprintf(stderr, "brevan: the setup has no \"%s\"; the drive keeps its default\n",
+                     missing.c_str());
+    }
+    drive::SimulatedDrive axis(*motor.motor, loaded.hardware, loaded.registers);
+    drive::SimulatedDriveLink link(axis);
+    CQel_Comm::Connect(context.setup, &link);
+    if (CQel_CoffFormat::ExecuteCode(programName, &program, nullptr, nullptr, nullptr) == 0) {
+        CQel_Comm::Connect(context.setup, nullptr);
+        return kExitFailure;
+    }
+
+    Recording recording;
+    for (const char* name : kLoggedVariables) {
+        const CQel_Variable* variable = context.setup.FindVariable(name, 0);
+        recording.header.push_back(std::string(name) + " [" +
+                                   (variable == nullptr ? "IU" : variable->GetBaseUnitName()) +
+                                   "]");
+    }
+    const double step_s = axis.SpeedLoopPeriod_s();
+    const double start_s = axis.Time_s();
+    while (link.Program()->IsRunning() && axis.Time_s() - start_s < runLimit_s) {
+        link.Advance(step_s);
+        if (invocation.logFile) {
+            Record(link, context.setup, axis.Time_s() - start_s, recording);
+        }
+    }
+    const bool ended = !link.Program()->IsRunning();
+    const double ran_s = axis.Time_s() - start_s;
+    double motionErrors = 0.0;
+    link.ReadValue("MER", motionErrors);
+
+    std::vector<std::pair<std::string, double>> outputs;
+    for (const auto& symbol : program.GetImage().variables) {
+        double value = 0.0;
+        std::string error;
+        if (program.GetUserVariableValue(symbol.first, value, error) == 0) {
+            CQel_Comm::Connect(context.setup, nullptr);
+            return Fail(kExitFailure, error);
+        }
+        outputs.emplace_back(symbol.first, value);
+    }
+    const std::map<std::string, double> driveVariables = link.Program()->DriveVariables();
+    CQel_Comm::Connect(context.setup, nullptr);
+
+    if (invocation.json) {
+        nlohmann::ordered_json report{
+            {"program", programName}, {"ended", ended}, {"time_s", ran_s}, {"MER", motionErrors}};
+        nlohmann::ordered_json variables = nlohmann::ordered_json::object();
+        for (const auto& [name, value] : outputs) {
+            variables[name] = value;
+        }
+        report["variables"] = variables;
+        report["driveVariables"] = driveVariables;
+        std::printf("%s\n", report.dump(2).c_str());
+    } else {
+        std::printf("%s %s after %s s (MER = %s)\n", programName.c_str(),
+                    ended ? "ended" : "still running", FullPrecision(ran_s).c_str(),
+                    FullPrecision(motionErrors).c_str());
+        for (const auto& [name, value] : outputs) {
+            std::printf("%s = %s\n", name.c_str(), FullPrecision(value).c_str());
+        }
+        for (const auto& [name, value] : driveVariables) {
+            std::printf("%s = %s (drive variable)\n", name.c_str(), FullPrecision(value).c_str());
+        }
+    }
+    if (!ended) {
+        std::fprintf(stderr, "brevan: the program was still running after %g s\n", ran_s);
+    }
+    if (invocation.logFile && !WriteCsv(*invocation.logFile, recording)) {
+        return Fail(kExitFailure, "cannot write \"" + *invocation.logFile + "\"");
+    }
+    return kExitSuccess;
+}

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CaseLabel.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string Quote(const std::string& argument) {
+    std::string quoted = "'";
+    for (char c : argument) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+const std::string kMotor =
+    std::string(BREVAN_SOURCE_DIR) + "/examples/motors/reference-axis-motor.json";
+const std::string kSetup = std::string(BREVAN_SOURCE_DIR) + "/examples/reference-axis.json";
+
+class SimCommandTest : public ::testing::Test {
+  protected:
+    SimCommandTest()
+        : folder_(fs::temp_directory_path() /
+                  ("brevan-sim-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
+        fs::create_directories(folder_);
+    }
+    ~SimCommandTest() override { fs::remove_all(folder_); }
+
+    RunResult Run(const std::vector<std::string>& arguments) {
+        std::string command = std::string(BREVAN_BINARY_DIR) + "/bin/brevan sim";
+        for (const std::string& argument : arguments) {
+            command += " " + Quote(argument);
+        }
+        const fs::path errors = folder_ / "stderr.txt";
+        command += " 2>" + Quote(errors.string());
+        RunResult result;
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        std::size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            result.out.append(buffer, n);
+        }
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = ReadAll(errors);
+        return result;
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(SimCommandTest, RunsTheProgramAndPrintsItsVariables) {
+    const RunResult result = Run({kMotor, kSetup, "VDC_Detection_Test"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("VDC_Detection_Test ended after ", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find("\nSTARTED = 1\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("(drive variable)"), std::string::npos) << result.out;
+}
+
+TEST_F(SimCommandTest, JsonReportsTheProgramsEndAndItsVariables) {
+    const RunResult result = Run({kMotor, kSetup, "VDC_Detection_Test", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["program"], "VDC_Detection_Test");
+    EXPECT_EQ(report["ended"], true);
+    EXPECT_EQ(report["MER"], 0);
+    EXPECT_EQ(report["variables"]["STARTED"], 1);
+    EXPECT_GT(report["time_s"].get<double>(), 0.0);
+}
+
+TEST_F(SimCommandTest, WritesTheLoggedCurvesAsCsvWithOneRowPerSpeedLoopPeriod) {
+    const fs::path csv = folder_ / "curves.csv";
+    const RunResult logged = Run(
+        {kMotor, kSetup, "VDC_Detection_Test", "--json", "--log", csv.string(), "--for", "0.5"});
+    ASSERT_EQ(logged.status, 0) << logged.err;
+    const double ran_s = nlohmann::json::parse(logged.out)["time_s"].get<double>();
+    std::ifstream file(csv);
+    std::string header;
+    ASSERT_TRUE(std::getline(file, header));
+    EXPECT_EQ(header,
+              "time [s],Current_Reference [A],Motor_Current [A],Speed_Reference [rad/s],"
+              "Load_Speed [rad/s],Target_Position [rad],Load_Position [rad]");
+    std::vector<std::string> rows;
+    for (std::string row; std::getline(file, row);) {
+        rows.push_back(row);
+    }
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(std::count(rows.back().begin(), rows.back().end(), ','), 6);
+    EXPECT_NEAR(std::stod(rows.back().substr(0, rows.back().find(','))), ran_s, 1e-9);
+}
+
+struct FailureCase {
+    std::string label;
+    std::vector<std::string> arguments;
+    int status;
+    std::string fragment;
+};
+
+class SimCommandFailure : public SimCommandTest,
+                          public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(SimCommandFailure, ExitsWithItsStatusAndSaysWhy) {
+    const RunResult result = Run(GetParam().arguments);
+    EXPECT_EQ(result.status, GetParam().status) << result.err;
+    EXPECT_NE(result.err.find(GetParam().fragment), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Invocations, SimCommandFailure,
+    ::testing::Values(
+        FailureCase{"UnknownProgram",
+                    {kMotor, kSetup, "No_Such_Test"},
+                    1,
+                    "unknown program \"No_Such_Test\""},
+        FailureCase{"MissingMotorFile",
+                    {"/nonexistent/motor.json", kSetup, "VDC_Detection_Test"},
+                    3,
+                    "/nonexistent/motor.json"},
+        FailureCase{"MotorFileIsASetup", {kSetup, kSetup, "VDC_Detection_Test"}, 3, kSetup},
+        FailureCase{"MissingSetupFile",
+                    {kMotor, "/nonexistent/setup.json", "VDC_Detection_Test"},
+                    3,
+                    "/nonexistent/setup.json"},
+        FailureCase{"UnknownProgramVariable",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--var", "Speed=3"},
+                    1,
+                    "The program \"VDC_Detection_Test\" has no variable \"Speed\"."},
+        FailureCase{"VariableNotANumber",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--var", "STARTED=abc"},
+                    2,
+                    "--var STARTED expects a number, not \"abc\""},
+        FailureCase{"VariableWithoutValue",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--var", "STARTED"},
+                    2,
+                    "--var expects NAME=VALUE"},
+        FailureCase{"NegativeDuration",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--for", "-1"},
+                    2,
+                    "--for expects a positive number of seconds, not \"-1\""},
+        FailureCase{"MissingProgramArgument", {kMotor, kSetup}, 2, "wrong number of arguments"}),
+    ByLabel());
+
+}  // namespace

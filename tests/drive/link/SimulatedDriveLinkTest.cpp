@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "CaseLabel.h"
+#include "EchoProgram.h"
+#include "ExampleMotors.h"
+#include "HeadlessBackend.h"
+#include "SetupForMotor.h"
+#include "SimulatedDriveLink.h"
+
+namespace {
+
+// The reference axis with its own motor, its registers computed from its parameters, and a
+// referenced angle.
+class SimulatedDriveLinkTest : public ::testing::Test {
+  protected:
+    SimulatedDriveLinkTest()
+        : motor_(LoadExampleMotor("reference-axis-motor.json")),
+          setup_(SetupForMotor(motor_)),
+          axis_(DriveFromSetup(*setup_, motor_)),
+          link_(*axis_, CreateProgramOrEcho) {
+        axis_->AlignElectricAngleToRotor();
+    }
+
+    double Read(const std::string& name) {
+        double value = 0.0;
+        EXPECT_TRUE(link_.ReadValue(name, value)) << name << ": " << link_.LastError();
+        return value;
+    }
+
+    drive::MotorData motor_;
+    std::unique_ptr<CQel_Setup> setup_;
+    std::unique_ptr<drive::SimulatedDrive> axis_;
+    drive::SimulatedDriveLink link_;
+};
+
+struct MappedCase {
+    std::string label;
+    std::string name;
+    std::function<double(const drive::DriveFirmware&)> firmwareValue;
+};
+
+double AsDouble(std::int64_t value) {
+    return static_cast<double>(value);
+}
+
+class DriveVariableMapping : public SimulatedDriveLinkTest,
+                             public ::testing::WithParamInterface<MappedCase> {};
+
+// A current loop that is running with a reference, so that currents, voltages, positions and
+// angles are all non-zero and distinct.
+TEST_P(DriveVariableMapping, ReadsTheFirmwareValueOfItsName) {
+    axis_->Firmware().SetLoopMode(drive::LoopMode::Current);
+    ASSERT_TRUE(axis_->SwitchOn());
+    axis_->Firmware().SetCurrentReference(-150, 900);
+    axis_->Firmware().SetTestAngle(1234);
+    axis_->Firmware().SetTestAngleIncrement(17);
+    axis_->Firmware().SetPositionReference(4321);
+    axis_->Advance(0.01);
+    EXPECT_EQ(Read(GetParam().name), GetParam().firmwareValue(axis_->Firmware()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, DriveVariableMapping,
+    ::testing::Values(MappedCase{"IQ", "IQ", [](const auto& f) { return AsDouble(f.CurrentQ()); }},
+                      MappedCase{"ID", "ID", [](const auto& f) { return AsDouble(f.CurrentD()); }},
+                      MappedCase{"MotorCurrent", "Motor_Current",
+                                 [](const auto& f) { return AsDouble(f.CurrentQ()); }},
+                      MappedCase{"CurrentReference", "Current_Reference",
+                                 [](const auto& f) { return AsDouble(f.CurrentReferenceQ()); }},
+                      MappedCase{"VoltageReference", "Voltage_Reference",
+                                 [](const auto& f) { return AsDouble(f.VoltageQ()); }},
+                      MappedCase{"LoadPosition", "Load_Position",
+                                 [](const auto& f) { return AsDouble(f.MotorPosition()); }},
+                      MappedCase{"APOSLetterCase", "apos",
+                                 [](const auto& f) { return AsDouble(f.MotorPosition()); }},
+                      MappedCase{"LoadSpeed", "Load_Speed",
+                                 [](const auto& f) { return AsDouble(f.MotorSpeed()); }},
+                      MappedCase{"TargetPosition", "Target_Position",
+                                 [](const auto& f) { return AsDouble(f.PositionReference()); }},
+                      MappedCase{"THTST", "THTST",
+                                 [](const auto& f) { return AsDouble(f.TestAngle()); }},
+                      MappedCase{"TINCTST", "TINCTST",
+                                 [](const auto& f) { return AsDouble(f.TestAngleIncrement()); }},
+                      MappedCase{"ElectricAngle", "Electric_Angle",
+                                 [](const auto& f) { return AsDouble(f.ElectricAngle()); }},
+                      MappedCase{"PWMPERRegister", "PWMPER",
+                                 [](const auto& f) { return AsDouble(f.Registers().PWMPER); }}),
+    ByLabel());
+
+TEST_F(SimulatedDriveLinkTest, MotionErrorRegisterShowsTheInactiveEnableInput) {
+    axis_->SetEnableInput(false);
+    axis_->Advance(axis_->CurrentLoopPeriod_s());
+    EXPECT_EQ(Read("MER"), 1 << drive::mer::kEnableInputBit);
+}
+
+TEST_F(SimulatedDriveLinkTest, WritesCommandsAndRegistersToTheFirmware) {
+    ASSERT_TRUE(link_.WriteValue("THTST", 70000));
+    ASSERT_TRUE(link_.WriteValue("Target_Position", 2500));
+    ASSERT_TRUE(link_.WriteValue("SLPER", 5));
+    // The test angle is a signed 16-bit electrical angle.
+    EXPECT_EQ(axis_->Firmware().TestAngle(), 70000 - 65536);
+    EXPECT_EQ(axis_->Firmware().PositionReference(), 2500);
+    axis_->Advance(0.001);
+    EXPECT_EQ(axis_->Registers().SLPER, 5);
+}
+
+TEST_F(SimulatedDriveLinkTest, ReadsWhatTheHostWroteToTheDrivesMemory) {
+    ASSERT_TRUE(link_.WriteValue("var_i2", 77));
+    EXPECT_EQ(Read("VAR_I2"), 77);
+}
+
+TEST_F(SimulatedDriveLinkTest, ReadingAnUnknownVariableFailsWithItsName) {
+    double value = 5.0;
+    EXPECT_FALSE(link_.ReadValue("NoSuchVariable", value));
+    EXPECT_EQ(link_.LastError(), "The drive has no variable \"NoSuchVariable\".");
+    EXPECT_EQ(value, 5.0);
+}
+
+TEST_F(SimulatedDriveLinkTest, ProgramRunsWithItsVariablesAndLeavesItsDriveVariables) {
+    ASSERT_TRUE(link_.WriteValue("var_i1", -1));
+    const qel::ProgramImage image{"Echo_Test", "main", {{"In1", 21}, {"Periods", 4}}};
+    ASSERT_TRUE(link_.DownloadAndStart(image, nullptr)) << link_.LastError();
+    double started = -1.0;
+    ASSERT_TRUE(link_.ReadProgramVariable("Echo_Test", "STARTED", started));
+    EXPECT_EQ(started, 0.0);
+    link_.Advance(10 * axis_->CurrentLoopPeriod_s());
+    double out = 0.0;
+    ASSERT_TRUE(link_.ReadProgramVariable("echo_test", "out", out));
+    EXPECT_EQ(out, 42.0);
+    // What the program left in the drive's memory hides what the host wrote before.
+    EXPECT_EQ(Read("var_i1"), 21.0);
+}
+
+TEST_F(SimulatedDriveLinkTest, LoggerSamplesEveryPeriodWhileTheProgramLogs) {
+    const qel::ProgramImage image{"Echo_Test", "main", {{"Periods", 10}}};
+    const qel::LogSettings log{20, qel::LogType::CurrentLoop, 2, {"THTST", "STARTED_NOT"}};
+    EXPECT_FALSE(link_.DownloadAndStart(image, &log));
+    EXPECT_EQ(link_.LastError(), "The drive cannot log \"STARTED_NOT\": it has no such variable.");
+
+    const qel::LogSettings good{20, qel::LogType::CurrentLoop, 2, {"THTST"}};
+    ASSERT_TRUE(link_.DownloadAndStart(image, &good)) << link_.LastError();
+    link_.Advance(20 * axis_->CurrentLoopPeriod_s());
+    std::vector<qel::LoggedPoint> points;
+    ASSERT_TRUE(link_.UploadLog(points));
+    // Periods 0 to 8 log (the tenth ends the program); every second one is sampled.
+    ASSERT_EQ(points.size(), 5u);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        ASSERT_EQ(points[i].values.size(), 1u);
+        EXPECT_EQ(points[i].values[0], 2.0 * static_cast<double>(i));
+        EXPECT_NEAR(points[i].time_s,
+                    (2.0 * static_cast<double>(i) + 1) * axis_->CurrentLoopPeriod_s(), 1e-12);
+    }
+}
+
+struct StartFailureCase {
+    std::string label;
+    qel::ProgramImage image;
+    std::string error;
+};
+
+class ProgramStartFailure : public SimulatedDriveLinkTest,
+                            public ::testing::WithParamInterface<StartFailureCase> {};
+
+TEST_P(ProgramStartFailure, KeepsTheRunningProgramAndSaysWhy) {
+    ASSERT_TRUE(link_.DownloadAndStart({"Echo_Test", "main", {{"Periods", 1000}}}, nullptr));
+    EXPECT_FALSE(link_.DownloadAndStart(GetParam().image, nullptr));
+    EXPECT_EQ(link_.LastError(), GetParam().error);
+    ASSERT_NE(link_.Program(), nullptr);
+    EXPECT_TRUE(link_.Program()->IsRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, ProgramStartFailure,
+    ::testing::Values(StartFailureCase{"UnknownProgram",
+                                       {"No_Such_Test", "main", {}},
+                                       "The drive has no program \"No_Such_Test\"."},
+                      StartFailureCase{
+                          "UnknownVariable",
+                          {"Echo_Test", "main", {{"Speed", 1}}},
+                          "The program \"Echo_Test\" on the drive has no variable \"Speed\"."}),
+    ByLabel());
+
+TEST_F(SimulatedDriveLinkTest, InjectedErrorFailsOnceAndOnlyOnTheNamedVariable) {
+    link_.InjectError(drive::LinkCall::ReadValue, "Timeout on the serial line.", "MER");
+    double value = 0.0;
+    EXPECT_TRUE(link_.ReadValue("CER", value));
+    EXPECT_FALSE(link_.ReadValue("mer", value));
+    EXPECT_EQ(link_.LastError(), "Timeout on the serial line.");
+    EXPECT_TRUE(link_.ReadValue("MER", value));
+}
+
+TEST_F(SimulatedDriveLinkTest, ResetStopsTheProgramAndInitialisesForAWhile) {
+    ASSERT_TRUE(link_.DownloadAndStart({"Echo_Test", "main", {{"Periods", 1000}}}, nullptr));
+    link_.Advance(0.001);
+    bool done = false;
+    ASSERT_TRUE(link_.ReadEndOfInitialisation(done));
+    EXPECT_TRUE(done);
+    ASSERT_TRUE(link_.ResetBoard());
+    EXPECT_EQ(link_.Program(), nullptr);
+    ASSERT_TRUE(link_.ReadEndOfInitialisation(done));
+    EXPECT_FALSE(done);
+    link_.Advance(0.06);
+    ASSERT_TRUE(link_.ReadEndOfInitialisation(done));
+    EXPECT_TRUE(done);
+    double value = 0.0;
+    EXPECT_FALSE(link_.ReadProgramVariable("Echo_Test", "STARTED", value));
+    EXPECT_EQ(link_.LastError(), "The program \"Echo_Test\" is not on the drive.");
+}
+
+TEST_F(SimulatedDriveLinkTest, AdvancesWithTheVirtualClockUntilDestroyed) {
+    ui::headless::Session session;
+    auto other = std::make_unique<drive::SimulatedDriveLink>(*axis_);
+    other->AttachToClock(session.Backend());
+    link_.AttachToClock(session.Backend());
+    other.reset();
+    session->AdvanceTime(20);
+    // Only the living link advanced the drive, once.
+    EXPECT_NEAR(axis_->Time_s(), 0.02, axis_->CurrentLoopPeriod_s());
+}
+
+TEST_F(SimulatedDriveLinkTest, DeliversItsOwnMessagesOnceInOrder) {
+    link_.PostUnsolicitedMessage({1, 2});
+    link_.PostUnsolicitedMessage({3});
+    const std::vector<qel::UnsolicitedMessage> messages = link_.TakeUnsolicitedMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], (qel::UnsolicitedMessage{1, 2}));
+    EXPECT_EQ(messages[1], (qel::UnsolicitedMessage{3}));
+    EXPECT_TRUE(link_.TakeUnsolicitedMessages().empty());
+}
+
+}  // namespace

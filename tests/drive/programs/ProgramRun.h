@@ -1,0 +1,85 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SimulatedDrive.h"
+#include "TestProgram.h"
+
+// Samples the firmware's d and q currents while the program says its log is meaningful, as the
+// host's logger does.
+class CurrentLog : public drive::DriveRoutine {
+  public:
+    explicit CurrentLog(const drive::TestProgram& program) : program_(program) {}
+    void OnPeriodEnd(const drive::SimulatedDrive& drive) override {
+        if (program_.IsLogging()) {
+            d_.push_back(static_cast<double>(drive.Firmware().CurrentD()));
+            q_.push_back(static_cast<double>(drive.Firmware().CurrentQ()));
+            referenceQ_.push_back(static_cast<double>(drive.Firmware().CurrentReferenceQ()));
+        }
+    }
+    const std::vector<double>& D() const { return d_; }
+    const std::vector<double>& Q() const { return q_; }
+    const std::vector<double>& ReferenceQ() const { return referenceQ_; }
+
+  private:
+    const drive::TestProgram& program_;
+    std::vector<double> d_, q_, referenceQ_;
+};
+
+// The host's mean of logged points: the first point sets it, the points after it are averaged.
+inline double HostMean(const std::vector<double>& points) {
+    double mean = 0.0;
+    for (std::size_t index = 0; index < points.size(); ++index) {
+        const auto n = static_cast<double>(index);
+        mean = index == 0 ? points[0] : ((n - 1.0) * mean + points[index]) / n;
+    }
+    return mean;
+}
+
+// Where the shaft rests before a test: away from every alignment, so that the positioning has
+// work to do.
+constexpr double kStartShaftAngle_rad = 1.0;
+
+// The longest a program may run before the run counts as hung.
+constexpr double kLongestRun_s = 5.0;
+constexpr double kPollPeriod_s = 0.02;
+
+// Runs a program to its end as the host does: inputs, start, polls of STARTED and the power
+// stage every 20 ms. Fails the test when it never starts or never ends.
+struct ProgramRun {
+    std::unique_ptr<drive::TestProgram> program;
+    std::vector<double> d, q, referenceQ;
+};
+
+inline ProgramRun RunProgram(drive::SimulatedDrive& drive, const std::string& name,
+                             std::initializer_list<std::pair<const char*, double>> inputs) {
+    ProgramRun run{drive::CreateTestProgram(name), {}, {}, {}};
+    EXPECT_NE(run.program, nullptr) << name;
+    if (!run.program) {
+        return run;
+    }
+    for (const auto& [variable, value] : inputs) {
+        EXPECT_TRUE(run.program->SetVariable(variable, value)) << variable;
+    }
+    CurrentLog log(*run.program);
+    drive.AddRoutine(&log);
+    run.program->Start(drive);
+    bool ended = false;
+    for (double elapsed_s = 0.0; elapsed_s < kLongestRun_s && !ended; elapsed_s += kPollPeriod_s) {
+        drive.Advance(kPollPeriod_s);
+        ended = run.program->GetVariable("STARTED").value_or(0.0) != 0.0 && !drive.IsOn();
+    }
+    EXPECT_TRUE(ended) << name << " did not end";
+    run.program->Stop(drive);
+    drive.RemoveRoutine(&log);
+    run.d = log.D();
+    run.q = log.Q();
+    run.referenceQ = log.ReferenceQ();
+    return run;
+}
