@@ -24,6 +24,34 @@ EncoderModel::EncoderModel(const EncoderData& data, int interpolationBits)
       countsPerRadian_(static_cast<double>(countsPerTurn_) / (2.0 * std::numbers::pi)) {}
 
 std::int64_t EncoderModel::Read(double shaftAngle_rad) const {
+    return IsCounting() ? WiredCount(shaftAngle_rad) - lostCounts_ : heldCount_;
+}
+
+std::int64_t EncoderModel::WiredCount(double shaftAngle_rad) const {
+    return channelsSwapped_ ? -ShaftCount(shaftAngle_rad) : ShaftCount(shaftAngle_rad);
+}
+
+void EncoderModel::SetChannelsSwapped(bool swapped, double shaftAngle_rad) {
+    const std::int64_t now = Read(shaftAngle_rad);
+    channelsSwapped_ = swapped;
+    if (IsCounting()) {
+        lostCounts_ = WiredCount(shaftAngle_rad) - now;
+    }
+}
+
+void EncoderModel::SetChannelConnected(EncoderChannel channel, bool connected,
+                                       double shaftAngle_rad) {
+    const bool wasCounting = IsCounting();
+    if (wasCounting) {
+        heldCount_ = Read(shaftAngle_rad);
+    }
+    (channel == EncoderChannel::A ? channelAConnected_ : channelBConnected_) = connected;
+    if (!wasCounting && IsCounting()) {
+        lostCounts_ = WiredCount(shaftAngle_rad) - heldCount_;
+    }
+}
+
+std::int64_t EncoderModel::ShaftCount(double shaftAngle_rad) const {
     const double direction = data_.reversed ? -1.0 : 1.0;
     const double counts = direction * (shaftAngle_rad - data_.zeroAngle_rad) * countsPerRadian_;
     return static_cast<std::int64_t>(std::floor(counts));
@@ -33,7 +61,8 @@ std::optional<std::int64_t> EncoderModel::ReadAbsolutePosition(double shaftAngle
     if (!LinkWorks()) {
         return std::nullopt;
     }
-    const std::int64_t remainder = Read(shaftAngle_rad) % countsPerTurn_;
+    // The serial link reports the encoder's own position, whatever the incremental channels do.
+    const std::int64_t remainder = ShaftCount(shaftAngle_rad) % countsPerTurn_;
     return remainder < 0 ? remainder + countsPerTurn_ : remainder;
 }
 

@@ -1,5 +1,6 @@
 #include "MotorModel.h"
 
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -12,6 +13,12 @@ constexpr double kDeltaToStar = 3.0;
 // Torque of a three-phase machine in the amplitude-invariant frame: 3/2 pole pairs flux iq.
 constexpr double kTorqueFactor = 1.5;
 constexpr double kHalfSqrt3 = std::numbers::sqrt3 / 2.0;
+// Unit vectors of the phases A, B and C in the alpha-beta frame: a phase's current is the
+// projection of the current vector on its axis.
+constexpr std::array<AlphaBeta, 3> kPhaseAxes = {AlphaBeta{1.0, 0.0}, AlphaBeta{-0.5, kHalfSqrt3},
+                                                 AlphaBeta{-0.5, -kHalfSqrt3}};
+// The winding each terminal reaches when leads B and C are exchanged.
+constexpr std::array<std::size_t, 3> kSwappedWindings = {0, 2, 1};
 
 }  // namespace
 
@@ -44,7 +51,42 @@ MotorModel::MotorModel(const MotorData& data)
       flux_Wb_(data.Flux_Wb()),
       inertia_kgm2_(data.TotalInertia_kgm2()) {}
 
-void MotorModel::Step(const AlphaBeta& voltage_V, double step_s) {
+void MotorModel::SetWiring(const TerminalWiring& wiring) {
+    wiring_ = wiring;
+    ConstrainToWiring();
+}
+
+AlphaBeta MotorModel::ThroughLeads(const AlphaBeta& value) const {
+    // Exchanging phases B and C mirrors the frame about phase A's axis.
+    return wiring_.swappedBC ? AlphaBeta{value.alpha, -value.beta} : value;
+}
+
+void MotorModel::ConstrainToWiring() {
+    std::size_t openLeads = 0;
+    AlphaBeta openAxis;
+    for (std::size_t terminal = 0; terminal < wiring_.open.size(); ++terminal) {
+        if (wiring_.open[terminal]) {
+            ++openLeads;
+            openAxis = kPhaseAxes[wiring_.swappedBC ? kSwappedWindings[terminal] : terminal];
+        }
+    }
+    if (openLeads == 0) {
+        return;
+    }
+    if (openLeads > 1) {
+        current_A_ = {};
+        return;
+    }
+    // The star point floats, so with one lead cut the other two windings carry the same current
+    // in series: the current vector loses its component on the cut phase's axis. R and L being
+    // the same on every axis, the component across it follows its own equation unchanged.
+    const double along_A = current_A_.alpha * openAxis.alpha + current_A_.beta * openAxis.beta;
+    current_A_.alpha -= along_A * openAxis.alpha;
+    current_A_.beta -= along_A * openAxis.beta;
+}
+
+void MotorModel::Step(const AlphaBeta& terminalVoltage_V, double step_s) {
+    const AlphaBeta voltage_V = ThroughLeads(terminalVoltage_V);
     if (step_s != decayStep_s_) {
         decayStep_s_ = step_s;
         decay_ = std::exp(-step_s * resistance_ohm_ / inductance_H_);
@@ -60,6 +102,7 @@ void MotorModel::Step(const AlphaBeta& voltage_V, double step_s) {
     const double gain = (1.0 - decay_) / resistance_ohm_;
     current_A_.alpha = start.alpha * decay_ + (voltage_V.alpha - emf.alpha) * gain;
     current_A_.beta = start.beta * decay_ + (voltage_V.beta - emf.beta) * gain;
+    ConstrainToWiring();
 
     const double meanAlpha_A = 0.5 * (start.alpha + current_A_.alpha);
     const double meanBeta_A = 0.5 * (start.beta + current_A_.beta);
@@ -96,15 +139,17 @@ void MotorModel::StepMechanics(double electricalTorque_Nm, double step_s) {
 }
 
 double MotorModel::PhaseCurrentA_A() const {
-    return current_A_.alpha;
+    return ThroughLeads(current_A_).alpha;
 }
 
 double MotorModel::PhaseCurrentB_A() const {
-    return -0.5 * current_A_.alpha + kHalfSqrt3 * current_A_.beta;
+    const AlphaBeta terminal_A = ThroughLeads(current_A_);
+    return -0.5 * terminal_A.alpha + kHalfSqrt3 * terminal_A.beta;
 }
 
 double MotorModel::PhaseCurrentC_A() const {
-    return -0.5 * current_A_.alpha - kHalfSqrt3 * current_A_.beta;
+    const AlphaBeta terminal_A = ThroughLeads(current_A_);
+    return -0.5 * terminal_A.alpha - kHalfSqrt3 * terminal_A.beta;
 }
 
 double MotorModel::ElectricalAngle_rad() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 
 namespace drive {
@@ -56,6 +57,14 @@ struct AlphaBeta {
     double beta = 0.0;
 };
 
+// How the drive's three output terminals (A, B, C) reach the motor's windings: a cut lead leaves
+// its terminal without current (the other two drive their windings in series), and exchanged
+// leads B and C turn the field the bridge makes backwards for the motor.
+struct TerminalWiring {
+    std::array<bool, 3> open{};
+    bool swappedBC = false;
+};
+
 // The electrical and mechanical state of the motor and its load, advanced in steps over which
 // the terminal voltage is constant. The currents follow the exact solution of the stator's RL
 // circuit with the back-EMF taken at the middle of the step (so a step at standstill is exact
@@ -68,14 +77,20 @@ class MotorModel {
 
     const MotorData& Data() const { return data_; }
 
-    // Advances by step_s with these star-equivalent phase voltages (alpha-beta frame).
+    // The wiring between the drive and the motor, sound unless a fault is set.
+    void SetWiring(const TerminalWiring& wiring);
+    const TerminalWiring& Wiring() const { return wiring_; }
+
+    // Advances by step_s with these star-equivalent phase voltages at the drive's terminals
+    // (alpha-beta frame).
     void Step(const AlphaBeta& voltage_V, double step_s);
     // With the power stage off the windings carry no current (the bridge's diodes do not
     // conduct while the back-EMF stays below the bus); the mechanics advance alone.
     void StepOpenCircuit(double step_s);
 
+    // Current in the motor's windings.
     AlphaBeta Current_A() const { return current_A_; }
-    // Phase currents at the terminals.
+    // Phase currents at the drive's terminals.
     double PhaseCurrentA_A() const;
     double PhaseCurrentB_A() const;
     double PhaseCurrentC_A() const;
@@ -95,8 +110,13 @@ class MotorModel {
 
   private:
     void StepMechanics(double electricalTorque_Nm, double step_s);
+    // Between the terminals' frame and the windings' (the same both ways).
+    AlphaBeta ThroughLeads(const AlphaBeta& value) const;
+    // Removes the current that the cut leads cannot carry.
+    void ConstrainToWiring();
 
     MotorData data_;
+    TerminalWiring wiring_;
     double resistance_ohm_;
     double inductance_H_;
     double flux_Wb_;

@@ -86,7 +86,7 @@ std::int64_t PowerStage::MeasureBusVoltage() const {
 
 bool PowerStage::DetectsShortCircuit(const MotorModel& motor) const {
     const double peak_A = hardware_.peakCurrent_A;
-    return std::fabs(motor.PhaseCurrentA_A()) > peak_A ||
+    return shortCircuit_ || std::fabs(motor.PhaseCurrentA_A()) > peak_A ||
            std::fabs(motor.PhaseCurrentB_A()) > peak_A ||
            std::fabs(motor.PhaseCurrentC_A()) > peak_A;
 }

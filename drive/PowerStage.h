@@ -53,6 +53,9 @@ class PowerStage {
 
     const DriveHardware& Hardware() const { return hardware_; }
     void SetBusVoltage(double bus_V) { hardware_.busVoltage_V = bus_V; }
+    // A short between the motor leads or to earth: once the bridge switches, the current through
+    // it rises past the converters' range within a PWM period.
+    void SetShortCircuit(bool present) { shortCircuit_ = present; }
 
     // The star-equivalent phase voltages the bridge applies for this command, the phase currents
     // flowing now deciding the dead-time error; pwmFrequency_Hz weighs the dead time.
@@ -66,8 +69,8 @@ class PowerStage {
     std::array<std::int64_t, 2> MeasurePhaseCurrents(const MotorModel& motor);
     // The bus measurement in converter counts.
     std::int64_t MeasureBusVoltage() const;
-    // Whether a phase current exceeds the converters' range: the bridge's own short-circuit
-    // detection.
+    // Whether a phase current exceeds the converters' range, or a short makes one do so: the
+    // bridge's own short-circuit detection.
     bool DetectsShortCircuit(const MotorModel& motor) const;
 
   private:
@@ -75,6 +78,7 @@ class PowerStage {
 
     DriveHardware hardware_;
     std::uint64_t noiseState_;
+    bool shortCircuit_ = false;
 };
 
 }  // namespace drive

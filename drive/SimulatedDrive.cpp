@@ -153,6 +153,50 @@ void SimulatedDrive::SetLimitSwitches(bool positive, bool negative) {
     negativeLimitSwitch_ = negative;
 }
 
+void SimulatedDrive::InjectFault(Fault fault) {
+    SetFault(fault, true);
+}
+
+void SimulatedDrive::ClearFaults() {
+    for (const Fault fault :
+         {Fault::DisconnectedPhaseA, Fault::DisconnectedPhaseB, Fault::DisconnectedPhaseC,
+          Fault::SwappedPhasesBC, Fault::MissingEncoderChannelA, Fault::MissingEncoderChannelB,
+          Fault::SwappedEncoderChannels, Fault::ShortCircuit}) {
+        SetFault(fault, false);
+    }
+}
+
+void SimulatedDrive::SetFault(Fault fault, bool present) {
+    TerminalWiring wiring = motor_.Wiring();
+    switch (fault) {
+        case Fault::DisconnectedPhaseA:
+            wiring.open[0] = present;
+            break;
+        case Fault::DisconnectedPhaseB:
+            wiring.open[1] = present;
+            break;
+        case Fault::DisconnectedPhaseC:
+            wiring.open[2] = present;
+            break;
+        case Fault::SwappedPhasesBC:
+            wiring.swappedBC = present;
+            break;
+        case Fault::MissingEncoderChannelA:
+            encoder_.SetChannelConnected(EncoderChannel::A, !present, motor_.ShaftAngle_rad());
+            return;
+        case Fault::MissingEncoderChannelB:
+            encoder_.SetChannelConnected(EncoderChannel::B, !present, motor_.ShaftAngle_rad());
+            return;
+        case Fault::SwappedEncoderChannels:
+            encoder_.SetChannelsSwapped(present, motor_.ShaftAngle_rad());
+            return;
+        case Fault::ShortCircuit:
+            powerStage_.SetShortCircuit(present);
+            return;
+    }
+    motor_.SetWiring(wiring);
+}
+
 void SimulatedDrive::AlignElectricAngleToRotor() {
     const double turns = motor_.ElectricalAngle_rad() / (2.0 * std::numbers::pi);
     const auto angle = static_cast<std::int64_t>(

@@ -15,6 +15,18 @@ namespace drive {
 
 class SimulatedDrive;
 
+// Faults of the axis's wiring and hardware that a test can inject.
+enum class Fault {
+    DisconnectedPhaseA,  // a motor lead cut: that terminal carries no current
+    DisconnectedPhaseB,
+    DisconnectedPhaseC,
+    SwappedPhasesBC,         // the leads of phases B and C exchanged at the motor
+    MissingEncoderChannelA,  // an encoder signal pair does not reach the drive
+    MissingEncoderChannelB,
+    SwappedEncoderChannels,  // encoder channels A and B exchanged: the count runs backwards
+    ShortCircuit,            // a short between the motor leads: the bridge's detection trips
+};
+
 // Something that runs inside the drive in step with its current loop: a test program that sets
 // references and reads results, or a logger that samples variables. The drive calls every
 // routine at the start of each current-loop period (before the firmware's loops, with whether
@@ -85,6 +97,11 @@ class SimulatedDrive {
     // The absolute encoder's serial link fails (a cut cable, a faulty encoder).
     void SetEncoderLinkBroken(bool broken) { encoder_.SetLinkBroken(broken); }
 
+    // Faults stay until cleared; clearing mends the wiring and hardware but not what the faults
+    // did (latched motion errors, counts the encoder missed).
+    void InjectFault(Fault fault);
+    void ClearFaults();
+
     // What an ideal start gives (a settled initial positioning, or an absolute encoder with its
     // offset stored): the firmware's electrical angle agrees with the rotor's from now on.
     void AlignElectricAngleToRotor();
@@ -101,6 +118,7 @@ class SimulatedDrive {
     void RunOnePeriod();
     FirmwareInputs Sample();
     void StepPhysics(const VoltageCommand& command, double step_s);
+    void SetFault(Fault fault, bool present);
 
     MotorModel motor_;
     EncoderModel encoder_;

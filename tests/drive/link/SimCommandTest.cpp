@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,7 +46,8 @@ class SimCommandTest : public ::testing::Test {
   protected:
     SimCommandTest()
         : folder_(fs::temp_directory_path() /
-                  ("brevan-sim-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
+                  ("brevan-sim-" + std::to_string(::getpid()) + "-" +
+                   std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
         fs::create_directories(folder_);
     }
     ~SimCommandTest() override { fs::remove_all(folder_); }

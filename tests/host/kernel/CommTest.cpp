@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -45,7 +46,8 @@ class CommTest : public ::testing::Test {
           axis_(DriveFromSetup(*setup_, motor_)),
           link_(*axis_, CreateProgramOrEcho),
           programs_(fs::temp_directory_path() /
-                    ("brevan-comm-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
+                    ("brevan-comm-" + std::to_string(::getpid()) + "-" +
+                     std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
         fs::create_directories(programs_);
         WriteFile(programs_ / "Echo_Test.json", kEchoImage);
         CQel_CoffFormat::SetProgramsDirectory(programs_);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -132,7 +133,7 @@ class EditSetupDlgTest : public ::testing::Test {
     void SetUp() override {
         ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/tests/host/ui/resources");
         folder_ = std::filesystem::temp_directory_path() /
-                  ("brevan-edit-setup-" +
+                  ("brevan-edit-setup-" + std::to_string(::getpid()) + "-" +
                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
