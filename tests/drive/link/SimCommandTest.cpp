@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,31 +11,11 @@
 #include <vector>
 
 #include "CaseLabel.h"
+#include "CommandRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-std::string Quote(const std::string& argument) {
-    std::string quoted = "'";
-    for (char c : argument) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
 
 const std::string kMotor =
     std::string(BREVAN_SOURCE_DIR) + "/examples/motors/reference-axis-motor.json";
@@ -53,23 +32,9 @@ class SimCommandTest : public ::testing::Test {
     ~SimCommandTest() override { fs::remove_all(folder_); }
 
     RunResult Run(const std::vector<std::string>& arguments) {
-        std::string command = std::string(BREVAN_BINARY_DIR) + "/bin/brevan sim";
-        for (const std::string& argument : arguments) {
-            command += " " + Quote(argument);
-        }
-        const fs::path errors = folder_ / "stderr.txt";
-        command += " 2>" + Quote(errors.string());
-        RunResult result;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            result.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = ReadAll(errors);
-        return result;
+        std::vector<std::string> withCommand{"sim"};
+        withCommand.insert(withCommand.end(), arguments.begin(), arguments.end());
+        return RunBrevan(withCommand, folder_);
     }
 
     fs::path folder_;

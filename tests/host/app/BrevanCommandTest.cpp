@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -11,30 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "CommandRun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-std::string Quote(const std::string& argument) {
-    std::string quoted = "'";
-    for (char c : argument) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
 
 // A small axis: enough registers for the current and time scales, one scaled parameter of each.
 constexpr const char* kSmallAxis = R"({
@@ -78,23 +58,7 @@ class BrevanCommand : public ::testing::Test {
     void TearDown() override { fs::remove_all(folder_); }
 
     RunResult Run(const std::vector<std::string>& arguments) {
-        std::string command = std::string(BREVAN_BINARY_DIR) + "/bin/brevan";
-        for (const std::string& argument : arguments) {
-            command += " " + Quote(argument);
-        }
-        const fs::path errors = folder_ / "stderr.txt";
-        command += " 2>" + Quote(errors.string());
-        RunResult result;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        std::size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            result.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = ReadAll(errors);
-        return result;
+        return RunBrevan(arguments, folder_);
     }
 
     nlohmann::json ShowJson(std::vector<std::string> arguments) {
