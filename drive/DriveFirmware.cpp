@@ -11,10 +11,11 @@ using fixed::kQ15Max;
 using fixed::kQ15Shift;
 using fixed::Q15Gain;
 
-// ACR: bits 9 and 10 close the speed and position loops (bit 8, the current loop, is always
-// closed in these modes); with position control, bit 9
-// puts the speed loop inside it and makes SATS (not SATP) bound the current; bit 14 switches the
-// speed feed-forward on.
+// ACR: bit 6 takes the reference from the analogue input; bits 9 and 10 close the speed and
+// position loops (bit 8, the current loop, is always closed in these modes); with position
+// control, bit 9 puts the speed loop inside it and makes SATS (not SATP) bound the current; bit
+// 14 switches the speed feed-forward on.
+constexpr int kAcrAnalogueReferenceBit = 6;
 constexpr int kAcrSpeedLoopBit = 9;
 constexpr int kAcrPositionLoopBit = 10;
 constexpr int kAcrSpeedFeedForwardBit = 14;
@@ -23,9 +24,19 @@ constexpr int kUpgradeFastLoopBit = 6;
 // PCR: one enable bit per protection.
 constexpr int kPcrOverCurrentBit = 0;
 constexpr int kPcrMotorI2tBit = 1;
+constexpr int kPcrMotorOverTemperatureBit = 2;
+constexpr int kPcrDriveOverTemperatureBit = 3;
 constexpr int kPcrOverVoltageBit = 4;
 constexpr int kPcrUnderVoltageBit = 5;
 constexpr int kPcrDriveI2tBit = 7;
+// SCR: the motor's and the drive's temperature sensors are fitted.
+constexpr int kScrMotorSensorBit = 7;
+constexpr int kScrDriveSensorBit = 8;
+// MTSTYPE 1: the motor's sensor is a PTC (its reading rises with the temperature); otherwise an
+// NTC (it falls).
+constexpr std::int64_t kPtcSensor = 1;
+// ASR bit 12 arms the software limit switches.
+constexpr int kAsrSoftwareLimitsBit = 12;
 // COUNTINGDIR 1 reverses the position counter.
 constexpr std::int64_t kReverseCounting = 1;
 // TERRMAX and TSERRMAX of 65535 switch the error protections off.
@@ -43,6 +54,11 @@ constexpr std::uint64_t kLow32Bits = 0xFFFFFFFFULL;
 // Positions errors and outputs of the outer loops are bounded to +-2^30 counts, which keeps every
 // 64-bit product of a 16-bit mantissa and a bounded shift in range.
 constexpr std::int64_t kOuterLoopLimit = std::int64_t{1} << 30;
+// The electric angle controller reckons the rotor's motion with 8 bits below the angle's unit,
+// from at most 2^24 counts a period (far beyond any search), which keeps its products of a 32-bit
+// angle per count within 64 bits.
+constexpr int kMotionFractionBits = 8;
+constexpr std::int64_t kMaxMotionCounts = std::int64_t{1} << 24;
 // The fast loop's speed units: Q16 ratio of the speed-loop period to the current-loop period.
 constexpr int kRatioShift = 16;
 // The acceleration feed-forward's second shift is at most this many bits.
@@ -50,7 +66,8 @@ constexpr int kMaxAccelerationShift = 16;
 // Motion-error bits that latch until cleared, and those that follow their input.
 constexpr std::uint16_t kLatchedErrors =
     (1u << mer::kShortCircuitBit) | (1u << mer::kControlErrorBit) | (1u << mer::kMotorI2tBit) |
-    (1u << mer::kDriveI2tBit) | (1u << mer::kOverVoltageBit) | (1u << mer::kUnderVoltageBit);
+    (1u << mer::kDriveI2tBit) | (1u << mer::kOverVoltageBit) | (1u << mer::kUnderVoltageBit) |
+    (1u << mer::kMotorOverTemperatureBit) | (1u << mer::kDriveOverTemperatureBit);
 
 bool BitSet(std::int64_t value, int bit) {
     return ((value >> bit) & 1) != 0;
@@ -101,6 +118,8 @@ void DriveFirmware::Decode() {
     s.kdp = Gain(r.KDP, r.SFTKDP);
     s.kffs = Gain(r.KFFS, r.SFTSFFW);
     s.kffa = Gain(r.KFFA, r.SFTAFFW);
+    s.kpTheta = Gain(r.KPTHT, r.SFTKPTHT);
+    s.kiTheta = Gain(r.KITHT, r.SFTKITHT);
     s.accelerationShift =
         static_cast<int>(std::clamp<std::int64_t>(r.SFTKFF, 0, kMaxAccelerationShift));
     s.voltageLimitD = fixed::LimitFromSaturationRegister(r.SATID);
@@ -131,6 +150,17 @@ void DriveFirmware::Decode() {
     s.driveI2tProtection = BitSet(r.PCR, kPcrDriveI2tBit);
     s.overVoltageProtection = BitSet(r.PCR, kPcrOverVoltageBit);
     s.underVoltageProtection = BitSet(r.PCR, kPcrUnderVoltageBit);
+    s.motorTemperatureProtection =
+        BitSet(r.SCR, kScrMotorSensorBit) && BitSet(r.PCR, kPcrMotorOverTemperatureBit);
+    s.driveTemperatureProtection =
+        BitSet(r.SCR, kScrDriveSensorBit) && BitSet(r.PCR, kPcrDriveOverTemperatureBit);
+    s.motorSensorIsPtc = r.MTSTYPE == kPtcSensor;
+    s.softwareLimits = BitSet(r.ASR, kAsrSoftwareLimitsBit);
+    s.analogueReference = BitSet(r.ACR, kAcrAnalogueReferenceBit);
+    s.deadBandCentre = r.LEVEL_AD5;
+    s.deadBandHalfWidth = r.E_LEVEL_AD5;
+    s.analogueFilter = std::clamp<std::int64_t>(r.FILTER1, 0, kQ15Max);
+    s.analogueGain = Gain(r.CADIN, r.SFTADIN);
     // Slots are taken in order by the three chains; counts beyond the three slots are cut.
     const std::size_t slots = biquads_.size();
     s.speedReferenceSlots =
@@ -159,12 +189,28 @@ void DriveFirmware::Reset(std::int64_t encoderCount) {
     requestedCurrentD_ = requestedCurrentQ_ = 0;
     openLoopVoltageD_ = openLoopVoltageQ_ = 0;
     motionErrors_ = 0;
+    motionStatus_ = 0;
     encoderErrors_ = 0;
     powerOn_ = false;
     loopMode_ = ConfiguredLoopMode();
     angleSource_ = AngleSource::Encoder;
+    referenceSource_ = ConfiguredReferenceSource();
+    analogueAcquisition_ = false;
+    analogueInput_ = analogueFiltered_ = analogueReference_ = 0;
     motorI2t_ = driveI2t_ = 0;
     ResetLoops();
+}
+
+ReferenceSource DriveFirmware::ConfiguredReferenceSource() const {
+    return settings_.analogueReference ? ReferenceSource::AnalogueInput : ReferenceSource::Host;
+}
+
+void DriveFirmware::StartAngleController(std::int64_t startAngle) {
+    angleSource_ = AngleSource::AngleController;
+    angleControllerStart_ = fixed::WrapAngle(startAngle);
+    angleControllerAngle_ = angleControllerStart_;
+    lastAnglePosition_ = position_;
+    anglePi_.Reset();
 }
 
 LoopMode DriveFirmware::ConfiguredLoopMode() const {
@@ -276,6 +322,10 @@ std::int64_t DriveFirmware::EncoderElectricAngle(std::int64_t position) const {
     return static_cast<std::int64_t>(turnFraction >> kAngleFractionShift);
 }
 
+std::int64_t DriveFirmware::RotorElectricAngle() const {
+    return fixed::WrapAngle(EncoderElectricAngle(position_) + angleOffset_);
+}
+
 void DriveFirmware::SetElectricAngleReference(std::int64_t angleNow) {
     SetElectricAngleAt(position_, angleNow);
 }
@@ -296,11 +346,21 @@ VoltageCommand DriveFirmware::Step(const FirmwareInputs& inputs) {
     phaseCurrentB_ = inputs.phaseCurrents[1];
     position_ = PositionOfCount(inputs.encoderCount);
 
-    if (angleSource_ == AngleSource::TestAngle) {
-        testAngle_ = fixed::WrapAngle(testAngle_ + testAngleIncrement_);
-        controlAngle_ = testAngle_;
-    } else {
-        controlAngle_ = fixed::WrapAngle(EncoderElectricAngle(position_) + angleOffset_);
+    if (ConvertsAnalogueInput()) {
+        analogueInput_ = inputs.analogueInput;
+    }
+
+    switch (angleSource_) {
+        case AngleSource::TestAngle:
+            testAngle_ = fixed::WrapAngle(testAngle_ + testAngleIncrement_);
+            controlAngle_ = testAngle_;
+            break;
+        case AngleSource::AngleController:
+            controlAngle_ = angleControllerAngle_;
+            break;
+        case AngleSource::Encoder:
+            controlAngle_ = RotorElectricAngle();
+            break;
     }
     const std::int64_t sine = fixed::SineQ15(controlAngle_);
     const std::int64_t cosine = fixed::CosineQ15(controlAngle_);
@@ -322,7 +382,14 @@ VoltageCommand DriveFirmware::Step(const FirmwareInputs& inputs) {
         speedFeedback_ =
             FilterChain(settings_.speedReferenceSlots + settings_.currentReferenceSlots,
                         settings_.speedFeedbackSlots, speed_);
+        if (ConvertsAnalogueInput()) {
+            RunAnalogueReference();
+        }
+        UpdateSoftwareLimits();
         if (powerOn_) {
+            if (angleSource_ == AngleSource::AngleController) {
+                RunAngleController();
+            }
             RunMotionLoops();
         }
         RunProtections(inputs);
@@ -368,18 +435,87 @@ std::int64_t DriveFirmware::PiStep(PiState& state, std::int64_t error, Q15Gain p
     return fixed::Saturate(output, outputLimit);
 }
 
+void DriveFirmware::RunAnalogueReference() {
+    const Settings& s = settings_;
+    const bool inDeadBand = std::abs(analogueInput_ - s.deadBandCentre) <= s.deadBandHalfWidth;
+    const std::int64_t input = inDeadBand ? s.deadBandCentre : analogueInput_;
+    const std::int64_t filtered = FirstOrderFilter(analogueFiltered_, input, s.analogueFilter);
+    analogueReference_ = registers_.AD5OFF + fixed::Multiply(filtered, s.analogueGain);
+    if (referenceSource_ != ReferenceSource::AnalogueInput) {
+        return;
+    }
+    switch (loopMode_) {
+        case LoopMode::Position:
+            positionReference_ = analogueReference_;
+            break;
+        case LoopMode::Speed:
+            speedReference_ = analogueReference_;
+            break;
+        case LoopMode::Current:
+            requestedCurrentQ_ = analogueReference_;
+            break;
+        case LoopMode::VoltageOpenLoop:
+            break;
+    }
+}
+
+void DriveFirmware::UpdateSoftwareLimits() {
+    const bool armed = settings_.softwareLimits;
+    SetStatus(msr::kPositiveSoftwareLimitBit, armed && position_ >= registers_.SWPOSLS);
+    SetStatus(msr::kNegativeSoftwareLimitBit, armed && position_ <= registers_.SWNEGLS);
+}
+
+void DriveFirmware::SetStatus(int bit, bool set) {
+    const auto mask = static_cast<std::uint16_t>(1u << bit);
+    motionStatus_ = set ? static_cast<std::uint16_t>(motionStatus_ | mask)
+                        : static_cast<std::uint16_t>(motionStatus_ & ~mask);
+}
+
+std::int64_t DriveFirmware::LimitOutward(std::int64_t reference) const {
+    const bool atPositive = BitSet(motionStatus_, msr::kPositiveSoftwareLimitBit);
+    const bool atNegative = BitSet(motionStatus_, msr::kNegativeSoftwareLimitBit);
+    return (atPositive && reference > 0) || (atNegative && reference < 0) ? 0 : reference;
+}
+
+void DriveFirmware::RunAngleController() {
+    // The rotor's motion from the position counter at the encoder's full resolution (the
+    // electrical resolution's counts are too coarse for a proportional gain of hundreds), in
+    // electrical angle units with kMotionFractionBits more bits.
+    const std::int64_t moved = fixed::Saturate(
+        fixed::ShiftRightRounded(fixed::Saturate(position_ - lastAnglePosition_, kMaxMotionCounts) *
+                                     settings_.speedPeriodsPerLoopPeriodQ16,
+                                 kRatioShift),
+        kMaxMotionCounts);
+    lastAnglePosition_ = position_;
+    const std::int64_t turned =
+        fixed::Saturate(fixed::ShiftRightRounded(
+                            moved * settings_.electricalAnglePerCount,
+                            settings_.electricalShift + kAngleFractionShift - kMotionFractionBits),
+                        kOuterLoopLimit);
+    constexpr std::int64_t kLimit = kOuterLoopLimit << kMotionFractionBits;
+    const std::int64_t correction =
+        PiStep(anglePi_, -turned, settings_.kpTheta, settings_.kiTheta, kLimit, kLimit);
+    angleControllerAngle_ = fixed::WrapAngle(
+        angleControllerStart_ + fixed::ShiftRightRounded(correction, kMotionFractionBits));
+}
+
 void DriveFirmware::RunMotionLoops() {
     const std::int64_t ratio = settings_.speedPeriodsPerLoopPeriodQ16;
     if (loopMode_ == LoopMode::Speed) {
+        const std::int64_t reference = LimitOutward(speedReference_);
         const std::int64_t acceleration =
-            fixed::ShiftRightRounded((speedReference_ - lastSpeedReference_) * ratio, kRatioShift);
-        lastSpeedReference_ = speedReference_;
-        currentReferenceQ_ = RunSpeedLoop(speedReference_, acceleration);
+            fixed::ShiftRightRounded((reference - lastSpeedReference_) * ratio, kRatioShift);
+        lastSpeedReference_ = reference;
+        currentReferenceQ_ = RunSpeedLoop(reference, acceleration);
         currentReferenceD_ = requestedCurrentD_;
         return;
     }
     if (loopMode_ != LoopMode::Position) {
         return;
+    }
+    if (settings_.softwareLimits) {
+        positionReference_ = std::clamp(positionReference_, registers_.SWNEGLS,
+                                        std::max(registers_.SWNEGLS, registers_.SWPOSLS));
     }
     const std::int64_t referenceSpeed = fixed::ShiftRightRounded(
         fixed::Saturate(positionReference_ - lastPositionReference_, kOuterLoopLimit) * ratio,
@@ -443,7 +579,7 @@ VoltageCommand DriveFirmware::RunCurrentLoop() {
         if (loopMode_ == LoopMode::Current) {
             currentReferenceD_ = fixed::Saturate(requestedCurrentD_, kQ15Max);
             currentReferenceQ_ =
-                fixed::Saturate(requestedCurrentQ_ + GravityOffset(), CurrentLimit());
+                fixed::Saturate(LimitOutward(requestedCurrentQ_) + GravityOffset(), CurrentLimit());
         }
         voltageD_ = PiStep(currentPiD_, currentReferenceD_ - currentD_, settings_.kpi,
                            settings_.kii, settings_.voltageLimitD, settings_.voltageLimitD);
@@ -461,25 +597,36 @@ VoltageCommand DriveFirmware::RunCurrentLoop() {
 void DriveFirmware::RunProtections(const FirmwareInputs& inputs) {
     const DriveRegisters& r = registers_;
     const std::int64_t currentSquared = currentD_ * currentD_ + currentQ_ * currentQ_;
-    const auto integrateI2t = [currentSquared](std::int64_t& integrator, std::int64_t nominal,
-                                               std::int64_t timeScale, std::int64_t limit) {
-        integrator += ((currentSquared - nominal * nominal) >> kI2tSquareShift) * timeScale;
-        integrator = std::max<std::int64_t>(integrator, 0);
-        return integrator >= (limit << kI2tTimeShift);
+    // Each I2t integrator warns above its warning level and trips at its limit.
+    const auto integrateI2t = [&](bool enabled, std::int64_t& integrator, std::int64_t nominal,
+                                  std::int64_t timeScale, std::int64_t warning, std::int64_t limit,
+                                  int warningBit, int faultBit) {
+        if (enabled) {
+            integrator += ((currentSquared - nominal * nominal) >> kI2tSquareShift) * timeScale;
+            integrator = std::max<std::int64_t>(integrator, 0);
+        }
+        SetStatus(warningBit, enabled && integrator >= (warning << kI2tTimeShift));
+        if (enabled && integrator >= (limit << kI2tTimeShift)) {
+            Latch(faultBit);
+        }
     };
-    if (settings_.motorI2tProtection &&
-        integrateI2t(motorI2t_, r.II2TPROT_M, r.SFI2T_M, r.I2TINTLIM_M)) {
-        Latch(mer::kMotorI2tBit);
-    }
-    if (settings_.driveI2tProtection &&
-        integrateI2t(driveI2t_, r.II2TPROT_D, r.SFI2T_D, r.I2TINTLIM_D)) {
-        Latch(mer::kDriveI2tBit);
-    }
+    integrateI2t(settings_.motorI2tProtection, motorI2t_, r.II2TPROT_M, r.SFI2T_M, r.I2TWARLIM_M,
+                 r.I2TINTLIM_M, msr::kMotorI2tWarningBit, mer::kMotorI2tBit);
+    integrateI2t(settings_.driveI2tProtection, driveI2t_, r.II2TPROT_D, r.SFI2T_D, r.II2TWARLIM_D,
+                 r.I2TINTLIM_D, msr::kDriveI2tWarningBit, mer::kDriveI2tBit);
     if (settings_.overVoltageProtection && inputs.busVoltage > r.UMAXPROT) {
         Latch(mer::kOverVoltageBit);
     }
     if (settings_.underVoltageProtection && inputs.busVoltage < r.UMINPROT) {
         Latch(mer::kUnderVoltageBit);
+    }
+    const bool motorHot = settings_.motorSensorIsPtc ? inputs.motorTemperatureSensor > r.T1MAXPROT
+                                                     : inputs.motorTemperatureSensor < r.T1MAXPROT;
+    if (settings_.motorTemperatureProtection && motorHot) {
+        Latch(mer::kMotorOverTemperatureBit);
+    }
+    if (settings_.driveTemperatureProtection && inputs.driveTemperatureSensor > r.T2MAXPROT) {
+        Latch(mer::kDriveOverTemperatureBit);
     }
     if (!powerOn_) {
         return;

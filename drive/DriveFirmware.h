@@ -19,10 +19,14 @@ enum class LoopMode {
     Position,         // the position loop feeds the speed or the current loop
 };
 
-// The frame in which the currents are controlled: the rotor's, from the encoder, or the test
-// angle THTST (advancing by TINCTST every current-loop period), for the tests that move the
-// field themselves.
-enum class AngleSource { Encoder, TestAngle };
+// The frame in which the currents are controlled: the rotor's, from the encoder; the test angle
+// THTST (advancing by TINCTST every current-loop period), for the tests that move the field
+// themselves; or the angle the electric angle controller of the motionless start turns.
+enum class AngleSource { Encoder, TestAngle, AngleController };
+
+// Where the loops take their reference from: the host's or a program's commands, or the
+// analogue reference input (ACR bit 6, when no program has taken the loops over).
+enum class ReferenceSource { Host, AnalogueInput };
 
 // Bits of the motion-error register MER.
 namespace mer {
@@ -39,9 +43,23 @@ inline constexpr int kDriveI2tBit = 9;
 // DC-bus voltage protections (latched).
 inline constexpr int kOverVoltageBit = 10;
 inline constexpr int kUnderVoltageBit = 11;
+// Temperature protections of the motor (its sensor) and of the drive (latched).
+inline constexpr int kMotorOverTemperatureBit = 12;
+inline constexpr int kDriveOverTemperatureBit = 13;
 // The enable input is inactive (state).
 inline constexpr int kEnableInputBit = 15;
 }  // namespace mer
+
+// Bits of the motion-status register MSR: conditions that do not stop the drive, each set while
+// it lasts.
+namespace msr {
+// An I2t integrator beyond its warning level.
+inline constexpr int kMotorI2tWarningBit = 0;
+inline constexpr int kDriveI2tWarningBit = 1;
+// The position at or beyond a software limit switch (the drive refuses to move further out).
+inline constexpr int kPositiveSoftwareLimitBit = 2;
+inline constexpr int kNegativeSoftwareLimitBit = 3;
+}  // namespace msr
 
 // Bits of the encoder-error register CER: the absolute encoder's serial operations that failed.
 namespace cer {
@@ -58,6 +76,12 @@ struct FirmwareInputs {
     // Phase A and B currents, converter counts around the centre.
     std::array<std::int64_t, 2> phaseCurrents{};
     std::int64_t busVoltage = 0;
+    // The analogue reference input, converter counts from 0 (the lowest voltage) up.
+    std::int64_t analogueInput = 0;
+    // The temperature sensors of the motor and of the drive, converter counts; sampled for the
+    // speed-loop periods only (the protections read them there).
+    std::int64_t motorTemperatureSensor = 0;
+    std::int64_t driveTemperatureSensor = 0;
     bool enableInput = true;
     bool positiveLimitSwitch = false;
     bool negativeLimitSwitch = false;
@@ -84,7 +108,18 @@ struct FirmwareInputs {
 // - biquad slots 1 to 3 are taken in order by the speed-reference, current-reference and
 //   measured-speed chains, SPDREF_BQ_INI, IQREF_BQ_INI and ASPD_BQ_INI slots each;
 // - protections count speed-loop periods; 65535 in TERRMAX or TSERRMAX switches the position
-//   or speed error protection off; PCR enables the over-current, I2t and voltage protections.
+//   or speed error protection off; PCR enables the over-current, I2t, voltage and temperature
+//   protections (the temperature ones only for the sensors SCR says are fitted); the I2t
+//   warning levels set MSR bits; ASR bit 12 arms the software limit switches;
+// - the analogue reference: the input within E_LEVEL_AD5 of LEVEL_AD5 reads as LEVEL_AD5 (the
+//   dead band), passes the FILTER1 filter and becomes AD5OFF + input x CADIN x 2^SFTADIN / 32768
+//   every speed-loop period: a position, speed or q current reference by the loop mode;
+// - the electric angle controller turns the control frame against the rotor's motion: every
+//   speed-loop period the angle is its start minus a PI (KPTHT, KITHT with their shifts) on the
+//   electrical angle the rotor turned in that period, so the proportional part damps the rotor
+//   and the integral part, the rotor's displacement times the gain, holds it where it started.
+//   The frame's q axis carries the test current: the angle settles where that current lies on
+//   the rotor's d axis and makes no torque.
 class DriveFirmware {
   public:
     DriveFirmware(const DriveRegisters& registers, int interpolationBits);
@@ -104,6 +139,20 @@ class DriveFirmware {
     LoopMode GetLoopMode() const { return loopMode_; }
     void SetAngleSource(AngleSource source) { angleSource_ = source; }
     AngleSource GetAngleSource() const { return angleSource_; }
+    // The electric angle controller takes the control frame from this angle on, from rest.
+    void StartAngleController(std::int64_t startAngle);
+
+    // The reference source the ACR bits select, and the one in use (a program takes the loops
+    // over with Host).
+    ReferenceSource ConfiguredReferenceSource() const;
+    void SetReferenceSource(ReferenceSource source) { referenceSource_ = source; }
+    ReferenceSource GetReferenceSource() const { return referenceSource_; }
+    // The firmware converts the analogue reference input while the analogue reference is in use
+    // or while a program asks for it (and the converter is read only then).
+    void SetAnalogueAcquisition(bool on) { analogueAcquisition_ = on; }
+    bool ConvertsAnalogueInput() const {
+        return analogueAcquisition_ || settings_.analogueReference;
+    }
 
     // The digital inputs as the drive reads them; their motion-error bits follow them, and an
     // inactive enable input or an active limit switch switches the power stage off.
@@ -138,6 +187,9 @@ class DriveFirmware {
     // The position counter's value at an encoder count.
     std::int64_t PositionOfCount(std::int64_t encoderCount) const;
 
+    // The motion-status register (bits in drive::msr).
+    std::uint16_t MotionStatus() const { return motionStatus_; }
+
     // The encoder-error register: the drive sets a bit when an operation on the absolute
     // encoder fails; the bits stay until cleared or reset.
     void RaiseEncoderError(int bit) { encoderErrors_ |= static_cast<std::uint16_t>(1u << bit); }
@@ -170,12 +222,19 @@ class DriveFirmware {
     std::int64_t BusVoltage() const { return busVoltage_; }
     // The angle of the control frame (65536 per electrical turn, signed 16-bit).
     std::int64_t ElectricAngle() const { return controlAngle_; }
+    // The rotor's electrical angle as the encoder and the angle reference give it, whatever frame
+    // the currents are controlled in.
+    std::int64_t RotorElectricAngle() const;
     std::int64_t TestAngle() const { return testAngle_; }
     std::int64_t TestAngleIncrement() const { return testAngleIncrement_; }
     // The position counter at the electrical resolution: 4 x lines x 2^ELRES_FRACT a turn.
     std::int64_t ElectricalResolutionCount() const { return ElectricalResolutionCount(position_); }
     std::int64_t PositionError() const { return positionReference_ - position_; }
     std::uint16_t MotionErrors() const { return motionErrors_; }
+    // The analogue reference input as last converted (AD5), and the reference it stands for
+    // after the dead band, the filter and the scaling.
+    std::int64_t AnalogueInput() const { return analogueInput_; }
+    std::int64_t AnalogueReference() const { return analogueReference_; }
 
   private:
     struct PiState {
@@ -189,6 +248,11 @@ class DriveFirmware {
     std::int64_t EncoderElectricAngle(std::int64_t position) const;
     std::int64_t CurrentLimit() const;
     void RunMotionLoops();
+    void RunAngleController();
+    void RunAnalogueReference();
+    // The references the software limit switches leave (nothing beyond a limit further out).
+    std::int64_t LimitOutward(std::int64_t reference) const;
+    void UpdateSoftwareLimits();
     std::int64_t RunSpeedLoop(std::int64_t reference, std::int64_t referenceAcceleration);
     std::int64_t AccelerationFeedForward(std::int64_t acceleration) const;
     std::int64_t GravityOffset() const;
@@ -196,6 +260,7 @@ class DriveFirmware {
     void RunProtections(const FirmwareInputs& inputs);
     void Latch(int bit);
     void SetStateBit(int bit, bool set);
+    void SetStatus(int bit, bool set);
     // One PI step on an error with the integral bounded to integralLimit and the output to
     // outputLimit.
     static std::int64_t PiStep(PiState& state, std::int64_t error, fixed::Q15Gain proportional,
@@ -208,7 +273,7 @@ class DriveFirmware {
 
     // Decoded registers.
     struct Settings {
-        fixed::Q15Gain kpi, kii, kps, kis, kpp, kip, kdp, kffs, kffa;
+        fixed::Q15Gain kpi, kii, kps, kis, kpp, kip, kdp, kffs, kffa, kpTheta, kiTheta;
         int accelerationShift = 0;
         std::int64_t voltageLimitD = 0, voltageLimitQ = 0;
         std::int64_t speedOutputLimit = 0, speedIntegralLimit = 0;
@@ -227,14 +292,22 @@ class DriveFirmware {
         std::int64_t speedLoopDivider = 1, currentLoopDivider = 1;
         bool overCurrentProtection = false, motorI2tProtection = false, driveI2tProtection = false;
         bool overVoltageProtection = false, underVoltageProtection = false;
+        bool motorTemperatureProtection = false, driveTemperatureProtection = false;
+        bool motorSensorIsPtc = true;
+        bool softwareLimits = false;
+        bool analogueReference = false;
+        std::int64_t deadBandCentre = 0, deadBandHalfWidth = 0, analogueFilter = 0;
+        fixed::Q15Gain analogueGain;
         std::size_t speedReferenceSlots = 0, currentReferenceSlots = 0, speedFeedbackSlots = 0;
     } settings_;
     std::array<BiquadFilter, 3> biquads_;
 
     LoopMode loopMode_ = LoopMode::Current;
     AngleSource angleSource_ = AngleSource::Encoder;
+    ReferenceSource referenceSource_ = ReferenceSource::Host;
     bool powerOn_ = false;
     std::uint16_t motionErrors_ = 0;
+    std::uint16_t motionStatus_ = 0;
     std::uint16_t encoderErrors_ = 0;
 
     // Encoder and angle.
@@ -244,6 +317,18 @@ class DriveFirmware {
     std::int64_t testAngle_ = 0;
     std::int64_t testAngleIncrement_ = 0;
     std::int64_t controlAngle_ = 0;
+
+    // Electric angle controller.
+    std::int64_t angleControllerStart_ = 0;
+    std::int64_t angleControllerAngle_ = 0;
+    std::int64_t lastAnglePosition_ = 0;
+    PiState anglePi_;
+
+    // Analogue reference input.
+    bool analogueAcquisition_ = false;
+    std::int64_t analogueInput_ = 0;
+    std::int64_t analogueFiltered_ = 0;  // Q15
+    std::int64_t analogueReference_ = 0;
 
     // Scheduling: PWM periods since the last speed-loop period.
     std::int64_t pwmPeriodsSinceSpeedLoop_ = 0;

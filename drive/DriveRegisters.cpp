@@ -17,8 +17,9 @@ struct ScalarRegister {
     bool optional;
 };
 
-// The scalar registers. The encoder's electrical-resolution fraction, its counting direction and
-// the biquad counts belong to optional features of the drive.
+// The scalar registers. The encoder's electrical-resolution fraction, its counting direction, the
+// biquad counts, the I2t warning levels, the software limit positions, the analogue reference
+// input and the electric angle controller belong to optional features of the drive.
 constexpr ScalarRegister kScalarRegisters[] = {
     {"PWMPER", &DriveRegisters::PWMPER, Width::Unsigned16, false},
     {"CLPER", &DriveRegisters::CLPER, Width::Unsigned16, false},
@@ -73,6 +74,25 @@ constexpr ScalarRegister kScalarRegisters[] = {
     {"I2TINTLIM_D", &DriveRegisters::I2TINTLIM_D, Width::Unsigned32, false},
     {"UMAXPROT", &DriveRegisters::UMAXPROT, Width::Unsigned16, false},
     {"UMINPROT", &DriveRegisters::UMINPROT, Width::Unsigned16, false},
+    {"II2TWARLIM_D", &DriveRegisters::II2TWARLIM_D, Width::Unsigned32, true},
+    {"I2TWARLIM_M", &DriveRegisters::I2TWARLIM_M, Width::Unsigned32, true},
+    {"SCR", &DriveRegisters::SCR, Width::Unsigned16, false},
+    {"MTSTYPE", &DriveRegisters::MTSTYPE, Width::Unsigned16, false},
+    {"T1MAXPROT", &DriveRegisters::T1MAXPROT, Width::Unsigned16, false},
+    {"T2MAXPROT", &DriveRegisters::T2MAXPROT, Width::Unsigned16, false},
+    {"ASR", &DriveRegisters::ASR, Width::Unsigned16, false},
+    {"SWPOSLS", &DriveRegisters::SWPOSLS, Width::Signed32, true},
+    {"SWNEGLS", &DriveRegisters::SWNEGLS, Width::Signed32, true},
+    {"LEVEL_AD5", &DriveRegisters::LEVEL_AD5, Width::Unsigned16, true},
+    {"E_LEVEL_AD5", &DriveRegisters::E_LEVEL_AD5, Width::Unsigned16, true},
+    {"FILTER1", &DriveRegisters::FILTER1, Width::Unsigned16, true},
+    {"CADIN", &DriveRegisters::CADIN, Width::Signed16, true},
+    {"SFTADIN", &DriveRegisters::SFTADIN, Width::Signed16, true},
+    {"AD5OFF", &DriveRegisters::AD5OFF, Width::Signed16, true},
+    {"KPTHT", &DriveRegisters::KPTHT, Width::Unsigned16, true},
+    {"SFTKPTHT", &DriveRegisters::SFTKPTHT, Width::Signed16, true},
+    {"KITHT", &DriveRegisters::KITHT, Width::Unsigned16, true},
+    {"SFTKITHT", &DriveRegisters::SFTKITHT, Width::Signed16, true},
     {"SPDREF_BQ_INI", &DriveRegisters::SPDREF_BQ_INI, Width::Unsigned16, true},
     {"IQREF_BQ_INI", &DriveRegisters::IQREF_BQ_INI, Width::Unsigned16, true},
     {"ASPD_BQ_INI", &DriveRegisters::ASPD_BQ_INI, Width::Unsigned16, true},

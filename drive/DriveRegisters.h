@@ -88,6 +88,38 @@ struct DriveRegisters {
     std::int64_t I2TINTLIM_D = 0;
     std::int64_t UMAXPROT = 65535;
     std::int64_t UMINPROT = 0;
+    // I2t warning levels of the drive and the motor, in the units of I2TINTLIM_D and I2TINTLIM_M
+    // (the largest value: never).
+    std::int64_t II2TWARLIM_D = 0xFFFFFFFF;
+    std::int64_t I2TWARLIM_M = 0xFFFFFFFF;
+    // Temperature sensors: which are fitted (SCR), the motor sensor's kind (MTSTYPE: 1 a PTC,
+    // else an NTC) and the converter levels at which the motor (T1MAXPROT) and the drive
+    // (T2MAXPROT) count as too hot.
+    std::int64_t SCR = 0;
+    std::int64_t MTSTYPE = 1;
+    std::int64_t T1MAXPROT = 32767;
+    std::int64_t T2MAXPROT = 65535;
+    // Software limit switches: ASR bit 12 arms them at the positions SWNEGLS and SWPOSLS
+    // (position counts).
+    std::int64_t ASR = 0;
+    std::int64_t SWPOSLS = 0x7FFFFFFF;
+    std::int64_t SWNEGLS = -0x7FFFFFFF - 1;
+
+    // Analogue reference input (ACR bit 6): the dead band around LEVEL_AD5 (+-E_LEVEL_AD5
+    // converter counts), the first-order filter FILTER1, and the reference AD5OFF +
+    // CADIN x 2^SFTADIN x 2 x input / 65536.
+    std::int64_t LEVEL_AD5 = 0;
+    std::int64_t E_LEVEL_AD5 = 0;
+    std::int64_t FILTER1 = 32767;
+    std::int64_t CADIN = 0;
+    std::int64_t SFTADIN = 0;
+    std::int64_t AD5OFF = 0;
+
+    // The electric angle controller of the motionless start: a PI on the rotor's motion.
+    std::int64_t KPTHT = 0;
+    std::int64_t SFTKPTHT = 0;
+    std::int64_t KITHT = 0;
+    std::int64_t SFTKITHT = 0;
 
     // Biquad chains: how many slots (taken in slot order) filter the speed reference, the
     // current reference and the measured speed; and the three slots.

@@ -139,6 +139,26 @@ void ReadEncoder(const Json& object, EncoderData& encoder,
     reader.RejectUnknownMembers();
 }
 
+void ReadThermal(const Json& object, ThermalData& thermal,
+                 std::vector<MotorFileProblem>& problems) {
+    ObjectReader reader(object, "/thermal", problems);
+    reader.Number("thermalResistance_K_W", thermal.thermalResistance_K_W, true, Positive,
+                  "a number above 0");
+    reader.Number("timeConstant_s", thermal.timeConstant_s, true, Positive, "a number above 0");
+    std::string sensor = "PTC";
+    reader.Text("sensor", sensor);
+    if (sensor == "PTC") {
+        thermal.sensor = ThermalSensor::PTC;
+    } else if (sensor == "NTC") {
+        thermal.sensor = ThermalSensor::NTC;
+    } else {
+        reader.Problem("/thermal/sensor", "must be \"PTC\" or \"NTC\"");
+    }
+    reader.Number("sensorRatedTemperature_C", thermal.sensorRatedTemperature_C, false, Any,
+                  "a number");
+    reader.RejectUnknownMembers();
+}
+
 void ReadMotor(const Json& root, MotorData& motor, std::vector<MotorFileProblem>& problems) {
     ObjectReader reader(root, "", problems);
     double format = 0.0;
@@ -183,6 +203,11 @@ void ReadMotor(const Json& root, MotorData& motor, std::vector<MotorFileProblem>
     reader.Number("loadTorque_Nm", motor.loadTorque_Nm, false, Any, "a number");
     if (const Json* encoder = reader.Object("encoder")) {
         ReadEncoder(*encoder, motor.encoder, problems);
+    }
+    if (reader.Has("thermal")) {
+        if (const Json* thermal = reader.Object("thermal")) {
+            ReadThermal(*thermal, motor.thermal, problems);
+        }
     }
     reader.RejectUnknownMembers();
 }

@@ -170,6 +170,12 @@ double MotorModel::ElectricalTorque_Nm() const {
     return kTorqueFactor * data_.polePairs * flux_Wb_ * CurrentQ_A();
 }
 
+double MotorModel::CopperLosses_W() const {
+    // Amplitude-invariant frame: three phases of amplitude |I| dissipate 3/2 R |I|^2.
+    return kTorqueFactor * resistance_ohm_ *
+           (current_A_.alpha * current_A_.alpha + current_A_.beta * current_A_.beta);
+}
+
 void MotorModel::SetShaftState(double angle_rad, double speed_rad_s) {
     shaftAngle_rad_ = angle_rad;
     shaftSpeed_rad_s_ = speed_rad_s;

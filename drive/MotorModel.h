@@ -20,6 +20,22 @@ struct EncoderData {
     bool absolute = false;
 };
 
+// The thermistor in the motor's winding: a PTC's resistance rises with the temperature, an NTC's
+// falls.
+enum class ThermalSensor { PTC, NTC };
+
+// How the winding heats and what senses it. The winding settles thermalResistance_K_W above the
+// ambient temperature per watt of copper losses, with one time constant.
+struct ThermalData {
+    // 0: the motor file gives no thermal data, and the winding stays at the ambient temperature.
+    double thermalResistance_K_W = 0.0;
+    double timeConstant_s = 600.0;
+    ThermalSensor sensor = ThermalSensor::PTC;
+    // The thermistor's resistance equals that of the drive's divider resistor here: its reading
+    // crosses half the converter's range at this temperature.
+    double sensorRatedTemperature_C = 130.0;
+};
+
 // A physical motor with its load, as a motor file describes it. Resistance and inductance are
 // those of one phase of the motor's own connection; the drive's terminals see their star
 // equivalents (a third of the delta values).
@@ -38,6 +54,7 @@ struct MotorData {
     // A constant torque of the load against the forward direction (a hanging weight).
     double loadTorque_Nm = 0.0;
     EncoderData encoder;
+    ThermalData thermal;
 
     double TerminalResistance_ohm() const;
     double TerminalInductance_H() const;
@@ -98,6 +115,8 @@ class MotorModel {
     double CurrentD_A() const;
     double CurrentQ_A() const;
     double ElectricalTorque_Nm() const;
+    // The power the windings' resistance turns into heat now.
+    double CopperLosses_W() const;
 
     double ShaftAngle_rad() const { return shaftAngle_rad_; }
     double ShaftSpeed_rad_s() const { return shaftSpeed_rad_s_; }

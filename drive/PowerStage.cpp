@@ -65,7 +65,9 @@ double PowerStage::CurrentScale() const {
 
 std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& motor) {
     const double scale = CurrentScale();
-    const double limit = kCentre * hardware_.adcFullScale;
+    const double step = static_cast<double>(std::max<std::int64_t>(hardware_.adcStep, 1));
+    // Whole steps on either side of the centre.
+    const double limit = std::floor(kCentre * hardware_.adcFullScale / step);
     std::array<std::int64_t, 2> counts{};
     const std::array<double, 2> current_A = {motor.PhaseCurrentA_A(), motor.PhaseCurrentB_A()};
     for (std::size_t index = 0; index < counts.size(); ++index) {
@@ -73,15 +75,39 @@ std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& m
         if (hardware_.currentNoise_A > 0.0) {
             measured_A += hardware_.currentNoise_A * NextGaussian();
         }
-        counts[index] = std::llround(std::clamp(measured_A * scale, -limit, limit));
+        const double steps = std::clamp(std::round(measured_A * scale / step), -limit, limit);
+        counts[index] = static_cast<std::int64_t>(steps * step);
     }
     return counts;
 }
 
+std::int64_t PowerStage::Convert(double counts) const {
+    if (std::isnan(counts)) {
+        return 0;
+    }
+    const double step = static_cast<double>(std::max<std::int64_t>(hardware_.adcStep, 1));
+    const double fullScale = static_cast<double>(hardware_.adcFullScale);
+    return static_cast<std::int64_t>(std::round(std::clamp(counts, 0.0, fullScale) / step) * step);
+}
+
 std::int64_t PowerStage::MeasureBusVoltage() const {
-    const double counts = hardware_.busVoltage_V / hardware_.maxMeasurableBus_V *
-                          static_cast<double>(hardware_.adcFullScale);
-    return std::llround(std::clamp(counts, 0.0, static_cast<double>(hardware_.adcFullScale)));
+    return Convert(hardware_.busVoltage_V / hardware_.maxMeasurableBus_V *
+                   static_cast<double>(hardware_.adcFullScale));
+}
+
+std::int64_t PowerStage::MeasureAnalogueInput(double input_V) const {
+    return Convert((input_V - hardware_.analogueInputLowest_V) / hardware_.analogueInputSpan_V *
+                   static_cast<double>(hardware_.adcFullScale));
+}
+
+std::int64_t PowerStage::MeasureDriveTemperature(double temperature_C) const {
+    const double sensor_V =
+        hardware_.driveSensorAtZero_V + hardware_.driveSensorGain_V_C * temperature_C;
+    return MeasureShareOfFullScale(sensor_V / hardware_.adcReference_V);
+}
+
+std::int64_t PowerStage::MeasureShareOfFullScale(double share) const {
+    return Convert(share * static_cast<double>(hardware_.adcFullScale));
 }
 
 bool PowerStage::DetectsShortCircuit(const MotorModel& motor) const {

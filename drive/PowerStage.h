@@ -8,7 +8,8 @@
 namespace drive {
 
 // The drive's hardware, as far as the firmware and the physics see it: clock, bus, converters,
-// PWM dead time and the encoder interpolator. The DC bus here is the true one, which may differ
+// PWM dead time, the encoder interpolator, the analogue reference input and the temperature
+// sensor. The DC bus here is the true one, which may differ
 // from what a setup believes (the bus-voltage identification measures it).
 struct DriveHardware {
     double dspClock_Hz = 40e6;
@@ -17,8 +18,11 @@ struct DriveHardware {
     double maxMeasurableBus_V = 73.0;
     // Current at the current converters' full scale (+-): the power stage's peak current.
     double peakCurrent_A = 16.5;
-    // Full-scale count of the converters (all resolution bits set, left-aligned in the word).
+    // Full-scale count of the converters (all resolution bits set, left-aligned in the word), and
+    // the counts one step of their resolution makes (a 10-bit converter in a 16-bit word reads in
+    // steps of 64).
     std::uint32_t adcFullScale = 65472;
+    std::int64_t adcStep = 64;
     // Effective dead time of each bridge leg: per PWM period the leg loses (or gains, for a
     // negative current) dead time x bus voltage of volt-seconds.
     double deadTime_s = 0.0;
@@ -30,6 +34,14 @@ struct DriveHardware {
     std::uint64_t noiseSeed = 1;
     // Interpolation bits of the sine-cosine interpolator.
     int interpolationBits = 8;
+    // The analogue reference input's converter spans this many volts from its lowest voltage.
+    double analogueInputSpan_V = 10.0;
+    double analogueInputLowest_V = 0.0;
+    // The drive's temperature sensor gives this voltage at 0 degrees C and this much more per
+    // degree; the converters read their reference voltage at full scale.
+    double driveSensorAtZero_V = 0.5;
+    double driveSensorGain_V_C = 0.01;
+    double adcReference_V = 3.3;
     // Physics steps per PWM period (an even number, at least 2). The firmware samples at the
     // start of its period and its new voltage applies from the middle of that PWM period (the
     // compare registers are reloaded at the half period).
@@ -65,16 +77,25 @@ class PowerStage {
     // Current converter counts per ampere.
     double CurrentScale() const;
     // The measurements of phases A and B in converter counts around the centre (positive: current
-    // into the motor), with noise, rounded to whole counts and clipped to the converter's range.
+    // into the motor), with noise, in the converter's steps (zero current reads 0, the firmware
+    // having taken the centre's reading at rest) and clipped to the converter's range.
     std::array<std::int64_t, 2> MeasurePhaseCurrents(const MotorModel& motor);
     // The bus measurement in converter counts.
     std::int64_t MeasureBusVoltage() const;
+    // The analogue reference input at this voltage, converter counts from its lowest voltage.
+    std::int64_t MeasureAnalogueInput(double input_V) const;
+    // The drive's temperature sensor at this temperature, converter counts.
+    std::int64_t MeasureDriveTemperature(double temperature_C) const;
+    // A share of the converter's full scale (a sensor's divider), converter counts.
+    std::int64_t MeasureShareOfFullScale(double share) const;
     // Whether a phase current exceeds the converters' range, or a short makes one do so: the
     // bridge's own short-circuit detection.
     bool DetectsShortCircuit(const MotorModel& motor) const;
 
   private:
     double NextGaussian();
+    // A reading in the converter's steps, within 0 and its full scale.
+    std::int64_t Convert(double counts) const;
 
     DriveHardware hardware_;
     std::uint64_t noiseState_;

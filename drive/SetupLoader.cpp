@@ -20,6 +20,8 @@ constexpr int kByteBits = 8;
 // Without DBTPC, half the dead time is lost to the output voltage.
 constexpr double kDefaultDeadTimeShare = 0.5;
 constexpr double kPercent = 100.0;
+// An analogue input range of 20 V is the +-10 V input; any other range starts at 0 V.
+constexpr double kBipolarRange_V = 20.0;
 
 // Clears the kernel's error display while it lives: the caller lists what is absent itself.
 class QuietReads {
@@ -71,6 +73,19 @@ DriveFromSetup ReadDriveFromSetup(const CQel_Setup& setup) {
     physical("SINCOS_fract", interpolationBits);
     hardware.interpolationBits = static_cast<int>(std::lround(interpolationBits));
     hardware.adcFullScale = Compute_ADCMaxValue(setup);
+    const qel::AdcFormat& adc = setup.GetAdcFormat();
+    hardware.adcStep = std::int64_t{1} << (adc.adcWordBits - adc.adcBits);
+
+    // The analogue reference input and the temperature sensor belong to optional features.
+    if (const std::optional<double> range = Read(setup, "AnalogueInputsRange")) {
+        hardware.analogueInputSpan_V = *range;
+        hardware.analogueInputLowest_V = std::trunc(*range) == kBipolarRange_V ? -*range / 2 : 0.0;
+    }
+    hardware.adcReference_V = Read(setup, "ADCrange").value_or(hardware.adcReference_V);
+    hardware.driveSensorAtZero_V =
+        Read(setup, "DriveTempOutputAt0oC").value_or(hardware.driveSensorAtZero_V);
+    hardware.driveSensorGain_V_C =
+        Read(setup, "DriveTempSensorGain").value_or(hardware.driveSensorGain_V_C);
 
     if (const std::optional<double> deadTime = Read(setup, "DBT")) {
         const auto clocks = static_cast<std::int64_t>(*deadTime);

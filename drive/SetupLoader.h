@@ -11,9 +11,10 @@ class CQel_Setup;
 namespace drive {
 
 // What a setup tells the simulated drive: its registers, and the facts about its hardware that
-// the setup records (clock, bus, converters, dead time, interpolator). The names a setup lacks
-// keep their defaults and are listed; optional registers (the electrical-resolution fraction, the
-// counting direction, the biquads) and the dead-time registers are not listed when absent.
+// the setup records (clock, bus, converters, dead time, interpolator, analogue input range,
+// temperature sensor). The names a setup lacks keep their defaults and are listed; optional
+// registers (see RegisterTable), the dead-time registers, the analogue input range and the
+// temperature sensor's characteristics are not listed when absent.
 struct DriveFromSetup {
     DriveRegisters registers;
     DriveHardware hardware;

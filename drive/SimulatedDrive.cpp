@@ -13,6 +13,8 @@ constexpr double kHalfPeriodsPerPwmPeriod = 2.0;
 // Whole periods are counted with this much tolerance, so that a duration computed as n periods
 // runs n periods even when rounding left it a hair short.
 constexpr double kPeriodTolerance = 1e-9;
+// The drive's heat sink until the world says otherwise.
+constexpr double kRoomTemperature_C = 25.0;
 
 }  // namespace
 
@@ -22,9 +24,11 @@ void DriveRoutine::OnPeriodEnd(const SimulatedDrive&) {}
 SimulatedDrive::SimulatedDrive(const MotorData& motor, const DriveHardware& hardware,
                                const DriveRegisters& registers)
     : motor_(motor),
+      thermal_(motor.thermal),
       encoder_(motor.encoder, hardware.interpolationBits),
       powerStage_(hardware),
-      firmware_(registers, encoder_.InterpolationBits()) {
+      firmware_(registers, encoder_.InterpolationBits()),
+      driveTemperature_C_(kRoomTemperature_C) {
     firmware_.Reset(encoder_.Read(motor_.ShaftAngle_rad()));
 }
 
@@ -204,11 +208,18 @@ void SimulatedDrive::AlignElectricAngleToRotor() {
     firmware_.SetElectricAngleReference(angle);
 }
 
-FirmwareInputs SimulatedDrive::Sample() {
+FirmwareInputs SimulatedDrive::Sample(bool speedLoopDue) {
     FirmwareInputs inputs;
     inputs.encoderCount = encoder_.Read(motor_.ShaftAngle_rad());
     inputs.phaseCurrents = powerStage_.MeasurePhaseCurrents(motor_);
     inputs.busVoltage = powerStage_.MeasureBusVoltage();
+    if (firmware_.ConvertsAnalogueInput()) {
+        inputs.analogueInput = powerStage_.MeasureAnalogueInput(analogueInput_V_);
+    }
+    if (speedLoopDue) {
+        inputs.motorTemperatureSensor = powerStage_.MeasureShareOfFullScale(thermal_.SensorShare());
+        inputs.driveTemperatureSensor = powerStage_.MeasureDriveTemperature(driveTemperature_C_);
+    }
     inputs.enableInput = enableInput_;
     inputs.positiveLimitSwitch = positiveLimitSwitch_;
     inputs.negativeLimitSwitch = negativeLimitSwitch_;
@@ -222,7 +233,8 @@ void SimulatedDrive::RunOnePeriod() {
             routines_[index]->OnPeriodStart(*this, speedLoopDue);
         }
     }
-    const VoltageCommand next = firmware_.Step(Sample());
+    // Asked again: a routine may have changed the loop periods.
+    const VoltageCommand next = firmware_.Step(Sample(firmware_.IsSpeedLoopDue()));
 
     const int stepsPerPwmPeriod = std::max(2, powerStage_.Hardware().stepsPerPwmPeriod / 2 * 2);
     const double step_s = PwmPeriod_s() / stepsPerPwmPeriod;
@@ -235,6 +247,7 @@ void SimulatedDrive::RunOnePeriod() {
             StepPhysics(applied_, step_s);
         }
     }
+    thermal_.Step(motor_.CopperLosses_W(), CurrentLoopPeriod_s());
     time_s_ += CurrentLoopPeriod_s();
     ++periodsRun_;
 

@@ -9,6 +9,7 @@
 #include "DriveRegisters.h"
 #include "EncoderModel.h"
 #include "MotorModel.h"
+#include "MotorThermalModel.h"
 #include "PowerStage.h"
 
 namespace drive {
@@ -96,6 +97,14 @@ class SimulatedDrive {
     void SetBusVoltage(double bus_V) { powerStage_.SetBusVoltage(bus_V); }
     // The absolute encoder's serial link fails (a cut cable, a faulty encoder).
     void SetEncoderLinkBroken(bool broken) { encoder_.SetLinkBroken(broken); }
+    // A voltage source (a potentiometer's wiper) on the analogue reference input.
+    void SetAnalogueInput(double input_V) { analogueInput_V_ = input_V; }
+    // The air around the motor, and the drive's heat sink where its temperature sensor sits
+    // (both 25 degrees C until set).
+    void SetAmbientTemperature(double temperature_C) {
+        thermal_.SetAmbientTemperature(temperature_C);
+    }
+    void SetDriveTemperature(double temperature_C) { driveTemperature_C_ = temperature_C; }
 
     // Faults stay until cleared; clearing mends the wiring and hardware but not what the faults
     // did (latched motion errors, counts the encoder missed).
@@ -112,15 +121,17 @@ class SimulatedDrive {
     const MotorModel& Motor() const { return motor_; }
     const EncoderModel& Encoder() const { return encoder_; }
     const PowerStage& Power() const { return powerStage_; }
+    const MotorThermalModel& Thermal() const { return thermal_; }
 
   private:
     void StartFromAbsoluteEncoder();
     void RunOnePeriod();
-    FirmwareInputs Sample();
+    FirmwareInputs Sample(bool speedLoopDue);
     void StepPhysics(const VoltageCommand& command, double step_s);
     void SetFault(Fault fault, bool present);
 
     MotorModel motor_;
+    MotorThermalModel thermal_;
     EncoderModel encoder_;
     PowerStage powerStage_;
     DriveFirmware firmware_;
@@ -129,6 +140,8 @@ class SimulatedDrive {
     bool enableInput_ = true;
     bool positiveLimitSwitch_ = false;
     bool negativeLimitSwitch_ = false;
+    double analogueInput_V_ = 0.0;
+    double driveTemperature_C_;
     double time_s_ = 0.0;
     double pendingTime_s_ = 0.0;
     std::int64_t periodsRun_ = 0;

@@ -70,6 +70,10 @@ constexpr MappedVariable kMappedVariables[] = {
      [](const SimulatedDrive& d) { return static_cast<double>(d.Firmware().MotionErrors()); }},
     {"CER",
      [](const SimulatedDrive& d) { return static_cast<double>(d.Firmware().EncoderErrors()); }},
+    {"MSR",
+     [](const SimulatedDrive& d) { return static_cast<double>(d.Firmware().MotionStatus()); }},
+    {"AD5",
+     [](const SimulatedDrive& d) { return static_cast<double>(d.Firmware().AnalogueInput()); }},
 };
 
 const MappedVariable* FindMapped(std::string_view name) {

@@ -78,4 +78,21 @@ std::unique_ptr<TestProgram> MakeCurrentTuningTest();
 std::unique_ptr<TestProgram> MakeSpeedTuningTest();
 std::unique_ptr<TestProgram> MakePositionTuningTest(bool withSpeedLoop);
 
+// "Analogue_Reference_Test": has the firmware convert the analogue reference input ("AD5") every
+// current-loop period, whatever ACR says, until the host stops it; the power stage stays off, so
+// turning the potentiometer moves nothing. "STARTED" turns 1 at its first period.
+std::unique_ptr<TestProgram> MakeAnalogueReferenceTest();
+
+// "Angle_Controller_Tuning_Test": aligns the rotor's d axis on phase A with a current of "In1"
+// counts, then lets the electric angle controller search the rotor's angle from a quarter turn
+// away while the q current of its frame ramps up by "ReferenceIncrement" counts a speed-loop
+// period to "In1", holds it for "TimeLimit" speed-loop periods and ramps it down; logs over the
+// search. "theta_1" is the angle the controller should reach (the rotor's d axis where the
+// alignment left it, less a quarter turn: -16384) and "test_flag" the verdict: 1 when the
+// controller's angle stayed within 10 electrical degrees of it over the last tenth of the hold,
+// -2 when not, -3 when the rotor never moved (the current too weak to turn it), -1 when the
+// current exceeded the protection level IMAXPROT (the program then stops at once). A run a
+// protection or an input cut short leaves both at 1.2345e100, the host's "no value".
+std::unique_ptr<TestProgram> MakeAngleControllerTuningTest();
+
 }  // namespace drive

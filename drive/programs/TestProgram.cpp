@@ -44,6 +44,8 @@ const std::vector<std::pair<std::string, Factory>>& Registry() {
          [] { return MakePositionTuningTest(true); }},
         {"Position_Controller_Tuning_Test_without_SpdCtrl",
          [] { return MakePositionTuningTest(false); }},
+        {"Analogue_Reference_Test", MakeAnalogueReferenceTest},
+        {"Angle_Controller_Tuning_Test", MakeAngleControllerTuningTest},
     };
     return registry;
 }
@@ -81,6 +83,8 @@ bool TestProgram::WriteDriveVariable(std::string_view, double) {
 
 void TestProgram::Start(SimulatedDrive& drive) {
     drive_ = &drive;
+    // A program sets the loops' references itself.
+    drive.Firmware().SetReferenceSource(ReferenceSource::Host);
     if (!running_) {
         drive.AddRoutine(this);
     }
@@ -93,6 +97,7 @@ void TestProgram::Stop(SimulatedDrive& drive) {
         drive.SwitchOff();
     }
     running_ = false;
+    drive.Firmware().SetReferenceSource(drive.Firmware().ConfiguredReferenceSource());
 }
 
 void TestProgram::Declare(std::string name, double initialValue) {

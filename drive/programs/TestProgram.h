@@ -33,7 +33,8 @@ class TestProgram : public DriveRoutine {
     std::optional<double> GetVariable(std::string_view name) const;
     const std::map<std::string, double>& Variables() const { return variables_; }
 
-    // Starts the program on the drive (it runs from the next period) and stops it.
+    // Starts the program on the drive (it runs from the next period, the loops taking their
+    // references from it) and stops it (the loops take them where the registers say again).
     virtual void Start(SimulatedDrive& drive);
     virtual void Stop(SimulatedDrive& drive);
     bool IsRunning() const { return running_; }

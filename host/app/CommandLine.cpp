@@ -102,6 +102,11 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
             if (!invocation.logFile) {
                 return std::nullopt;
             }
+        } else if (argument == "--analogue") {
+            invocation.analogueInput = takeValue();
+            if (!invocation.analogueInput) {
+                return std::nullopt;
+            }
         } else if (argument == "--json" && !attached) {
             invocation.json = true;
         } else if ((argument == "--help" || argument == "-h") && !attached) {

@@ -37,10 +37,12 @@ struct Invocation {
     std::optional<std::string> modulePath;
     std::optional<std::string> script;
     // sim: the program's input variables (--var NAME=VALUE, in order), how long to run (--for
-    // SECONDS) and the CSV file of the logged curves (--log FILE).
+    // SECONDS), the CSV file of the logged curves (--log FILE) and the voltage of the potentiometer
+    // on the analogue reference input (--analogue VOLTS).
     std::vector<std::pair<std::string, std::string>> programVariables;
     std::optional<std::string> runFor;
     std::optional<std::string> logFile;
+    std::optional<std::string> analogueInput;
 };
 
 // Reads the arguments after the program name; on a usage error, returns nothing and says why.

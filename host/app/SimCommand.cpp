@@ -99,7 +99,7 @@ bool WriteCsv(const std::string& path, const Recording& recording) {
 // Runs one test program on the simulated drive of the motor file, with the registers computed
 // from the setup's parameters (as a setup dialog does before it opens a test), until the program
 // has ended or the time is up; prints the program's user variables and the drive variables it
-// set.
+// set, and with --analogue the converter's reading of the voltage on the analogue input.
 int RunSim(CommandContext& context) {
     const Invocation& invocation = context.invocation;
     const std::filesystem::path motorPath = invocation.arguments[0];
@@ -109,6 +109,11 @@ int RunSim(CommandContext& context) {
     if (invocation.runFor && (!ParseNumber(*invocation.runFor, runLimit_s) || runLimit_s <= 0.0)) {
         return Fail(kExitUsage, "--for expects a positive number of seconds, not \"" +
                                     *invocation.runFor + "\"");
+    }
+    double analogueInput_V = 0.0;
+    if (invocation.analogueInput && !ParseNumber(*invocation.analogueInput, analogueInput_V)) {
+        return Fail(kExitUsage,
+                    "--analogue expects a voltage, not \"" + *invocation.analogueInput + "\"");
     }
     std::vector<std::pair<std::string, double>> inputs;
     for (const auto& [name, text] : invocation.programVariables) {
@@ -150,6 +155,7 @@ int RunSim(CommandContext& context) {
                      missing.c_str());
     }
     drive::SimulatedDrive axis(*motor.motor, loaded.hardware, loaded.registers);
+    axis.SetAnalogueInput(analogueInput_V);
     drive::SimulatedDriveLink link(axis);
     CQel_Comm::Connect(context.setup, &link);
     if (CQel_CoffFormat::ExecuteCode(programName, &program, nullptr, nullptr, nullptr) == 0) {
@@ -176,6 +182,8 @@ int RunSim(CommandContext& context) {
     const double ran_s = axis.Time_s() - start_s;
     double motionErrors = 0.0;
     link.ReadValue("MER", motionErrors);
+    double analogueCounts = 0.0;
+    link.ReadValue("AD5", analogueCounts);
 
     std::vector<std::pair<std::string, double>> outputs;
     for (const auto& symbol : program.GetImage().variables) {
@@ -199,6 +207,9 @@ int RunSim(CommandContext& context) {
         }
         report["variables"] = variables;
         report["driveVariables"] = driveVariables;
+        if (invocation.analogueInput) {
+            report["AD5"] = analogueCounts;
+        }
         std::printf("%s\n", report.dump(2).c_str());
     } else {
         std::printf("%s %s after %s s (MER = %s)\n", programName.c_str(),
@@ -209,6 +220,11 @@ int RunSim(CommandContext& context) {
         }
         for (const auto& [name, value] : driveVariables) {
             std::printf("%s = %s (drive variable)\n", name.c_str(), FullPrecision(value).c_str());
+        }
+        if (invocation.analogueInput) {
+            std::printf("AD5 = %s (analogue input at %s V)\n",
+                        FullPrecision(analogueCounts).c_str(),
+                        FullPrecision(analogueInput_V).c_str());
         }
     }
     if (!ended) {

@@ -17,6 +17,9 @@ constexpr double kCountsPerAmpere = 65472.0 / (2 * 16.5);
 constexpr double kBus_V = 48.0;
 constexpr double kVoltsPerUnit = 1.1 * kBus_V / 65534.0;
 constexpr double kSpeedLoopPeriod_s = 0.0005;
+// The converters' 10 bits in a 16-bit word read in steps of 64 counts: a phase current within
+// half a step, a d or q current (from two phases) within one.
+constexpr double kConverterStep = 64.0;
 
 // Registers of a working current loop for the reference motor (the reference axis's gains).
 drive::DriveRegisters ReferenceRegisters() {
@@ -58,7 +61,7 @@ class OpenLoopVoltage : public ::testing::TestWithParam<OpenLoopCase> {};
 // volts (1.1 bus voltages per 65534 units) less the dead-time loss, over the resistance. With
 // phase A carrying +I and B and C -I/2, each leg loses bus x dead time x PWM frequency, which
 // the star point turns into 4/3 of that on the alpha axis. The converters read the current at
-// 1984 counts per ampere.
+// 1984 counts per ampere, in their steps.
 TEST_P(OpenLoopVoltage, DrivesTheCurrentTheModulatorAndDeadTimeGive) {
     const OpenLoopCase& row = GetParam();
     const drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
@@ -78,10 +81,10 @@ TEST_P(OpenLoopVoltage, DrivesTheCurrentTheModulatorAndDeadTimeGive) {
     EXPECT_NEAR(axis.Motor().ShaftAngle_rad(), 0.0, 1e-9);
     axis.RunCurrentLoopPeriods(1);
     EXPECT_NEAR(static_cast<double>(axis.Firmware().PhaseCurrentA()),
-                axis.Motor().PhaseCurrentA_A() * kCountsPerAmpere, 1.0);
+                axis.Motor().PhaseCurrentA_A() * kCountsPerAmpere, kConverterStep / 2);
     EXPECT_NEAR(static_cast<double>(axis.Firmware().CurrentD()), expected_A * kCountsPerAmpere,
-                0.005 * std::fabs(expected_A) * kCountsPerAmpere);
-    EXPECT_NEAR(static_cast<double>(axis.Firmware().CurrentQ()), 0.0, 2.0);
+                0.005 * std::fabs(expected_A) * kCountsPerAmpere + kConverterStep);
+    EXPECT_NEAR(static_cast<double>(axis.Firmware().CurrentQ()), 0.0, kConverterStep);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modulator, OpenLoopVoltage,
@@ -599,7 +602,9 @@ TEST_P(TestFrame, RotatingVoltageDrivesTheCurrentOfTheWindingsImpedance) {
     const std::int64_t increment = 1638;  // 500 Hz at 20 kHz
     firmware.SetTestAngleIncrement(increment);
     ASSERT_TRUE(axis.SwitchOn());
-    const std::int64_t voltage = 2000;
+    // Currents of about 1200 counts: the converter's 64-count steps, taken at every angle of the
+    // turning frame, average out within the 1 %.
+    const std::int64_t voltage = 6000;
     firmware.SetVoltageCommand(0, voltage);
     axis.Advance(0.1);
     double sumD = 0.0;

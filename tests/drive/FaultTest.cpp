@@ -17,6 +17,8 @@ namespace {
 // The reference axis's drive: 20 kHz current loop, 48 V bus, 1984 converter counts per ampere,
 // 65534 modulator units for 1.1 bus voltages of phase amplitude.
 constexpr double kCountsPerAmpere = 65472.0 / (2 * 16.5);
+// The converters' 10 bits in a 16-bit word read in steps of 64 counts.
+constexpr double kConverterStep = 64.0;
 constexpr double kVoltsPerUnit = 1.1 * 48.0 / 65534.0;
 // The reference motor's 1024-line encoder read with 8 interpolation bits.
 constexpr double kCountsPerTurn = 4.0 * 1024.0 * 256.0;
@@ -102,8 +104,9 @@ TEST_P(VoltageVectorWithFault, MeasuresThePhaseCurrentsTheWiringCarries) {
         expected_A[first] = (phase_V[first] - phase_V[second]) / (2.0 * motor.phaseResistance_ohm);
         expected_A[second] = -expected_A[first];
     }
-    // Two converter counts of rounding, plus the dead-time-free modulator's half a percent.
-    const double tolerance_A = 2.0 / kCountsPerAmpere + 0.005 * std::fabs(sound_A[0]);
+    // The converters' 64-count steps (half a step on phases A and B, twice that on phase C, which
+    // the drive takes from the other two), plus the dead-time-free modulator's half a percent.
+    const double tolerance_A = kConverterStep / kCountsPerAmpere + 0.005 * std::fabs(sound_A[0]);
     const std::array<double, 3> measured_A = MeasuredPhaseCurrents_A(axis);
     for (std::size_t phase = 0; phase < 3; ++phase) {
         EXPECT_NEAR(measured_A[phase], expected_A[phase], tolerance_A) << "phase " << phase;

@@ -38,6 +38,20 @@ TEST(MotorFile, FluxGivesTheTorqueConstantOfItsPolePairs) {
     EXPECT_DOUBLE_EQ(result.motor->Flux_Wb(), 0.02);
 }
 
+TEST(MotorFile, ThermalSectionGivesTheWindingsHeatingAndItsSensor) {
+    const drive::MotorFileResult result =
+        drive::ParseMotorFile(ValidFile(R"("lines": 1000 })", R"("lines": 1000 },
+  "thermal": { "thermalResistance_K_W": 1.5, "timeConstant_s": 900, "sensor": "NTC",
+               "sensorRatedTemperature_C": 110 })"));
+    ASSERT_TRUE(result.motor) << drive::DescribeMotorFileProblems("motor.json", result.problems);
+    EXPECT_DOUBLE_EQ(result.motor->thermal.thermalResistance_K_W, 1.5);
+    EXPECT_DOUBLE_EQ(result.motor->thermal.timeConstant_s, 900.0);
+    EXPECT_EQ(result.motor->thermal.sensor, drive::ThermalSensor::NTC);
+    EXPECT_DOUBLE_EQ(result.motor->thermal.sensorRatedTemperature_C, 110.0);
+    // Without the section the winding does not heat.
+    EXPECT_EQ(drive::ParseMotorFile(ValidFile()).motor->thermal.thermalResistance_K_W, 0.0);
+}
+
 struct BadFileCase {
     const char* label;
     const char* from;
@@ -87,6 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFileCase{"EncoderDirectionNotBoolean", R"("lines": 1000)",
                                   R"("lines": 1000, "reversed": "yes")", "/encoder/reversed",
                                   "must be true or false"},
+                      BadFileCase{"ThermalWithoutTimeConstant", R"("lines": 1000 })",
+                                  R"("lines": 1000 }, "thermal": { "thermalResistance_K_W": 1 })",
+                                  "/thermal", "the member \"timeConstant_s\" is missing"},
+                      BadFileCase{"UnknownThermalSensor", R"("lines": 1000 })",
+                                  R"("lines": 1000 }, "thermal": { "thermalResistance_K_W": 1,
+                                  "timeConstant_s": 60, "sensor": "KTY" })",
+                                  "/thermal/sensor", "must be \"PTC\" or \"NTC\""},
                       BadFileCase{"OtherFormat", R"("format": 1)", R"("format": 2)", "/format",
                                   "must be 1, the format this program reads"},
                       BadFileCase{"SyntaxError", R"("polePairs": 2,)", R"("polePairs": 2,,)",

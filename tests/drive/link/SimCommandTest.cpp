@@ -80,6 +80,33 @@ TEST_F(SimCommandTest, WritesTheLoggedCurvesAsCsvWithOneRowPerSpeedLoopPeriod) {
     EXPECT_NEAR(std::stod(rows.back().substr(0, rows.back().find(','))), ran_s, 1e-9);
 }
 
+// The potentiometer at 2.5 V on the reference axis's +-10 V input: 12.5 / 20 of the converter's
+// 1023 steps of 64 counts, 639 steps. The program runs until stopped: the run ends with the time.
+TEST_F(SimCommandTest, AnalogueInputIsConvertedWhileTheAnalogueReferenceTestRuns) {
+    const RunResult result = Run(
+        {kMotor, kSetup, "Analogue_Reference_Test", "--analogue", "2.5", "--for", "0.1", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["ended"], false);
+    EXPECT_EQ(report["variables"]["STARTED"], 1);
+    EXPECT_EQ(report["AD5"], 639 * 64);
+    EXPECT_NE(result.err.find("still running"), std::string::npos) << result.err;
+}
+
+// The angle controller's gains as --set parameters, the test current, its ramp and the stabilize
+// time as the dialog passes them: gains the reference motor settles with pass.
+TEST_F(SimCommandTest, AngleControllerTuningTestGivesItsVerdict) {
+    const RunResult result =
+        Run({kMotor, kSetup, "Angle_Controller_Tuning_Test", "--set", "Kp_T_scl=230.9", "--set",
+             "Ki_T_scl=19", "--var", "In1=3968", "--var", "ReferenceIncrement=4", "--var",
+             "TimeLimit=1000", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["ended"], true);
+    EXPECT_EQ(report["variables"]["test_flag"], 1);
+    EXPECT_EQ(report["variables"]["theta_1"], -16384);
+}
+
 struct FailureCase {
     std::string label;
     std::vector<std::string> arguments;
@@ -129,6 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {kMotor, kSetup, "VDC_Detection_Test", "--for", "-1"},
                     2,
                     "--for expects a positive number of seconds, not \"-1\""},
+        FailureCase{"AnalogueInputNotAVoltage",
+                    {kMotor, kSetup, "Analogue_Reference_Test", "--analogue", "high"},
+                    2,
+                    "--analogue expects a voltage, not \"high\""},
         FailureCase{"MissingProgramArgument", {kMotor, kSetup}, 2, "wrong number of arguments"}),
     ByLabel());
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -220,6 +221,67 @@ TEST_F(SimulatedDriveLinkTest, AdvancesWithTheVirtualClockUntilDestroyed) {
     session->AdvanceTime(20);
     // Only the living link advanced the drive, once.
     EXPECT_NEAR(axis_->Time_s(), 0.02, axis_->CurrentLoopPeriod_s());
+}
+
+// The analogue reference dialog's view: the program started by name, "AD5" and "MER" read every
+// 20 ms while the user turns the potentiometer, and the dialog's own formulas: the voltage over the
+// +-10 V input's 20 V and the command over the position span the setup gives, which the
+// firmware's own reference agrees with (no dead band, no filter).
+TEST_F(SimulatedDriveLinkTest, AnalogueReferenceTestShowsThePotentiometerAsTheDialogReadsIt) {
+    ASSERT_TRUE(link_.WriteValue("E_LEVEL_AD5", 0));
+    ASSERT_TRUE(link_.WriteValue("FILTER1", 32767));
+    ASSERT_TRUE(link_.DownloadAndStart({"Analogue_Reference_Test", "main", {}}, nullptr));
+    const double adcMax = 65472.0;
+    const double commandMin = setup_->GetParameterValueInInternalUnit("POS_min");
+    const double commandMax = setup_->GetParameterValueInInternalUnit("POS_max");
+    for (const double input_V : {-10.0, -3.3, 0.0, 4.7, 10.0}) {
+        axis_->SetAnalogueInput(input_V);
+        link_.Advance(0.02);
+        EXPECT_EQ(Read("MER"), 0.0);
+        const double ad5 = Read("AD5");
+        const double voltage_V = 20.0 * ad5 / adcMax - 10.0;
+        // One converter step: 20 V / 1023.
+        EXPECT_NEAR(voltage_V, input_V, 20.0 / 1023.0) << input_V << " V";
+        const double command = (commandMax - commandMin) * ad5 / adcMax + commandMin;
+        EXPECT_NEAR(command, static_cast<double>(axis_->Firmware().AnalogueReference()), 1.0)
+            << input_V << " V";
+    }
+    EXPECT_FALSE(axis_->IsOn());
+    EXPECT_TRUE(link_.Program()->IsRunning());
+}
+
+// The angle tuning dialog's logger (current-loop periods, every 20th, its two variables) over a
+// search with gains the reference motor settles with: the current ramps up to the test current
+// and back, and the electric angle starts a quarter turn from its goal and ends on it.
+TEST_F(SimulatedDriveLinkTest, AngleTuningLogsTheCurrentAndTheAngleOverTheSearch) {
+    ASSERT_TRUE(link_.WriteValue("KPTHT", 29554));  // 230.9: 29554 x 2^8 / 32767
+    ASSERT_TRUE(link_.WriteValue("SFTKPTHT", 8));
+    ASSERT_TRUE(link_.WriteValue("KITHT", 19455));  // 19: 19455 x 2^5 / 32767
+    ASSERT_TRUE(link_.WriteValue("SFTKITHT", 5));
+    const double testCurrent = setup_->GetParameterValueInInternalUnit("MAX_CURRENT");
+    const qel::ProgramImage image{
+        "Angle_Controller_Tuning_Test",
+        "main",
+        {{"In1", testCurrent}, {"ReferenceIncrement", 40}, {"TimeLimit", 400}}};
+    const qel::LogSettings log{
+        2000, qel::LogType::CurrentLoop, 20, {"Motor_Current", "Electric_Angle"}};
+    ASSERT_TRUE(link_.DownloadAndStart(image, &log)) << link_.LastError();
+    link_.Advance(3.0);
+    double verdict = 0.0;
+    ASSERT_TRUE(link_.ReadProgramVariable("Angle_Controller_Tuning_Test", "test_flag", verdict));
+    EXPECT_EQ(verdict, 1.0);
+    std::vector<qel::LoggedPoint> points;
+    ASSERT_TRUE(link_.UploadLog(points));
+    ASSERT_GT(points.size(), 10u);
+    EXPECT_NEAR(points.front().values[0], 0.0, testCurrent / 10.0);
+    EXPECT_NEAR(points.front().values[1], 0.0, 1820.0);
+    double largest = 0.0;
+    for (const qel::LoggedPoint& point : points) {
+        largest = std::max(largest, point.values[0]);
+    }
+    EXPECT_NEAR(largest, testCurrent, 64.0);
+    EXPECT_NEAR(points.back().values[0], 0.0, testCurrent / 10.0);
+    EXPECT_NEAR(points.back().values[1], -16384.0, 1820.0);
 }
 
 TEST_F(SimulatedDriveLinkTest, DeliversItsOwnMessagesOnceInOrder) {

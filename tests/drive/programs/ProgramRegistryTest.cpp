@@ -98,6 +98,7 @@ TEST_P(ProgramRestart, StartedIsClearedWhenTheProgramStartsAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramRestart,
                          ::testing::Values("VDC_Detection_Test", "Initial_Positioning_Test",
-                                           "Ident_R_or_Rs", "Total_Inertia_Identification_Test"));
+                                           "Ident_R_or_Rs", "Total_Inertia_Identification_Test",
+                                           "Angle_Controller_Tuning_Test"));
 
 }  // namespace
