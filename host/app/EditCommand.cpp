@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "Commands.h"
@@ -9,17 +10,25 @@
 #include "EditScript.h"
 #include "HeadlessBackend.h"
 #include "SetupFile.h"
+#if BREVAN_DESKTOP
+#include "DesktopEdit.h"
+#endif
 
 namespace {
 
-// The dialog templates: $BREVAN_RESOURCES, else the resources of the tree this program was built
-// from.
-std::filesystem::path ResourceDirectory() {
-    if (const char* fromEnvironment = std::getenv("BREVAN_RESOURCES");
+// A folder of the tree: the environment variable when set, else the folder of the tree this
+// program was built from.
+std::filesystem::path Folder(const char* variable, const char* builtIn) {
+    if (const char* fromEnvironment = std::getenv(variable);
         fromEnvironment != nullptr && *fromEnvironment != '\0') {
         return fromEnvironment;
     }
-    return BREVAN_RESOURCE_DIR;
+    return builtIn;
+}
+
+// The dialog templates and bitmaps.
+std::filesystem::path ResourceDirectory() {
+    return Folder("BREVAN_RESOURCES", BREVAN_RESOURCE_DIR);
 }
 
 const char* AnswerName(int answer) {
@@ -37,22 +46,20 @@ const char* AnswerName(int answer) {
     }
 }
 
-}  // namespace
+// What running the dialogs gave: EditSetup's result, or the exit status of a run that failed
+// (the reason printed).
+struct EditRun {
+    std::optional<int> result;
+    int failureStatus = kExitFailure;
+};
 
-// The module's setup dialogs, run headless by a script of user actions; the setup is saved when
-// the user closes the Drive Setup dialog with OK.
-int RunEdit(CommandContext& context) {
+// The dialogs on the headless backend, acted on by the script's user actions.
+EditRun EditByScript(CommandContext& context) {
     const Invocation& invocation = context.invocation;
-    if (!invocation.script) {
-        std::fprintf(stderr,
-                     "brevan: edit needs --script FILE: this build has no desktop window to "
-                     "show the dialogs in\n");
-        return kExitUsage;
-    }
     std::ifstream file(*invocation.script, std::ios::binary);
     if (!file) {
         std::fprintf(stderr, "brevan: cannot read the script %s\n", invocation.script->c_str());
-        return kExitFailure;
+        return {};
     }
     std::ostringstream text;
     text << file.rdbuf();
@@ -65,7 +72,7 @@ int RunEdit(CommandContext& context) {
             std::fprintf(stderr, "brevan: %s:%d: %s\n", invocation.script->c_str(), problem.line,
                          problem.message.c_str());
         }
-        return kExitUsage;
+        return {std::nullopt, kExitUsage};
     }
 
     const int result = context.module.GetEditSetup()(&context.setup);
@@ -79,9 +86,35 @@ int RunEdit(CommandContext& context) {
             std::fprintf(stderr, "brevan: script: %s\n", failure.c_str());
         }
         std::fprintf(stderr, "brevan: the script did not run through; nothing was saved\n");
-        return kExitFailure;
+        return {};
     }
-    if (result != IDOK) {
+    return {result};
+}
+
+// The dialogs in windows, for a person.
+EditRun EditInWindows(CommandContext& context) {
+#if BREVAN_DESKTOP
+    return {EditOnDesktop(context, {ResourceDirectory(), Folder("BREVAN_HELP", BREVAN_HELP_DIR)})};
+#else
+    static_cast<void>(context);
+    std::fprintf(stderr,
+                 "brevan: edit needs --script FILE: this build has no desktop window to show the "
+                 "dialogs in\n");
+    return {std::nullopt, kExitUsage};
+#endif
+}
+
+}  // namespace
+
+// The module's setup dialogs, in windows or run headless by a script of user actions; the setup
+// is saved when the user closes the Drive Setup dialog with OK.
+int RunEdit(CommandContext& context) {
+    const Invocation& invocation = context.invocation;
+    const EditRun run = invocation.script ? EditByScript(context) : EditInWindows(context);
+    if (!run.result) {
+        return run.failureStatus;
+    }
+    if (*run.result != IDOK) {
         std::printf("The setup dialogs were cancelled; nothing was saved.\n");
         return kExitSuccess;
     }

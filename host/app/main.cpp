@@ -43,8 +43,8 @@ const std::vector<Subcommand>& Subcommands() {
          "its bandwidth and damping",
          2, 2, RunDesign},
         {"edit",
-         "edit SETUP --script FILE  the setup dialogs, run by a script of user actions; "
-         "saves on OK",
+         "edit SETUP [--script F]   the setup dialogs in windows, or run by a script of user "
+         "actions; saves on OK",
          1, 1, RunEdit},
         {"sim",
          "sim MOTOR SETUP PROGRAM   runs a test program on the simulated drive; prints its "
@@ -72,6 +72,7 @@ void PrintUsage(std::FILE* stream) {
                  "  --var NAME=VALUE          sim: an input variable of the program\n"
                  "  --for SECONDS             sim: the longest run (default 10 s)\n"
                  "  --log FILE                sim: writes the logged curves as CSV\n"
+                 "  --analogue VOLTS          sim: the voltage on the analogue reference input\n"
                  "  --module FILE             the drive module to load (default: libbrevan.so\n"
                  "                            beside this program, or $BREVAN_MODULE)\n"
                  "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "

@@ -1,0 +1,59 @@
+#include "DesktopEdit.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "DialogTemplate.h"
+#include "HostServices.h"
+#include "QtBackend.h"
+
+namespace {
+
+// The help file the host names: the map of topics in the help folder.
+constexpr const char* kHelpTopicsFile = "topics.json";
+
+bool IsSet(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+}
+
+QtMessageHandler& QtDefaultMessageHandler() {
+    static QtMessageHandler handler = nullptr;
+    return handler;
+}
+
+// Qt ends the process when it cannot reach the display it was given; say why and fail instead.
+void ExitOnFatalQtMessage(QtMsgType type, const QMessageLogContext& context,
+                          const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "brevan: the desktop cannot be opened: %s\n",
+                     message.toLocal8Bit().constData());
+        std::_Exit(kExitFailure);
+    }
+    QtDefaultMessageHandler()(type, context, message);
+}
+
+}  // namespace
+
+std::optional<int> EditOnDesktop(CommandContext& context, const DesktopFolders& folders) {
+    if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "brevan: edit shows the setup dialogs in windows, but there is no display "
+                     "(neither DISPLAY nor WAYLAND_DISPLAY is set); run it on a desktop, or "
+                     "give --script FILE to edit without one\n");
+        return std::nullopt;
+    }
+    QtDefaultMessageHandler() = qInstallMessageHandler(ExitOnFatalQtMessage);
+    int argc = 1;
+    char programName[] = "brevan";
+    char* argv[] = {programName, nullptr};
+    const QApplication application(argc, argv);
+
+    ui::SetResourceDirectory(folders.resources);
+    qel::SetGUIDirectory(folders.help.string());
+    qel::SetHelpFileOfGUI(kHelpTopicsFile);
+    ui::qt::QtBackend backend;
+    const ui::qt::Installation installed(backend);
+    return context.module.GetEditSetup()(&context.setup);
+}

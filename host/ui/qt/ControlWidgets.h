@@ -1,0 +1,39 @@
+#pragma once
+
+// The Qt widget of each kind of control, and drawing a control's state into it. The widgets only
+// show; what the user does with them is fed back through UserInput.h by the dialog window.
+//
+//   Kind      widget                       Kind      widget
+//   static    QLabel                       combo     QComboBox
+//   edit      QLineEdit (QPlainTextEdit    unit      QComboBox
+//             when multi-line)             list      QListWidget
+//   button    QPushButton                  group     QGroupBox
+//   check     QCheckBox                    picture   PictureWidget
+//   radio     QRadioButton                 slider    QSlider
+//   tab       QTabBar                      spin      QScrollBar (its two arrows)
+//
+// Sliders, spin buttons and tab controls have no value in the control state, so they are shown
+// but take no input. A push button with a bitmap shows the drawing instead of its caption.
+//
+//   QWidget* widget = ui::qt::CreateControlWidget(control, *dialogWindow, metrics, bitmaps);
+//   ui::qt::ShowControlState(control, *widget, Qt::black, bitmaps);
+
+#include <QColor>
+#include <QWidget>
+
+#include "Bitmaps.h"
+#include "ControlState.h"
+#include "DialogMetrics.h"
+
+namespace ui::qt {
+
+// Creates the widget of a control at its place in the parent, named by the control's id.
+QWidget* CreateControlWidget(const ControlState& control, QWidget& parent,
+                             const DialogMetrics& metrics, BitmapLibrary& bitmaps);
+
+// Draws the control's state (text, enabled, visible, checked, read-only, items, selection,
+// bitmap) in the text colour. Emits no signal a dialog window listens to.
+void ShowControlState(const ControlState& control, QWidget& widget, const QColor& textColour,
+                      BitmapLibrary& bitmaps);
+
+}  // namespace ui::qt

@@ -1,0 +1,152 @@
+#include "DialogWindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
+
+#include "ControlWidgets.h"
+#include "Keys.h"
+#include "QtBackend.h"
+#include "TextConversion.h"
+
+namespace ui::qt {
+namespace {
+
+// Text is drawn in this colour unless the dialog colours it.
+constexpr COLORREF kDefaultTextColour = RGB(0, 0, 0);
+// COLORREF is 0x00BBGGRR.
+constexpr unsigned kGreenShift = 8;
+constexpr unsigned kBlueShift = 16;
+constexpr COLORREF kChannelMask = 0xFF;
+
+QColor ToQColor(COLORREF colour) {
+    return {static_cast<int>(colour & kChannelMask),
+            static_cast<int>((colour >> kGreenShift) & kChannelMask),
+            static_cast<int>((colour >> kBlueShift) & kChannelMask)};
+}
+
+bool IsEditWidget(const QWidget* widget) {
+    return qobject_cast<const QLineEdit*>(widget) != nullptr ||
+           qobject_cast<const QPlainTextEdit*>(widget) != nullptr;
+}
+
+}  // namespace
+
+DialogWindow::DialogWindow(CDialog& dialog, QtBackend& backend, QWidget* parent)
+    : QDialog(parent), dialog_(dialog), backend_(backend) {
+    WindowState& window = *dialog.GetWindowState();
+    const DialogMetrics& metrics = backend.Metrics();
+    setObjectName(QString::number(window.GetTemplateId()));
+    setFont(metrics.Font());
+    setWindowTitle(ToQString(window.GetCaption()));
+    setFixedSize(metrics.ToPixels(window.GetSize()).size());
+    for (ControlState& control : window.Controls()) {
+        const View view{&control, CreateControlWidget(control, *this, metrics, backend.Bitmaps())};
+        views_.push_back(view);
+        Show(view);
+        Connect(view);
+    }
+}
+
+void DialogWindow::Refresh(int controlId) {
+    if (controlId == 0) {
+        if (const WindowState* window = dialog_.GetWindowState()) {
+            setWindowTitle(ToQString(window->GetCaption()));
+        }
+    }
+    for (const View& view : views_) {
+        if (controlId == 0 || view.control->id == controlId) {
+            Show(view);
+        }
+    }
+}
+
+void DialogWindow::Show(const View& view) {
+    const COLORREF colour = dialog_.OnCtlColor(view.control->id, kDefaultTextColour);
+    ShowControlState(*view.control, *view.widget, ToQColor(colour), backend_.Bitmaps());
+}
+
+template <typename Input>
+void DialogWindow::Deliver(const View& view, Input input) {
+    const QPointer<DialogWindow> alive(this);
+    const InputResult result = input();
+    if (alive && !result && dialog_.GetWindowState() != nullptr) {
+        Show(view);
+    }
+}
+
+void DialogWindow::Connect(const View& view) {
+    const int id = view.control->id;
+    if (auto* button = qobject_cast<QAbstractButton*>(view.widget)) {
+        connect(button, &QAbstractButton::clicked, this, [this, view, id] {
+            Deliver(view, [this, id] { return input::Click(dialog_, id); });
+        });
+    } else if (auto* line = qobject_cast<QLineEdit*>(view.widget)) {
+        connect(line, &QLineEdit::textEdited, this, [this, view, id](const QString& text) {
+            Deliver(view,
+                    [this, id, &text] { return input::EnterText(dialog_, id, FromQString(text)); });
+        });
+    } else if (auto* lines = qobject_cast<QPlainTextEdit*>(view.widget)) {
+        connect(lines, &QPlainTextEdit::textChanged, this, [this, view, id, lines] {
+            Deliver(view, [this, id, lines] {
+                return input::EnterText(dialog_, id, FromQString(lines->toPlainText()));
+            });
+        });
+    } else if (auto* combo = qobject_cast<QComboBox*>(view.widget)) {
+        connect(combo, &QComboBox::activated, this, [this, view, id](int index) {
+            Deliver(view, [this, id, index] { return input::SelectIndex(dialog_, id, index); });
+        });
+    } else if (auto* list = qobject_cast<QListWidget*>(view.widget)) {
+        connect(list, &QListWidget::currentRowChanged, this, [this, view, id](int row) {
+            Deliver(view, [this, id, row] { return input::SelectIndex(dialog_, id, row); });
+        });
+    }
+    if (IsEditWidget(view.widget)) {
+        view.widget->installEventFilter(this);
+    }
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        // Only a move to another control of this window leaves the field; a message box or a
+        // dialog opening over this one takes the focus without the user leaving it.
+        const QWidget* next = QApplication::focusWidget();
+        if (next != nullptr && (next == this || isAncestorOf(next))) {
+            LeaveFieldLater(watched->objectName().toInt());
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void DialogWindow::LeaveFieldLater(int id) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, id] {
+            const WindowState* window = dialog_.GetWindowState();
+            if (window != nullptr && window->GetFocusId() == id) {
+                input::LeaveField(dialog_);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void DialogWindow::keyPressEvent(QKeyEvent* event) {
+    const std::optional<UINT> key = VirtualKeyOf(event->key());
+    if (!key) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    backend_.DeliverKey(dialog_, *key, event->modifiers());
+}
+
+void DialogWindow::reject() {
+    input::Close(dialog_);
+}
+
+}  // namespace ui::qt

@@ -1,0 +1,30 @@
+#pragma once
+
+// Texts between the windowing layer and Qt. The layer's texts are UTF-8, but texts that come
+// from a drive or an old setup may still be single bytes of the Windows-1252 code page (the
+// degree sign as the byte 0xB0): a text that is not well-formed UTF-8 is read as Windows-1252.
+//
+//   label->setText(ui::qt::ToQString(control.text));
+//   ui::input::EnterText(dialog, id, ui::qt::FromQString(edit->text()));
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace ui::qt {
+
+// Whether the bytes are well-formed UTF-8: no stray continuation bytes, no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool IsWellFormedUtf8(std::string_view text);
+
+// The text as UTF-8: UTF-8 stays as it is, any other text is decoded as Windows-1252.
+std::string DisplayUtf8(std::string_view text);
+
+QString ToQString(std::string_view text);
+std::string FromQString(const QString& text);
+
+// What a static text shows: the mnemonic marks taken out ("&&" shows one ampersand) and the
+// line breaks of the layer ("\r\n") as Qt's.
+QString StaticText(std::string_view text);
+
+}  // namespace ui::qt

@@ -1,0 +1,80 @@
+#pragma once
+
+// What the tests of the module's setup dialogs on the Qt backend share: a fresh reference axis,
+// the resources of the source tree, no help file, the kernel's reports collected, and a table of
+// the seven setup dialogs to open each one directly.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AdvancedDlg.h"
+#include "CollectedErrors.h"
+#include "DriveInfoDlg.h"
+#include "DriveSetupDlg.h"
+#include "Examples.h"
+#include "ExternalReferenceDlg.h"
+#include "FiltersDlg.h"
+#include "HostServices.h"
+#include "MotorInertiaDlg.h"
+#include "MotorSetupDlg.h"
+#include "QtTestSupport.h"
+
+class QtSetupTest : public QtBackendTest {
+  protected:
+    void SetUp() override {
+        setup_ = LoadExample("reference-axis.json");
+        ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/resources");
+        qel::SetGUIDirectory("");
+        qel::SetHelpFileOfGUI("");
+    }
+
+    double Base(const std::string& name) {
+        const CQel_Parameter* parameter = setup_->FindParameter(name);
+        EXPECT_NE(parameter, nullptr) << name;
+        return parameter != nullptr ? parameter->GetValueInBaseUnit() : 0.0;
+    }
+    // Stores a value whatever the parameter's range.
+    void Force(const std::string& name, double value) {
+        CQel_Parameter* parameter = setup_->FindParameter(name);
+        ASSERT_NE(parameter, nullptr) << name;
+        parameter->SetMinInBaseUnit(std::min(parameter->GetMinInBaseUnit(), value));
+        parameter->SetMaxInBaseUnit(std::max(parameter->GetMaxInBaseUnit(), value));
+        ASSERT_TRUE(parameter->SetValueInBaseUnit(value)) << name;
+    }
+
+    std::unique_ptr<CQel_Setup> setup_;
+    CollectedErrors errors_;
+};
+
+// One setup dialog, made on a setup the way its parent makes it.
+struct SetupDialogCase {
+    int templateId;
+    const char* name;  // as the template file is named
+    std::function<std::unique_ptr<CDialog>(CQel_Setup&)> make;
+};
+
+inline const std::vector<SetupDialogCase>& SetupDialogs() {
+    static const std::vector<SetupDialogCase> dialogs = {
+        {106, "drive-setup",
+         [](CQel_Setup& s) { return std::make_unique<CDriveSetupDlg>(&s, nullptr); }},
+        {108, "motor-setup",
+         [](CQel_Setup& s) { return std::make_unique<CMotorSetupDialog>(&s, nullptr); }},
+        {110, "advanced",
+         [](CQel_Setup& s) { return std::make_unique<CAdvancedDialog>(&s, nullptr); }},
+        {111, "external-reference-setup",
+         [](CQel_Setup& s) { return std::make_unique<CAnalogReferenceDlg>(&s, nullptr); }},
+        {295, "filters",
+         [](CQel_Setup& s) { return std::make_unique<CFiltersDialog>(&s, false, nullptr); }},
+        {3018, "drive-info",
+         [](CQel_Setup& s) { return std::make_unique<CDriveInfo>(&s, nullptr); }},
+        {3056, "motor-inertia",
+         [](CQel_Setup& s) { return std::make_unique<CInertiaQuestion>(&s, nullptr); }},
+    };
+    return dialogs;
+}
+
+inline void PrintTo(const SetupDialogCase& dialog, std::ostream* os) {
+    *os << dialog.templateId << "-" << dialog.name;
+}
