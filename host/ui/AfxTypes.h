@@ -17,6 +17,8 @@ using LPARAM = std::intptr_t;
 using INT_PTR = std::intptr_t;
 using UINT_PTR = std::uintptr_t;
 using DWORD_PTR = std::uintptr_t;
+using LRESULT = std::intptr_t;
+using LONG = std::int32_t;
 // A colour as 0x00BBGGRR.
 using COLORREF = std::uint32_t;
 
@@ -64,6 +66,9 @@ inline constexpr UINT WM_SYSKEYDOWN = 0x0104;
 inline constexpr UINT WM_SYSKEYUP = 0x0105;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_TIMER = 0x0113;
+inline constexpr UINT WM_HSCROLL = 0x0114;
+inline constexpr UINT WM_NOTIFY = 0x004E;
+inline constexpr UINT WM_CONTEXTMENU = 0x007B;
 
 // Notification codes passed to OnCommand with the control id.
 inline constexpr UINT BN_CLICKED = 0;
@@ -72,6 +77,37 @@ inline constexpr UINT LBN_SELCHANGE = 1;
 inline constexpr UINT EN_SETFOCUS = 0x0100;
 inline constexpr UINT EN_KILLFOCUS = 0x0200;
 inline constexpr UINT EN_CHANGE = 0x0300;
+
+// Notification codes of WM_NOTIFY (NMHDR::code). The toolkit counts each control class's codes
+// down from its own base below zero, so they are large unsigned numbers.
+inline constexpr UINT UDN_FIRST = 0U - 721U;
+inline constexpr UINT UDN_DELTAPOS = UDN_FIRST - 1U;
+inline constexpr UINT TCN_FIRST = 0U - 550U;
+inline constexpr UINT TCN_SELCHANGE = TCN_FIRST - 1U;
+
+// Scroll codes of WM_HSCROLL from a slider (OnHScroll's nSBCode).
+inline constexpr UINT TB_LINEUP = 0;
+inline constexpr UINT TB_LINEDOWN = 1;
+inline constexpr UINT TB_PAGEUP = 2;
+inline constexpr UINT TB_PAGEDOWN = 3;
+inline constexpr UINT TB_THUMBPOSITION = 4;
+inline constexpr UINT TB_THUMBTRACK = 5;
+inline constexpr UINT TB_TOP = 6;
+inline constexpr UINT TB_BOTTOM = 7;
+inline constexpr UINT TB_ENDTRACK = 8;
+
+// Menu item flags (AppendMenu) and TrackPopupMenu flags.
+inline constexpr UINT MF_STRING = 0x0000;
+inline constexpr UINT MF_ENABLED = 0x0000;
+inline constexpr UINT MF_UNCHECKED = 0x0000;
+inline constexpr UINT MF_GRAYED = 0x0001;
+inline constexpr UINT MF_DISABLED = 0x0002;
+inline constexpr UINT MF_CHECKED = 0x0008;
+inline constexpr UINT MF_SEPARATOR = 0x0800;
+inline constexpr UINT TPM_LEFTALIGN = 0x0000;
+inline constexpr UINT TPM_RIGHTBUTTON = 0x0002;
+inline constexpr UINT TPM_NONOTIFY = 0x0080;
+inline constexpr UINT TPM_RETURNCMD = 0x0100;
 
 // List results.
 inline constexpr int CB_ERR = -1;
@@ -100,6 +136,30 @@ inline constexpr UINT HH_HELP_CONTEXT = 15;
 class CWnd;
 // A window handle: non-null exactly while the window exists.
 using HWND = const CWnd*;
+
+// A point in pixels (screen coordinates where a message gives them).
+struct CPoint {
+    LONG x = 0;
+    LONG y = 0;
+    CPoint() = default;
+    CPoint(LONG initX, LONG initY) : x(initX), y(initY) {}
+    bool operator==(const CPoint&) const = default;
+};
+
+// The header every WM_NOTIFY carries: the control that sends it and the notification code.
+struct NMHDR {
+    HWND hwndFrom = nullptr;
+    UINT_PTR idFrom = 0;
+    UINT code = 0;
+};
+
+// UDN_DELTAPOS: the spin button's position and the change the user asks for. A handler that
+// sets *pResult to non-zero refuses the change.
+struct NMUPDOWN {
+    NMHDR hdr;
+    int iPos = 0;
+    int iDelta = 0;
+};
 
 // A message as PreTranslateMessage sees it.
 struct MSG {

@@ -1,10 +1,10 @@
 #pragma once
 
 // What a windowing backend does for the layer: modal loops (nested), timers, message boxes, the
-// message pump, cursors and help requests, and drawing the control state it is told changed.
-// The headless backend (headless/HeadlessBackend.h) is the one in use unless the host installs
-// another one; a desktop backend implements the same interface over its toolkit (a modal loop
-// per dialog, toolkit timers, toolkit message boxes, event processing for the pump) and feeds
+// message pump, pop-up menus, cursors and help requests, and drawing the control state it is told
+// changed. The headless backend (headless/HeadlessBackend.h) is the one in use unless the host
+// installs another one; a desktop backend implements the same interface over its toolkit (a modal
+// loop per dialog, toolkit timers, toolkit message boxes, event processing for the pump) and feeds
 // user input back through UserInput.h.
 //
 //   ui::Backend& backend = ui::CurrentBackend();
@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "AfxTypes.h"
+#include "Menu.h"
 
 class CWnd;
 class CDialog;
@@ -51,6 +53,10 @@ class Backend {
     // A modal message box; returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO, ...).
     virtual int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
                                UINT type) = 0;
+
+    // Shows a pop-up menu over the owner's window at the screen point and waits for the user;
+    // returns the chosen item's id, 0 when the menu was dismissed.
+    virtual UINT TrackPopupMenu(CWnd& owner, const std::vector<MenuItem>& items, CPoint screen) = 0;
 
     // Dispatches the waiting input and timer events once, for long loops inside a handler.
     virtual void PumpWaitingMessages() = 0;

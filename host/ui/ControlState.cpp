@@ -1,5 +1,7 @@
 #include "ControlState.h"
 
+#include <algorithm>
+
 namespace ui {
 
 bool ControlState::IsList() const {
@@ -8,6 +10,14 @@ bool ControlState::IsList() const {
 
 bool ControlState::IsButtonLike() const {
     return kind == ControlKind::Button || kind == ControlKind::Check || kind == ControlKind::Radio;
+}
+
+bool ControlState::HasRange() const {
+    return kind == ControlKind::Slider || kind == ControlKind::Spin;
+}
+
+int ControlState::ClampToRange(int value) const {
+    return std::clamp(value, std::min(rangeMin, rangeMax), std::max(rangeMin, rangeMax));
 }
 
 std::string ControlState::SelectedText() const {

@@ -2,9 +2,10 @@
 
 // The state of a dialog window and its controls, independent of how a backend draws them: text,
 // enabled, visible, checked, read-only, list items with item data, selection, bitmap, text
-// colour. Dialog code changes it through CWnd and the control wrappers (Wnd.h); a backend renders
-// it (Backend::ControlChanged tells it what changed) and feeds user input back through
-// UserInput.h; tests read it.
+// colour, the range and position of sliders and spin buttons, the tabs of a tab control. Dialog
+// code changes it through CWnd and the control wrappers (Wnd.h); a backend renders it
+// (Backend::ControlChanged tells it what changed) and feeds user input back through UserInput.h;
+// tests read it.
 //
 //   const ui::ControlState* edit = dialog.GetWindowState()->Find(1010);
 //   EXPECT_EQ(edit->text, "48");  EXPECT_TRUE(edit->enabled);
@@ -25,6 +26,11 @@ struct ListItem {
 };
 
 struct ControlState {
+    // A new slider or spin button runs from 0 to 100; a click beside a slider's thumb moves it
+    // by a fifth of that.
+    static constexpr int kDefaultRangeMax = 100;
+    static constexpr int kDefaultPageSize = 20;
+
     int id = 0;
     ControlKind kind = ControlKind::Static;
     Rect rect;            // dialog units
@@ -38,13 +44,25 @@ struct ControlState {
     bool groupStart = false;
     bool isDefault = false;
     std::size_t limitText = 0;    // edit boxes: 0 is no limit
-    std::vector<ListItem> items;  // combo, unit and list boxes
+    std::vector<ListItem> items;  // combo, unit and list boxes; the tabs of a tab control
     int selection = -1;           // index into items, -1 when nothing is selected
-    std::string bitmap;           // name of the bitmap shown (pictures and buttons)
+    // Sliders and spin buttons: the position within [rangeMin, rangeMax].
+    int rangeMin = 0;
+    int rangeMax = kDefaultRangeMax;
+    int position = 0;
+    // Sliders: a tick mark every ticFrequency positions (0: no ticks); the step of a click
+    // beside the thumb (pageSize) and of an arrow key (lineSize).
+    int ticFrequency = 0;
+    int pageSize = kDefaultPageSize;
+    int lineSize = 1;
+    std::string bitmap;  // name of the bitmap shown (pictures and buttons)
     std::vector<int> sharesPlaceWith;
 
     bool IsList() const;
     bool IsButtonLike() const;  // push button, check box or radio button
+    bool HasRange() const;      // slider or spin button
+    // The value nearest to it within [rangeMin, rangeMax].
+    int ClampToRange(int value) const;
     // The selected item's text, empty when nothing is selected.
     std::string SelectedText() const;
 };

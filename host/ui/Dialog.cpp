@@ -30,9 +30,11 @@ std::unique_ptr<CWnd> MakeItemWindow(ui::ControlKind kind) {
         case ui::ControlKind::Group:
             return std::make_unique<CStatic>();
         case ui::ControlKind::Slider:
+            return std::make_unique<CSliderCtrl>();
         case ui::ControlKind::Spin:
+            return std::make_unique<CSpinButtonCtrl>();
         case ui::ControlKind::Tab:
-            break;
+            return std::make_unique<CTabCtrl>();
     }
     return std::make_unique<CWnd>();
 }
@@ -276,6 +278,23 @@ void CDialog::DispatchCommand(UINT id, UINT notifyCode) {
     if (window_ != nullptr) {
         OnCommand(id, notifyCode);
     }
+}
+
+LRESULT CDialog::DispatchNotify(NMHDR& header) {
+    LRESULT result = 0;
+    if (window_ != nullptr) {
+        OnNotify(static_cast<WPARAM>(header.idFrom), reinterpret_cast<LPARAM>(&header), &result);
+    }
+    return result;
+}
+
+CWnd* CDialog::WindowOf(ui::ControlState& control) {
+    for (CWnd* wrapper : attached_) {
+        if (wrapper->control_ == &control) {
+            return wrapper;
+        }
+    }
+    return ItemWindow(control);
 }
 
 CWnd* CDialog::ItemWindow(ui::ControlState& control) {

@@ -3,7 +3,8 @@
 // Modal dialogs made from templates. A dialog is constructed with a template id and a parent,
 // runs with DoModal, and reacts through virtual handlers: OnInitDialog (window exists, controls
 // from the template), DoDataExchange (UpdateData), OnOK / OnCancel, OnCommand (clicks, selection
-// changes, edit notifications), OnTimer, OnShowWindow, PreTranslateMessage (keys).
+// changes, edit notifications), OnHScroll (sliders), OnNotify (spin buttons, tab controls),
+// OnContextMenu, OnTimer, OnShowWindow, PreTranslateMessage (keys).
 //
 //   class CMyDlg : public CDialog {
 //     public:
@@ -92,8 +93,15 @@ class CDialog : public CWnd {
     // code the way the toolkit notifies it): first OnControlNotification, then OnCommand.
     void DispatchCommand(UINT id, UINT notifyCode);
 
+    // Sends a WM_NOTIFY from a control (header.hwndFrom, idFrom and code filled in) to OnNotify;
+    // returns the answer the handler left in *pResult (0 when unhandled).
+    LRESULT DispatchNotify(NMHDR& header);
+
     // The wrapper GetDlgItem returns for a control (owned by the dialog).
     CWnd* ItemWindow(ui::ControlState& control);
+    // The window messages name for a control: the member attached to it with DDX_Control, else
+    // the GetDlgItem wrapper.
+    CWnd* WindowOf(ui::ControlState& control);
 
   protected:
     // For layers between CDialog and the concrete dialogs (the kernel's parameter binding):

@@ -223,4 +223,94 @@ InputResult Close(CDialog& dialog) {
     return result;
 }
 
+InputResult MoveSlider(CDialog& dialog, int id, int position) {
+    InputResult result;
+    ControlState* control = Reach(dialog, id, result);
+    if (control == nullptr) {
+        return result;
+    }
+    if (control->kind != ControlKind::Slider) {
+        return Refused(Describe(*control) + " is not a slider");
+    }
+    if (!MoveFocus(dialog, id)) {
+        return Refused("the dialog ended when the focus moved to " + Describe(*control));
+    }
+    const int clamped = control->ClampToRange(position);
+    if (control->position == clamped) {
+        return result;
+    }
+    control->position = clamped;
+    CurrentBackend().ControlChanged(dialog, id);
+    CWnd* slider = dialog.WindowOf(*control);
+    dialog.OnHScroll(TB_THUMBTRACK, static_cast<UINT>(clamped), slider);
+    if (dialog.GetWindowState() != nullptr) {
+        dialog.OnHScroll(TB_ENDTRACK, 0, dialog.WindowOf(*control));
+    }
+    return result;
+}
+
+InputResult Spin(CDialog& dialog, int id, int delta) {
+    InputResult result;
+    ControlState* control = Reach(dialog, id, result);
+    if (control == nullptr) {
+        return result;
+    }
+    if (control->kind != ControlKind::Spin) {
+        return Refused(Describe(*control) + " is not a spin button");
+    }
+    NMUPDOWN change;
+    change.hdr = NMHDR{dialog.WindowOf(*control), static_cast<UINT_PTR>(id), UDN_DELTAPOS};
+    change.iPos = control->position;
+    change.iDelta = delta;
+    if (dialog.DispatchNotify(change.hdr) != 0 || dialog.GetWindowState() == nullptr) {
+        return result;
+    }
+    const int moved = control->ClampToRange(control->position + delta);
+    if (control->position != moved) {
+        control->position = moved;
+        CurrentBackend().ControlChanged(dialog, id);
+    }
+    return result;
+}
+
+InputResult SelectTab(CDialog& dialog, int id, int index) {
+    InputResult result;
+    ControlState* control = Reach(dialog, id, result);
+    if (control == nullptr) {
+        return result;
+    }
+    if (control->kind != ControlKind::Tab) {
+        return Refused(Describe(*control) + " is not a tab control");
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= control->items.size()) {
+        return Refused(Describe(*control) + " has no tab " + std::to_string(index));
+    }
+    if (!MoveFocus(dialog, id)) {
+        return Refused("the dialog ended when the focus moved to " + Describe(*control));
+    }
+    if (control->selection != index) {
+        control->selection = index;
+        CurrentBackend().ControlChanged(dialog, id);
+        NMHDR header{dialog.WindowOf(*control), static_cast<UINT_PTR>(id), TCN_SELCHANGE};
+        dialog.DispatchNotify(header);
+    }
+    return result;
+}
+
+InputResult ContextMenu(CDialog& dialog, int id, CPoint point) {
+    InputResult result;
+    if (id == 0) {
+        result = CheckDialog(dialog);
+        if (result) {
+            dialog.OnContextMenu(&dialog, point);
+        }
+        return result;
+    }
+    ControlState* control = Reach(dialog, id, result);
+    if (control != nullptr) {
+        dialog.OnContextMenu(dialog.WindowOf(*control), point);
+    }
+    return result;
+}
+
 }  // namespace ui::input

@@ -46,6 +46,19 @@ InputResult SelectIndex(CDialog& dialog, int id, int index);
 InputResult PressKey(CDialog& dialog, UINT virtualKey, Modifiers modifiers = {});
 // The window's close box: IDCANCEL.
 InputResult Close(CDialog& dialog);
+// Drags a slider's thumb to the position (clamped to its range): OnHScroll with TB_THUMBTRACK
+// at the new position, then TB_ENDTRACK. A thumb that stays where it is sends nothing.
+InputResult MoveSlider(CDialog& dialog, int id, int position);
+// A click on a spin button's arrow asking for a change of the position by delta (the up arrow
+// steps toward the range's upper end: +1, or -1 when the range runs downward): UDN_DELTAPOS with
+// the position and the change, then, unless the handler refuses it, the position moves by delta
+// within the range.
+InputResult Spin(CDialog& dialog, int id, int delta);
+// Picks a tab of a tab control: TCN_SELCHANGE (only when the selection changes).
+InputResult SelectTab(CDialog& dialog, int id, int index);
+// The right mouse button over the control (id 0: over the dialog itself), at the point in screen
+// pixels: OnContextMenu with the control's window (the dialog for id 0) and the point.
+InputResult ContextMenu(CDialog& dialog, int id, CPoint point);
 
 }  // namespace input
 }  // namespace ui

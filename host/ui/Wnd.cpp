@@ -250,6 +250,14 @@ COLORREF CWnd::OnCtlColor(int /*controlId*/, COLORREF defaultColour) {
     return defaultColour;
 }
 
+void CWnd::OnHScroll(UINT /*nSBCode*/, UINT /*nPos*/, CScrollBar* /*pScrollBar*/) {}
+
+BOOL CWnd::OnNotify(WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT* /*pResult*/) {
+    return FALSE;
+}
+
+void CWnd::OnContextMenu(CWnd* /*pWnd*/, CPoint /*point*/) {}
+
 void CWnd::Attach(CDialog& dialog, ui::ControlState& control) {
     Detach();
     owner_ = &dialog;

@@ -1,7 +1,8 @@
 #pragma once
 
 // Windows and child controls, the way dialog code addresses them: CWnd (a dialog or one of its
-// controls), and the typed wrappers CButton, CEdit, CStatic, CComboBox, CListBox. A wrapper is
+// controls), and the typed wrappers CButton, CEdit, CStatic, CComboBox, CListBox, CSliderCtrl,
+// CSpinButtonCtrl, CTabCtrl. A wrapper is
 // either the object GetDlgItem returns (owned by the dialog, of the wrapper type matching the
 // control's kind, so static_cast<CComboBox*>(GetDlgItem(id)) is valid on a combo) or a member of
 // the dialog attached with DDX_Control (Dialog.h). A wrapper that is not attached, or a call
@@ -12,6 +13,12 @@
 //   m_axisCombo.AddString("1"); m_axisCombo.SetItemData(0, 1); m_axisCombo.SetCurSel(0);
 //   if (AfxMessageBox("Text", MB_OKCANCEL) == IDOK) ...
 //   { CWaitCursor wait; ... PumpWaitingMessages(); ... }
+//   m_gainSlider.SetRange(50, 150, TRUE); m_gainSlider.SetPos(100);
+//   m_pages.InsertItem(0, "Test Parameters"); m_pages.InsertItem(1, "Test");
+//
+// Sliders report to the dialog through OnHScroll, spin buttons (UDN_DELTAPOS) and tab controls
+// (TCN_SELCHANGE) through OnNotify, the right mouse button through OnContextMenu. Changing a
+// control from code sends none of these.
 
 #include <string>
 #include <string_view>
@@ -21,6 +28,10 @@
 #include "DialogTemplate.h"
 
 class CDialog;
+class CWnd;
+// The window a slider's OnHScroll names: the slider's own wrapper, so that
+// static_cast<CSliderCtrl*>(pScrollBar) is valid.
+using CScrollBar = CWnd;
 
 class CWnd {
   public:
@@ -78,6 +89,15 @@ class CWnd {
     virtual void OnShowWindow(BOOL show, UINT status);
     // The colour a control's text is drawn in; the default is defaultColour.
     virtual COLORREF OnCtlColor(int controlId, COLORREF defaultColour);
+    // A slider moved (WM_HSCROLL): TB_THUMBTRACK with the new position while it is dragged,
+    // TB_ENDTRACK when the move is done.
+    virtual void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    // WM_NOTIFY: wParam is the control's id, lParam points to its NMHDR (NMUPDOWN for
+    // UDN_DELTAPOS); returns TRUE when handled, with the answer in *pResult.
+    virtual BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    // The right mouse button over pWnd (the dialog or one of its controls), at the point in
+    // screen pixels.
+    virtual void OnContextMenu(CWnd* pWnd, CPoint point);
 
     // The state behind this control (null for a dialog or a wrapper that is not attached).
     ui::ControlState* GetControlState() const { return control_; }
@@ -155,6 +175,52 @@ class CListBox : public CWnd {
     void GetText(int index, std::string& text) const;
     std::string GetText(int index) const;
     int FindStringExact(int startAfter, std::string_view text) const;
+};
+
+class CSliderCtrl : public CWnd {
+  public:
+    // The position is kept within the range (a new range moves it in).
+    void SetRange(int minimum, int maximum, BOOL redraw = FALSE);
+    void GetRange(int& minimum, int& maximum) const;
+    int GetRangeMin() const;
+    int GetRangeMax() const;
+    void SetPos(int position);
+    int GetPos() const;
+    // A tick mark every frequency positions.
+    void SetTicFreq(int frequency);
+    // The step of a click beside the thumb and of an arrow key; each returns the previous one.
+    int SetPageSize(int size);
+    int GetPageSize() const;
+    int SetLineSize(int size);
+    int GetLineSize() const;
+};
+
+class CSpinButtonCtrl : public CWnd {
+  public:
+    // lower may exceed upper: the up arrow then lowers the position.
+    void SetRange32(int lower, int upper);
+    void GetRange32(int& lower, int& upper) const;
+    // Returns the previous position; the new one is kept within the range.
+    int SetPos32(int position);
+    // *error is TRUE when this is not an attached spin button.
+    int GetPos32(BOOL* error = nullptr) const;
+};
+
+// A strip of tabs. It owns no pages: the dialog shows and hides its own controls on
+// TCN_SELCHANGE.
+class CTabCtrl : public CWnd {
+  public:
+    // Inserts a tab (an index past the end appends); returns its index or -1. The first tab
+    // inserted becomes the selected one.
+    LONG InsertItem(int index, std::string_view text);
+    BOOL DeleteItem(int index);
+    BOOL DeleteAllItems();
+    int GetItemCount() const;
+    // The selected tab, -1 when none.
+    int GetCurSel() const;
+    // Selects the tab (without TCN_SELCHANGE); returns the previous selection, -1 when the
+    // index is out of range.
+    int SetCurSel(int index);
 };
 
 // A message box owned by the active dialog, captioned with the application title.

@@ -166,6 +166,26 @@ bool DialogDriver::PressKey(UINT virtualKey, Modifiers modifiers) {
     return Accept(result, "the key " + std::to_string(virtualKey));
 }
 
+bool DialogDriver::MoveSlider(int id, int position) {
+    return Accept(input::MoveSlider(dialog_, id, position),
+                  "moving slider " + std::to_string(id) + " to " + std::to_string(position));
+}
+
+bool DialogDriver::Spin(int id, int delta) {
+    return Accept(input::Spin(dialog_, id, delta),
+                  "spinning " + std::to_string(id) + " by " + std::to_string(delta));
+}
+
+bool DialogDriver::SelectTab(int id, int index) {
+    return Accept(input::SelectTab(dialog_, id, index),
+                  "picking tab " + std::to_string(index) + " of " + std::to_string(id));
+}
+
+bool DialogDriver::RightClick(int id, CPoint screenPoint) {
+    return Accept(input::ContextMenu(dialog_, id, screenPoint),
+                  "a right click on " + std::to_string(id));
+}
+
 bool DialogDriver::Close() {
     return Accept(input::Close(dialog_), "closing the window");
 }
@@ -205,6 +225,11 @@ bool DialogDriver::IsChecked(int id) const {
 bool DialogDriver::IsReadOnly(int id) const {
     const ControlState* control = Require(id);
     return control != nullptr && control->readOnly;
+}
+
+int DialogDriver::Position(int id) const {
+    const ControlState* control = Require(id);
+    return control != nullptr ? control->position : 0;
 }
 
 std::vector<std::string> DialogDriver::ItemTexts(int id) const {
@@ -285,6 +310,10 @@ void HeadlessBackend::ExpectMessageBox(std::string textFragment, int answer) {
 
 std::size_t HeadlessBackend::PendingSteps() const {
     return steps_.size();
+}
+
+void HeadlessBackend::ExpectMenu(std::string itemText) {
+    menuExpectations_.push_back(std::move(itemText));
 }
 
 std::size_t HeadlessBackend::PendingMessageBoxExpectations() const {
@@ -486,6 +515,33 @@ int HeadlessBackend::ShowMessageBox(CWnd* /*owner*/, std::string_view text,
         std::fprintf(stderr, "[%s] %s\n", record.caption.c_str(), record.text.c_str());
     }
     messageBoxes_.push_back(record);
+    return record.answer;
+}
+
+UINT HeadlessBackend::TrackPopupMenu(CWnd& /*owner*/, const std::vector<MenuItem>& items,
+                                     CPoint /*screen*/) {
+    MenuRecord record;
+    for (const MenuItem& item : items) {
+        record.items.push_back(item.IsSeparator() ? std::string() : StripMnemonic(item.text));
+    }
+    if (!menuExpectations_.empty()) {
+        const std::string wanted = StripMnemonic(menuExpectations_.front());
+        menuExpectations_.erase(menuExpectations_.begin());
+        const auto item = std::find_if(items.begin(), items.end(), [&wanted](const MenuItem& i) {
+            return !i.IsSeparator() && StripMnemonic(i.text) == wanted;
+        });
+        if (wanted.empty()) {
+            record.expected = true;
+        } else if (item == items.end() || !item->IsChoosable()) {
+            RecordFailure("The pop-up menu has no item \"" + wanted + "\" to choose" +
+                          (item == items.end() ? "" : " (it is disabled)") + "; it was dismissed.");
+        } else {
+            record.chosen = wanted;
+            record.answer = item->id;
+            record.expected = true;
+        }
+    }
+    menus_.push_back(record);
     return record.answer;
 }
 

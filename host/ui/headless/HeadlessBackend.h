@@ -10,7 +10,8 @@
 // step for the innermost dialog nor a timer (or the clock has advanced the wait budget without
 // the step's dialog coming up), the run has "run out": the dialog is ended with IDCANCEL and a
 // failure is recorded. Message boxes are answered from expectations (by text fragment), else
-// with their default button; all are recorded.
+// with their default button; pop-up menus are answered from expectations in order (by item
+// text), else dismissed; all are recorded.
 //
 //   ui::headless::Session ui;                       // installs a fresh backend for this scope
 //   ui->When("Brushless Motor Setup", [](ui::headless::DialogDriver& d) {
@@ -44,6 +45,13 @@ struct MessageBoxRecord {
     UINT type = MB_OK;
     int answer = IDOK;
     bool expected = false;  // answered by an expectation rather than by default
+};
+
+struct MenuRecord {
+    std::vector<std::string> items;  // the texts of the items, separators as empty texts
+    std::string chosen;              // the chosen item's text, empty when dismissed
+    UINT answer = 0;                 // the chosen item's id, 0 when dismissed
+    bool expected = false;           // answered by an expectation
 };
 
 struct HelpRequest {
@@ -82,6 +90,12 @@ class DialogDriver {
     // Picks a unit in a unit combo (the same as Select).
     bool SelectUnit(int id, std::string_view unitName) { return Select(id, unitName); }
     bool PressKey(UINT virtualKey, Modifiers modifiers = {});
+    // Drags a slider to the position; clicks a spin button's arrow (+1 up, -1 down); picks a
+    // tab; presses the right mouse button over a control (0: over the dialog) at a screen point.
+    bool MoveSlider(int id, int position);
+    bool Spin(int id, int delta);
+    bool SelectTab(int id, int index);
+    bool RightClick(int id, CPoint screenPoint = {});
     // The close box (IDCANCEL).
     bool Close();
     // Ends the run directly with that result, as EndDialog would.
@@ -102,6 +116,8 @@ class DialogDriver {
     std::optional<DWORD_PTR> SelectedData(int id) const;
     std::string Bitmap(int id) const;
     COLORREF TextColour(int id) const;
+    // A slider's or spin button's position.
+    int Position(int id) const;
 
   private:
     bool Accept(const InputResult& result, std::string_view action);
@@ -125,12 +141,18 @@ class HeadlessBackend : public Backend {
     void Then(DialogAction action);
     // The next message box whose text contains the fragment gets that answer.
     void ExpectMessageBox(std::string textFragment, int answer = IDOK);
+    // The next pop-up menu gets the item of that text (mnemonic marks ignored); an empty text
+    // dismisses it. An item the menu lacks or that cannot be chosen is a failure (and the menu
+    // is dismissed).
+    void ExpectMenu(std::string itemText);
     std::size_t PendingSteps() const;
     std::size_t PendingMessageBoxExpectations() const;
+    std::size_t PendingMenuExpectations() const { return menuExpectations_.size(); }
 
     // What happened.
     const std::vector<MessageBoxRecord>& MessageBoxes() const { return messageBoxes_; }
     const std::vector<HelpRequest>& HelpRequests() const { return helpRequests_; }
+    const std::vector<MenuRecord>& Menus() const { return menus_; }
     // Script failures (ran out, refused actions, missing controls, unanswered expectations are
     // not failures until checked) and problems the layer reported.
     const std::vector<std::string>& Failures() const { return failures_; }
@@ -163,6 +185,7 @@ class HeadlessBackend : public Backend {
     void StopTimer(CWnd& window, UINT_PTR timerId) override;
     int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
                        UINT type) override;
+    UINT TrackPopupMenu(CWnd& owner, const std::vector<MenuItem>& items, CPoint screen) override;
     void PumpWaitingMessages() override;
     void SetCursor(Cursor cursor) override { cursor_ = cursor; }
     void RequestHelp(std::string_view helpFile, DWORD_PTR topic) override;
@@ -206,6 +229,8 @@ class HeadlessBackend : public Backend {
     std::vector<Step> steps_;
     std::vector<Expectation> expectations_;
     std::vector<MessageBoxRecord> messageBoxes_;
+    std::vector<std::string> menuExpectations_;
+    std::vector<MenuRecord> menus_;
     std::vector<HelpRequest> helpRequests_;
     std::vector<std::string> failures_;
     std::vector<std::string> problems_;

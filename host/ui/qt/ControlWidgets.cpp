@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTabBar>
+#include <algorithm>
 
 #include "TextConversion.h"
 
@@ -27,6 +28,9 @@ constexpr int kUnlimitedEditLength = 32767;
 constexpr int kButtonImageMargin_px = 4;
 // A multi-line edit's tab stops are 32 dialog units apart.
 constexpr Rect kTabStop_du{0, 0, 32, 0};
+// A spin button's scroll bar runs over -1, 0, 1 and rests at 0: each arrow always has room.
+constexpr int kSpinRest = 0;
+constexpr int kSpinReach = 1;
 
 QWidget* MakeWidget(const ControlState& control, QWidget& parent, BitmapLibrary& bitmaps) {
     switch (control.kind) {
@@ -70,16 +74,16 @@ QWidget* MakeWidget(const ControlState& control, QWidget& parent, BitmapLibrary&
             return new PictureWidget(bitmaps, &parent);
         case ControlKind::Slider:
             return new QSlider(Qt::Horizontal, &parent);
-        case ControlKind::Spin:
-            return new QScrollBar(Qt::Vertical, &parent);
+        case ControlKind::Spin: {
+            auto* arrows = new QScrollBar(Qt::Vertical, &parent);
+            arrows->setRange(kSpinRest - kSpinReach, kSpinRest + kSpinReach);
+            arrows->setValue(kSpinRest);
+            return arrows;
+        }
         case ControlKind::Tab:
             return new QTabBar(&parent);
     }
     return new QWidget(&parent);
-}
-
-bool TakesNoInput(ControlKind kind) {
-    return kind == ControlKind::Slider || kind == ControlKind::Spin || kind == ControlKind::Tab;
 }
 
 QStringList ItemTexts(const ControlState& control) {
@@ -118,12 +122,29 @@ void ShowItems(QListWidget& list, const ControlState& control) {
 
 void ShowItems(QTabBar& tabs, const ControlState& control) {
     const QStringList texts = ItemTexts(control);
-    while (tabs.count() > 0) {
-        tabs.removeTab(0);
+    QStringList shown;
+    for (int i = 0; i < tabs.count(); ++i) {
+        shown.push_back(tabs.tabText(i));
     }
-    for (const QString& text : texts) {
-        tabs.addTab(text);
+    if (shown != texts) {
+        while (tabs.count() > 0) {
+            tabs.removeTab(0);
+        }
+        for (const QString& text : texts) {
+            tabs.addTab(text);
+        }
     }
+    tabs.setCurrentIndex(control.selection);
+}
+
+void ShowRange(QSlider& slider, const ControlState& control) {
+    slider.setRange(std::min(control.rangeMin, control.rangeMax),
+                    std::max(control.rangeMin, control.rangeMax));
+    slider.setValue(control.position);
+    slider.setTickInterval(control.ticFrequency);
+    slider.setTickPosition(control.ticFrequency > 0 ? QSlider::TicksBelow : QSlider::NoTicks);
+    slider.setPageStep(control.pageSize);
+    slider.setSingleStep(control.lineSize);
 }
 
 // A button with a bitmap shows the drawing across its face (the drawings are made to the
@@ -183,9 +204,9 @@ QWidget* CreateControlWidget(const ControlState& control, QWidget& parent,
     if (auto* lines = qobject_cast<QPlainTextEdit*>(widget)) {
         lines->setTabStopDistance(metrics.ToPixels(kTabStop_du).width());
     }
-    if (TakesNoInput(control.kind)) {
-        widget->setFocusPolicy(Qt::NoFocus);
-        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (control.kind != ControlKind::Edit) {
+        // The right button over a control goes to the dialog (edits keep their own menu).
+        widget->setContextMenuPolicy(Qt::NoContextMenu);
     }
     if (control.kind == ControlKind::Group) {
         widget->lower();  // a frame stays behind the controls it holds
@@ -212,6 +233,10 @@ void ShowControlState(const ControlState& control, QWidget& widget, const QColor
         ShowItems(*list, control);
     } else if (auto* tabs = qobject_cast<QTabBar*>(&widget)) {
         ShowItems(*tabs, control);
+    } else if (auto* slider = qobject_cast<QSlider*>(&widget)) {
+        ShowRange(*slider, control);
+    } else if (auto* arrows = qobject_cast<QScrollBar*>(&widget)) {
+        arrows->setValue(kSpinRest);
     } else if (auto* picture = dynamic_cast<PictureWidget*>(&widget)) {
         picture->SetBitmap(control.bitmap);
     }

@@ -12,8 +12,10 @@
 //   radio     QRadioButton                 slider    QSlider
 //   tab       QTabBar                      spin      QScrollBar (its two arrows)
 //
-// Sliders, spin buttons and tab controls have no value in the control state, so they are shown
-// but take no input. A push button with a bitmap shows the drawing instead of its caption.
+// A slider shows the state's range, position, ticks and steps; a spin button is a scroll bar whose
+// thumb always rests in the middle, so that both arrows stay usable (the position lives in the
+// state); a tab control shows its tabs and the selected one. A push button with a bitmap shows
+// the drawing instead of its caption.
 //
 //   QWidget* widget = ui::qt::CreateControlWidget(control, *dialogWindow, metrics, bitmaps);
 //   ui::qt::ShowControlState(control, *widget, Qt::black, bitmaps);

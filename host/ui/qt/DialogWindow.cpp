@@ -3,11 +3,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTabBar>
 
 #include "ControlWidgets.h"
 #include "Keys.h"
@@ -105,6 +109,30 @@ void DialogWindow::Connect(const View& view) {
         connect(list, &QListWidget::currentRowChanged, this, [this, view, id](int row) {
             Deliver(view, [this, id, row] { return input::SelectIndex(dialog_, id, row); });
         });
+    } else if (auto* slider = qobject_cast<QSlider*>(view.widget)) {
+        // Drags, clicks beside the thumb, arrow and page keys all end in a new value.
+        connect(slider, &QSlider::valueChanged, this, [this, view, id](int position) {
+            Deliver(view,
+                    [this, id, position] { return input::MoveSlider(dialog_, id, position); });
+        });
+    } else if (auto* arrows = qobject_cast<QScrollBar*>(view.widget)) {
+        connect(arrows, &QScrollBar::actionTriggered, this, [this, view, id, arrows](int action) {
+            // The thumb stays at rest; only the arrows mean something.
+            arrows->setSliderPosition(arrows->value());
+            if (action != QAbstractSlider::SliderSingleStepSub &&
+                action != QAbstractSlider::SliderSingleStepAdd) {
+                return;
+            }
+            const ControlState& control = *view.control;
+            const int upward = control.rangeMax >= control.rangeMin ? 1 : -1;
+            // A vertical scroll bar's upper arrow subtracts a step.
+            const int delta = action == QAbstractSlider::SliderSingleStepSub ? upward : -upward;
+            Deliver(view, [this, id, delta] { return input::Spin(dialog_, id, delta); });
+        });
+    } else if (auto* tabs = qobject_cast<QTabBar*>(view.widget)) {
+        connect(tabs, &QTabBar::currentChanged, this, [this, view, id](int index) {
+            Deliver(view, [this, id, index] { return input::SelectTab(dialog_, id, index); });
+        });
     }
     if (IsEditWidget(view.widget)) {
         view.widget->installEventFilter(this);
@@ -133,6 +161,29 @@ void DialogWindow::LeaveFieldLater(int id) {
             }
         },
         Qt::QueuedConnection);
+}
+
+int DialogWindow::ContextMenuTarget(QPoint point) const {
+    QWidget* widget = childAt(point);
+    while (widget != nullptr && widget->parentWidget() != this) {
+        widget = widget->parentWidget();
+    }
+    for (const View& view : views_) {
+        if (view.widget == widget) {
+            const ControlState& control = *view.control;
+            const bool passesThrough = control.kind == ControlKind::Group ||
+                                       (control.kind == ControlKind::Static && control.id < 0);
+            return control.enabled && control.visible && !passesThrough ? control.id : 0;
+        }
+    }
+    return 0;
+}
+
+void DialogWindow::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+    const int id = ContextMenuTarget(event->pos());
+    const QPoint screen = event->globalPos();
+    input::ContextMenu(dialog_, id, CPoint{screen.x(), screen.y()});
 }
 
 void DialogWindow::keyPressEvent(QKeyEvent* event) {

@@ -4,7 +4,11 @@
 // placed from its template. It redraws what the layer says changed and feeds what the user does
 // through UserInput.h (never changing the state itself); when the layer refuses an input, the
 // widget shows the state again. Return, Escape and the other keys go through the layer's key
-// handling (PreTranslateMessage first), the close box through its Close.
+// handling (PreTranslateMessage first), the close box through its Close. The right mouse button
+// goes to the layer's ContextMenu with the control under the mouse, or with the dialog itself
+// when that control is disabled, hidden, a group box or a static text without an id (which the
+// mouse passes through on the desktop the dialogs were written for); edit boxes keep their own
+// menu.
 //
 //   auto* window = new ui::qt::DialogWindow(dialog, backend, parentWindow);
 //   window->Refresh(1165);            // the control's state changed
@@ -34,6 +38,7 @@ class DialogWindow : public QDialog {
     // The close box (and anything else that would reject the dialog) goes through the layer.
     void reject() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     struct View {
@@ -49,6 +54,8 @@ class DialogWindow : public QDialog {
     // The focus left an edit for another control of this window: the layer hears it once the
     // event that moved the focus is done.
     void LeaveFieldLater(int id);
+    // The control a right click at the point (in this window's pixels) names; 0 for the dialog.
+    int ContextMenuTarget(QPoint point) const;
 
     CDialog& dialog_;
     QtBackend& backend_;

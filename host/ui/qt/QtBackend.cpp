@@ -10,6 +10,7 @@
 #include "Dialog.h"
 #include "Keys.h"
 #include "MessageBoxes.h"
+#include "PopupMenus.h"
 #include "TextConversion.h"
 #include "UserInput.h"
 
@@ -122,6 +123,10 @@ void QtBackend::StopTimer(CWnd& window, UINT_PTR timerId) {
 int QtBackend::ShowMessageBox(CWnd* /*owner*/, std::string_view text, std::string_view caption,
                               UINT type) {
     return RunMessageBox(InnermostWindow(), metrics_.Font(), text, caption, type);
+}
+
+UINT QtBackend::TrackPopupMenu(CWnd& /*owner*/, const std::vector<MenuItem>& items, CPoint screen) {
+    return RunPopupMenu(InnermostWindow(), metrics_.Font(), items, QPoint(screen.x, screen.y));
 }
 
 void QtBackend::PumpWaitingMessages() {

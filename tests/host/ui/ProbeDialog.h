@@ -28,6 +28,10 @@ inline constexpr int kDisabledButton = 1021;
 inline constexpr int kHiddenButton = 1022;
 inline constexpr int kReadOnlyEdit = 1023;
 inline constexpr int kStopButton = 1024;
+inline constexpr int kSliderControl = 1030;
+inline constexpr int kSpinButton = 1031;
+inline constexpr int kTabStrip = 1032;
+inline constexpr int kDisabledSlider = 1033;
 
 // A dialog that writes what happens to it into a shared log and runs hooks the test sets.
 class ProbeDialog : public CDialog {
@@ -40,6 +44,10 @@ class ProbeDialog : public CDialog {
     std::function<void(ProbeDialog&, UINT_PTR)> onTimer;
     std::function<BOOL(ProbeDialog&, UINT, UINT)> onCommand;
     std::function<BOOL(ProbeDialog&, MSG&)> onKey;
+    std::function<void(ProbeDialog&, UINT, UINT, CScrollBar*)> onHScroll;
+    // Returns whether it handled the notification; the answer goes into the LRESULT.
+    std::function<BOOL(ProbeDialog&, NMHDR&, LRESULT&)> onNotify;
+    std::function<void(ProbeDialog&, CWnd*, CPoint)> onContextMenu;
 
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
@@ -69,6 +77,34 @@ class ProbeDialog : public CDialog {
             return TRUE;
         }
         return CDialog::OnCommand(id, notifyCode);
+    }
+    void OnHScroll(UINT code, UINT position, CScrollBar* slider) override {
+        Log("hscroll " + std::to_string(code) + " " + std::to_string(position) + " from " +
+            std::to_string(slider != nullptr ? slider->GetDlgCtrlID() : 0));
+        if (onHScroll) {
+            onHScroll(*this, code, position, slider);
+        }
+    }
+    BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override {
+        auto& header = *reinterpret_cast<NMHDR*>(lParam);
+        std::string what = "notify " + std::to_string(wParam) + " ";
+        if (header.code == UDN_DELTAPOS) {
+            const auto& change = reinterpret_cast<NMUPDOWN&>(header);
+            what += "deltapos " + std::to_string(change.iPos) + " " + std::to_string(change.iDelta);
+        } else if (header.code == TCN_SELCHANGE) {
+            what += "selchange";
+        } else {
+            what += std::to_string(header.code);
+        }
+        Log(what);
+        return onNotify ? onNotify(*this, header, *pResult) : FALSE;
+    }
+    void OnContextMenu(CWnd* window, CPoint point) override {
+        Log("context " + std::to_string(window == this ? 0 : window->GetDlgCtrlID()) + " at " +
+            std::to_string(point.x) + "," + std::to_string(point.y));
+        if (onContextMenu) {
+            onContextMenu(*this, window, point);
+        }
     }
     BOOL PreTranslateMessage(MSG* message) override {
         return onKey ? onKey(*this, *message) : FALSE;
