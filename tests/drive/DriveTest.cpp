@@ -7,43 +7,20 @@
 
 #include "CaseLabel.h"
 #include "ExampleMotors.h"
+#include "ReferenceDrive.h"
 #include "SimulatedDrive.h"
 
 namespace {
 
+using namespace reference_drive;
+
 // The reference axis's drive: 40 MHz clock, 20 kHz PWM, current loop every period, speed loop
 // every ten; 48 V bus; 16.5 A converters of 65472 counts (1984 counts per ampere).
-constexpr double kCountsPerAmpere = 65472.0 / (2 * 16.5);
 constexpr double kBus_V = 48.0;
 constexpr double kVoltsPerUnit = 1.1 * kBus_V / 65534.0;
-constexpr double kSpeedLoopPeriod_s = 0.0005;
-// The converters' 10 bits in a 16-bit word read in steps of 64 counts: a phase current within
-// half a step, a d or q current (from two phases) within one.
-constexpr double kConverterStep = 64.0;
-
-// Registers of a working current loop for the reference motor (the reference axis's gains).
-drive::DriveRegisters ReferenceRegisters() {
-    drive::DriveRegisters registers;
-    registers.KPI = 19986;
-    registers.SFTKPI = 4;
-    registers.KII = 30748;
-    registers.SFTKII = 1;
-    registers.SATID = registers.SATIQ = 2621;
-    return registers;
-}
-
-drive::DriveHardware QuietHardware() {
-    drive::DriveHardware hardware;
-    hardware.deadTime_s = 0.0;
-    return hardware;
-}
 
 std::int64_t Amperes(double current_A) {
     return std::llround(current_A * kCountsPerAmpere);
-}
-
-std::uint16_t Bit(int bit) {
-    return static_cast<std::uint16_t>(1u << bit);
 }
 
 struct OpenLoopCase {
@@ -67,7 +44,7 @@ TEST_P(OpenLoopVoltage, DrivesTheCurrentTheModulatorAndDeadTimeGive) {
     const drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
     drive::DriveHardware hardware = QuietHardware();
     hardware.deadTime_s = row.deadTime_s;
-    drive::SimulatedDrive axis(motor, hardware, ReferenceRegisters());
+    drive::SimulatedDrive axis(motor, hardware, CurrentLoopRegisters());
     axis.Firmware().SetLoopMode(drive::LoopMode::VoltageOpenLoop);
     axis.Firmware().SetAngleSource(drive::AngleSource::TestAngle);
     ASSERT_TRUE(axis.SwitchOn());
@@ -128,7 +105,7 @@ class Protection : public ::testing::TestWithParam<ProtectionCase> {};
 
 TEST_P(Protection, LatchesItsBitAndSwitchesOffInTime) {
     const ProtectionCase& row = GetParam();
-    drive::DriveRegisters registers = ReferenceRegisters();
+    drive::DriveRegisters registers = CurrentLoopRegisters();
     row.arm(registers);
     drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
                                registers);
@@ -217,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // 65535 periods switch the error protections off: the same errors run on untouched.
 TEST(ErrorProtection, StaysOffWithSixtyFiveThousandFiveHundredThirtyFivePeriods) {
-    drive::DriveRegisters registers = ReferenceRegisters();
+    drive::DriveRegisters registers = CurrentLoopRegisters();
     registers.ACR = 0x500;
     registers.ERRMAX = 100;
     registers.TERRMAX = 65535;
@@ -234,7 +211,7 @@ TEST(ErrorProtection, StaysOffWithSixtyFiveThousandFiveHundredThirtyFivePeriods)
 // the period, whatever PCR says.
 TEST(ShortCircuit, SwitchesOffWithinThePeriodOfTheExcess) {
     const drive::MotorData motor = LoadExampleMotor("large-motor.json");
-    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    drive::SimulatedDrive axis(motor, QuietHardware(), CurrentLoopRegisters());
     axis.Firmware().SetLoopMode(drive::LoopMode::VoltageOpenLoop);
     axis.Firmware().SetAngleSource(drive::AngleSource::TestAngle);
     ASSERT_TRUE(axis.SwitchOn());
@@ -270,7 +247,7 @@ class DigitalInput : public ::testing::TestWithParam<InputCase> {};
 TEST_P(DigitalInput, StopsTheMotorWithItsBitWhileItLasts) {
     const InputCase& row = GetParam();
     drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
-                               ReferenceRegisters());
+                               CurrentLoopRegisters());
     HoldTwoAmperes(axis);
     axis.Advance(0.01);
     axis.SetEnableInput(row.enable);
@@ -316,7 +293,7 @@ TEST_P(PositionCounter, CountsTheTurnSignedByWiringAndCountingDirection) {
     drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
     motor.rotorInertia_kgm2 = 1e6;  // a steady speed
     motor.encoder.reversed = row.encoderReversed;
-    drive::DriveRegisters registers = ReferenceRegisters();
+    drive::DriveRegisters registers = CurrentLoopRegisters();
     registers.COUNTINGDIR = row.countingDirection;
     drive::SimulatedDrive axis(motor, QuietHardware(), registers);
     const double speed_rad_s = 10.0;
@@ -351,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(Directions, PositionCounter,
 
 TEST(ElectricalResolution, CountsTheTurnAtItsFractionBits) {
     drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
-    drive::DriveRegisters registers = ReferenceRegisters();
+    drive::DriveRegisters registers = CurrentLoopRegisters();
     registers.ELRES_FRACT = 3;
     drive::SimulatedDrive axis(motor, QuietHardware(), registers);
     axis.Motor().SetShaftState(2 * std::numbers::pi + 1e-6, 0.0);
@@ -369,7 +346,8 @@ TEST(Advance, ShortStepsAddUpToTheSameRun) {
     hardware.currentNoise_A = 0.05;
     const auto run = [&](std::uint64_t seed, int pieces) {
         hardware.noiseSeed = seed;
-        auto axis = std::make_unique<drive::SimulatedDrive>(motor, hardware, ReferenceRegisters());
+        auto axis =
+            std::make_unique<drive::SimulatedDrive>(motor, hardware, CurrentLoopRegisters());
         axis->Firmware().SetLoopMode(drive::LoopMode::Current);
         EXPECT_TRUE(axis->SwitchOn());
         axis->Firmware().SetCurrentReference(0, Amperes(1.0));
@@ -410,7 +388,7 @@ TEST_P(EncoderLink, FailedOperationsSetTheirEncoderErrorBits) {
     const EncoderLinkCase& row = GetParam();
     drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
     motor.encoder.absolute = row.absolute;
-    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    drive::SimulatedDrive axis(motor, QuietHardware(), CurrentLoopRegisters());
     axis.SetEncoderLinkBroken(row.linkBroken);
     const bool works = row.absolute && !row.linkBroken;
     EXPECT_EQ(axis.ReadEncoderAlarms().has_value(), works);
@@ -437,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(Links, EncoderLink,
 TEST(AbsoluteEncoder, StartsWithTheRotorAngleFromItsStoredOffset) {
     drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
     motor.encoder.absolute = true;
-    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    drive::SimulatedDrive axis(motor, QuietHardware(), CurrentLoopRegisters());
     const std::optional<std::int64_t> atPhaseA = axis.ReadEncoderPosition();
     ASSERT_TRUE(atPhaseA);
     ASSERT_TRUE(axis.WriteEncoderOffset(*atPhaseA));
@@ -595,7 +573,7 @@ class TestFrame : public ::testing::TestWithParam<const char*> {};
 // voltage by sinc(w Ts_C / 2).
 TEST_P(TestFrame, RotatingVoltageDrivesTheCurrentOfTheWindingsImpedance) {
     const drive::MotorData motor = LoadExampleMotor(GetParam());
-    drive::SimulatedDrive axis(motor, QuietHardware(), ReferenceRegisters());
+    drive::SimulatedDrive axis(motor, QuietHardware(), CurrentLoopRegisters());
     drive::DriveFirmware& firmware = axis.Firmware();
     firmware.SetLoopMode(drive::LoopMode::VoltageOpenLoop);
     firmware.SetAngleSource(drive::AngleSource::TestAngle);
@@ -636,7 +614,7 @@ INSTANTIATE_TEST_SUITE_P(ExampleMotors, TestFrame,
 
 TEST(WriteRegister, ChangesTheRunningFirmwareByName) {
     drive::SimulatedDrive axis(LoadExampleMotor("reference-axis-motor.json"), QuietHardware(),
-                               ReferenceRegisters());
+                               CurrentLoopRegisters());
     HoldTwoAmperes(axis);
     axis.Advance(0.01);
     ASSERT_GT(axis.Firmware().CurrentD(), Amperes(1.9));

@@ -10,15 +10,15 @@
 
 #include "CaseLabel.h"
 #include "ExampleMotors.h"
+#include "ReferenceDrive.h"
 #include "SimulatedDrive.h"
 
 namespace {
 
+using namespace reference_drive;
+
 // The reference axis's drive: 20 kHz current loop, 48 V bus, 1984 converter counts per ampere,
 // 65534 modulator units for 1.1 bus voltages of phase amplitude.
-constexpr double kCountsPerAmpere = 65472.0 / (2 * 16.5);
-// The converters' 10 bits in a 16-bit word read in steps of 64 counts.
-constexpr double kConverterStep = 64.0;
 constexpr double kVoltsPerUnit = 1.1 * 48.0 / 65534.0;
 // The reference motor's 1024-line encoder read with 8 interpolation bits.
 constexpr double kCountsPerTurn = 4.0 * 1024.0 * 256.0;
@@ -26,20 +26,6 @@ constexpr double kCountsPerTurn = 4.0 * 1024.0 * 256.0;
 constexpr double kAngleUnitsPerRadian = 65536.0 / (2.0 * std::numbers::pi);
 // Friction that no test current can break away from: the rotor stays where it is.
 constexpr double kHoldingFriction_Nm = 100.0;
-
-drive::DriveRegisters CurrentLoopRegisters() {
-    drive::DriveRegisters registers;
-    registers.KPI = 19986;
-    registers.SFTKPI = 4;
-    registers.KII = 30748;
-    registers.SFTKII = 1;
-    registers.SATID = registers.SATIQ = 2621;
-    return registers;
-}
-
-std::uint16_t Bit(int bit) {
-    return static_cast<std::uint16_t>(1u << bit);
-}
 
 // The measured phase currents in amperes; phase C from the other two, as the drive gets it.
 std::array<double, 3> MeasuredPhaseCurrents_A(const drive::SimulatedDrive& axis) {

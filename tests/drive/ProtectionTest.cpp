@@ -7,36 +7,17 @@
 #include "CaseLabel.h"
 #include "ExampleMotors.h"
 #include "MotorThermalModel.h"
+#include "ReferenceDrive.h"
 #include "SimulatedDrive.h"
 
 // The protections that watch heat: the winding's temperature through its thermistor, the drive's
 // heat sink through its sensor, and the I2t integrators' warnings before they trip.
 namespace {
 
-// The reference axis's drive: 1984 converter counts per ampere, speed loop at 2 kHz.
-constexpr double kCountsPerAmpere = 65472.0 / (2 * 16.5);
-constexpr double kSpeedLoopPeriod_s = 0.0005;
+using namespace reference_drive;
+
+// Where the winding and the heat sink start.
 constexpr double kRoom_C = 25.0;
-
-std::uint16_t Bit(int bit) {
-    return static_cast<std::uint16_t>(1u << bit);
-}
-
-drive::DriveRegisters CurrentLoop() {
-    drive::DriveRegisters registers;
-    registers.KPI = 19986;
-    registers.SFTKPI = 4;
-    registers.KII = 30748;
-    registers.SFTKII = 1;
-    registers.SATID = registers.SATIQ = 2621;
-    return registers;
-}
-
-drive::DriveHardware QuietHardware() {
-    drive::DriveHardware hardware;
-    hardware.deadTime_s = 0.0;
-    return hardware;
-}
 
 // Copper losses of the reference motor holding 2 A: 3/2 x 1.2 ohm x (2 A)^2.
 constexpr double kHeldCurrent_A = 2.0;
@@ -117,7 +98,7 @@ TEST_P(TemperatureProtection, TripsWhenItsSensorCrossesItsLimit) {
     motor.thermal.timeConstant_s = 0.5;
     motor.thermal.sensor = row.fitted;
     motor.thermal.sensorRatedTemperature_C = 60.0;
-    drive::DriveRegisters registers = CurrentLoop();
+    drive::DriveRegisters registers = CurrentLoopRegisters();
     registers.PCR = row.pcr;
     registers.SCR = row.scr;
     registers.MTSTYPE = row.sensorType;
@@ -197,7 +178,7 @@ TEST_P(I2tWarning, WarnsTwoSecondsBeforeItTrips) {
     const WarningCase& row = GetParam();
     const double limit = 3.0 * kCountsPerAmpere * kCountsPerAmpere / 16.0;
     const double allowed_s = 4.0;
-    drive::DriveRegisters registers = CurrentLoop();
+    drive::DriveRegisters registers = CurrentLoopRegisters();
     registers.PCR = row.pcr;
     row.arm(registers, std::llround(kCountsPerAmpere),
             std::llround(kSpeedLoopPeriod_s * 67108864.0 / allowed_s), std::llround(limit),
