@@ -5,11 +5,11 @@
 #include <memory>
 #include <numbers>
 
-#include "Exports.h"
-#include "MotorFile.h"
-#include "SetupFile.h"
-#include "SetupLoader.h"
-#include "SimulatedDrive.h"
+#include "drive/MotorFile.h"
+#include "drive/SetupLoader.h"
+#include "drive/SimulatedDrive.h"
+#include "host/kernel/SetupFile.h"
+#include "module/Exports.h"
 
 namespace {
 

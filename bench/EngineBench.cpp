@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "Exports.h"
-#include "RegisterComputation.h"
-#include "SetupFile.h"
+#include "engine/RegisterComputation.h"
+#include "host/kernel/SetupFile.h"
+#include "module/Exports.h"
 
 namespace {
 

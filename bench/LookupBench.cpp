@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "Setup.h"
-#include "Units.h"
+#include "host/kernel/Setup.h"
+#include "host/kernel/Units.h"
 
 namespace {
 

@@ -1,16 +1,18 @@
-#include "AdvancedDlg.h"
+#include "dialogs/AdvancedDlg.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <string>
 
-#include "AxisOptions.h"
-#include "Derivation.h"
-#include "HostServices.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "Units.h"
+#include "engine/AxisOptions.h"
+#include "engine/Derivation.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/Units.h"
 
 namespace {
 
@@ -115,11 +117,12 @@ BOOL CAdvancedDialog::OnInitDialog() {
     }
 
     const int mode = AsInteger(setup.GetParameterValueInBaseUnit("ControlMode"));
-    ShowChildren(kControlSchemeRadios, mode == 0);
+    ShowChildren(kControlSchemeRadios, mode == regfmt::kControlModePosition);
     EnableFeedForwardPlacement();
-    EnableChildren(kFreezeControlGroup, HasFreezeControl(setup) && mode == 0, 0);
+    EnableChildren(kFreezeControlGroup,
+                   HasFreezeControl(setup) && mode == regfmt::kControlModePosition, 0);
     if (HoldsQuietly(setup, "PosSpd_in_FastLoop")) {
-        EnableChildren(kSlowLoopChoice, mode < 2, 0);
+        EnableChildren(kSlowLoopChoice, mode < regfmt::kControlModeTorque, 0);
         EnableChild(kFastLoopRadioId, 0, 0);
     } else {
         ShowChildren(kLoopPlacement, 0);
@@ -140,9 +143,12 @@ void CAdvancedDialog::EnableFeedForwardPlacement() {
     const CQel_Setup& setup = *GetSetup();
     const int mode = AsInteger(setup.GetParameterValueInBaseUnit("ControlMode"));
     const double loops = setup.GetParameterValueInBaseUnit("PositionControlType");
-    const bool placeable = HasSpeedForward(setup) && mode != 2;
+    const bool placeable = HasSpeedForward(setup) && mode != regfmt::kControlModeTorque;
     EnableChildren(kFeedForwardPlacement, placeable, 0);
-    EnableChild(kSpeedLoopForwardId, placeable && mode == 0 && loops == 1.0, 0);
+    EnableChild(kSpeedLoopForwardId,
+                placeable && mode == regfmt::kControlModePosition &&
+                    engine::WholePart(loops) == regfmt::kPositionControlWithSpeedLoop,
+                0);
 }
 
 void CAdvancedDialog::DoDataExchange(CDataExchange* pDX) {
@@ -159,9 +165,11 @@ void CAdvancedDialog::ApplyRules() {
     const double loops = setup.GetParameterValueInBaseUnit("PositionControlType");
 
     Scheme scheme = Scheme::Torque;
-    if (mode == 0) {
-        scheme = loops == 1.0 ? Scheme::PositionSpeedCurrent : Scheme::PositionCurrent;
-    } else if (mode == 1) {
+    if (mode == regfmt::kControlModePosition) {
+        scheme = engine::WholePart(loops) == regfmt::kPositionControlWithSpeedLoop
+                     ? Scheme::PositionSpeedCurrent
+                     : Scheme::PositionCurrent;
+    } else if (mode == regfmt::kControlModeSpeed) {
         scheme = Scheme::Speed;
     }
     picture_.SetBitmap(schemeBitmaps_[static_cast<std::size_t>(scheme)]);
@@ -169,7 +177,8 @@ void CAdvancedDialog::ApplyRules() {
     EnableFeedForwardPlacement();
     EnableChildren(kFreezeControlFields,
                    HasFreezeControl(setup) &&
-                       setup.GetParameterValueInBaseUnit("isFreezeControl") == 1.0 && mode == 0,
+                       engine::IsOne(setup.GetParameterValueInBaseUnit("isFreezeControl")) &&
+                       mode == regfmt::kControlModePosition,
                    0);
 }
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <string_view>
 
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
 
 class CAdvancedDialog : public CMySetupDlg {
   public:

@@ -1,4 +1,4 @@
-#include "DriveInfoDlg.h"
+#include "dialogs/DriveInfoDlg.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "RegisterComputation.h"
+#include "engine/RegisterComputation.h"
+#include "engine/StepSupport.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ void CDriveInfo::DoDataExchange(CDataExchange* pDX) {
 void CDriveInfo::ApplyRules() {
     const CQel_Setup& setup = *GetSetup();
     const auto on = [&setup](const char* flag) {
-        return setup.GetParameterValueInBaseUnit(flag) == 1.0;
+        return engine::IsOne(setup.GetParameterValueInBaseUnit(flag));
     };
     const bool sensor = on("isDriveTemperatureSensor");
     const bool overVoltage = on("isOverVoltage");
@@ -158,7 +159,7 @@ BOOL CDriveInfo::OnCommand(UINT id, UINT notifyCode) {
 void CDriveInfo::KeepTemperatureProtectionConsistent() {
     CQel_Setup& setup = *GetSetup();
     if (setup.GetParameterValueInBaseUnit("isDriveTemperatureSensor") == 0.0 &&
-        setup.GetParameterValueInBaseUnit("isDriveOverTemp") == 1.0) {
+        engine::IsOne(setup.GetParameterValueInBaseUnit("isDriveOverTemp"))) {
         setup.SetParameterValueInBaseUnit("isDriveOverTemp", 0.0);
         RefreshParameterControls("isDriveOverTemp");
     }

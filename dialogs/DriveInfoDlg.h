@@ -5,7 +5,7 @@
 // except the application ID; the service key chord (Ctrl + Alt + Shift + kServiceKey) toggles an
 // edit mode in which the drive data can be changed.
 
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
 
 class CDriveInfo : public CMySetupDlg {
   public:

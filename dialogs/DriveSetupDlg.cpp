@@ -1,4 +1,4 @@
-#include "DriveSetupDlg.h"
+#include "dialogs/DriveSetupDlg.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,16 +8,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "AdvancedDlg.h"
-#include "AxisOptions.h"
-#include "Derivation.h"
-#include "DriveInfoDlg.h"
-#include "ExternalReferenceDlg.h"
-#include "MotorSetupDlg.h"
-#include "ParameterLimits.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "StepSupport.h"
+#include "dialogs/AdvancedDlg.h"
+#include "dialogs/DriveInfoDlg.h"
+#include "dialogs/ExternalReferenceDlg.h"
+#include "dialogs/MotorSetupDlg.h"
+#include "engine/AxisOptions.h"
+#include "engine/Derivation.h"
+#include "engine/ParameterLimits.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
 
 namespace {
 
@@ -25,53 +26,6 @@ using setupdlg::AsInteger;
 using setupdlg::HoldsQuietly;
 using setupdlg::NameIs;
 using setupdlg::ReadQuietly;
-
-const char* const kGuidelines[] = {
-    "Step 1.\tIn the <<External reference>> group box, select <<Yes>> if your drive gets a "
-    "position, speed or torque reference from an external device. Press the <<Setup>> button to "
-    "select the reference type: analogue or pulse & direction or incremental encoder and its "
-    "parameters.",
-    "Step 2.\tIn the <<Drive operation parameters>> group box, set the value of the DC voltage "
-    "power supply. Use the <<Detect>> button to measure its actual value as applied to the drive. "
-    "Also set the <<Current limit>> parameter, e.g. the maximum current value used by the drive to "
-    "control the motor.",
-    "Step 3.\tIn the <<Current controller>> group box, set the current controller parameters Kp "
-    "(proportional) and Ki (integral). Use the <<Tune & Test>> button to automatically compute the "
-    "current controller parameters and to test the current loop behavior.",
-    "Step 4.\tIn the <<Speed Controller>> group box, set the speed controller parameters Kp "
-    "(proportional), Ki (integral), Integral limit (saturation limit for the integral term of the "
-    "controller) and the acceleration Feedforward. Use the <<Tune & Test>> button to automatically "
-    "compute the speed controller parameters and to test the speed loop response. Before tuning "
-    "the speed controller, make sure to set the right value for the ratio load mass / motor mass "
-    "or to identify the total mass. Note that the controller tuning does not include the "
-    "acceleration feedforward. Set initially this value to 0, and then establish the other "
-    "controller parameters. Finally increase gradually the acceleration feedforward and check the "
-    "speed loop response.",
-    "Step 5.\tIn the <<Position Controller>> group box, set the position controller parameters Kp "
-    "(proportional), Ki (integral), Kd (derivative), Kd filter (filtering coefficient for the "
-    "derivative term), Integral limit (saturation limit for the integral term of the controller), "
-    "Speed limit (saturation limit for the position controller output, seen as a speed reference "
-    "value), acceleration and speed feedforward. Use the <<Tune & Test>> button to automatically "
-    "compute the position controller parameters and to test the position loop behavior. Before "
-    "tuning the position controller, make sure to set the right value for the ratio load mass / "
-    "motor mass or to identify the total mass. Note that the controller tuning does not include "
-    "the acceleration and speed feedforward. Set initially these values to 0, and then establish "
-    "the other controller parameters. Finally increase gradually the acceleration and speed "
-    "feedforward and check the speed loop behavior.",
-    "Step 6.\tIn the <<Protections>> group box, select and parameterize the protections that you "
-    "want to activate.",
-    "Step 7. In the <<External brake resistor>> group box, check <<Connected>> if you have a brake "
-    "resistor connected to the drive. Set the voltage level at which the drive starts to clamp the "
-    "supply via the brake resistor.",
-    "Step 8. In the <<Inputs polarity>> check box, select the active levels for the Enable and the "
-    "two limit switch inputs.",
-    "Step 9. Select the start method to be used. For the method <<Move till aligned with phase "
-    "A>>, set up the current value to use during the motor start and the time needed to align the "
-    "motor first on phase B and then on phase A. For the method <<Motionless start>>, use the "
-    "<<Tune & Test>> button set the electric angle controller parameters and to test the "
-    "motionless start.",
-    nullptr,
-};
 
 // Controls.
 constexpr int kAnalogueCaptionId = 3262;
@@ -137,9 +91,6 @@ constexpr const char* kHardwareAxisId = "H/W";
 constexpr int kLastCanOpenAxisIdIndex = 126;
 constexpr int kLastNumberedAxisIdIndex = kHighestAxisId - 1;
 
-// ASR bit telling that the inputs are active when open (the sourcing input type).
-constexpr int kInputsSourcingBit = 2;
-
 // The start current is given in per cent of the nominal current.
 constexpr double kNominalStartCurrent_percent = 100.0;
 // The aligned start holds the start current on phase B, then on phase A, each for time_AB.
@@ -167,10 +118,6 @@ constexpr const char* kAxisIdWarning =
 // run the engine steps around the test and open nothing.
 const CMySetupDlg::ChildRunner kDriveTestNotAvailable;
 
-// A flag as the rules read it: on when it holds exactly 1.
-bool IsOne(double value) {
-    return value == 1.0;
-}
 // On when it holds anything but 0 (a value that is not a number counts as off).
 bool IsNonZero(double value) {
     return std::isfinite(value) && value != 0.0;
@@ -197,7 +144,7 @@ int LeadingNumber(const std::string& text) {
 }  // namespace
 
 CDriveSetupDlg::CDriveSetupDlg(CQel_Setup* setup, CWnd* parent)
-    : CMySetupDlg(setup, kTemplateId, 1, kGuidelines, parent) {
+    : CMySetupDlg(setup, kTemplateId, 1, setupdlg::GuidelineTexts(kTemplateId).Texts(), parent) {
     DeriveUserParameters(*setup);
     ComputeParameterLimits(*setup);
     if (HasSpeedForward(*setup)) {
@@ -319,10 +266,11 @@ void CDriveSetupDlg::SetUpInputType() {
     if (programmable == -1) {
         checkSinking(setup.GetDescription().find("ZQ") != std::string::npos);
     } else if (hasType) {
-        ShowInputTypeCaptions(IsOne(setup.GetParameterValueInBaseUnit("InputsPolarityType")));
+        ShowInputTypeCaptions(
+            engine::IsOne(setup.GetParameterValueInBaseUnit("InputsPolarityType")));
     } else {
         const double asr = setup.GetParameterValueInBaseUnit("ASR");
-        checkSinking(!engine::IsBitSet(asr, kInputsSourcingBit));
+        checkSinking(!engine::IsBitSet(asr, regfmt::kAsrInputsPolarityBit));
     }
 }
 
@@ -342,9 +290,10 @@ void CDriveSetupDlg::ApplyRules() {
     const int mode = AsInteger(value("ControlMode"));
     const int loops = AsInteger(value("PositionControlType"));
     const double fastLoop = ReadQuietly(setup, "PosSpd_in_FastLoop");
-    const bool positionMode = mode == 0;
-    const bool speedMode = mode == 1;
-    const bool speedLoopClosed = speedMode || (positionMode && loops == 1);
+    const bool positionMode = mode == regfmt::kControlModePosition;
+    const bool speedMode = mode == regfmt::kControlModeSpeed;
+    const bool speedLoopClosed =
+        speedMode || (positionMode && loops == regfmt::kPositionControlWithSpeedLoop);
 
     EnableChildren(kSpeedController, speedLoopClosed, 0);
     ShowChildren(kSpeedAccelerationFeedForward, speedMode);
@@ -352,7 +301,7 @@ void CDriveSetupDlg::ApplyRules() {
     ShowChildren(kPositionFeedForward, positionMode);
     EnableChildren(kPositionSpeedFeedForward, positionMode && speedLoopClosed, 0);
     EnableChildren(kPositionAccelerationFeedForward,
-                   !(positionMode && !speedLoopClosed && IsOne(fastLoop)), 0);
+                   !(positionMode && !speedLoopClosed && engine::IsOne(fastLoop)), 0);
     ShowChildren(kLoadSpeedLimit, positionMode && speedLoopClosed);
 
     if (HasSpeedForward(setup)) {
@@ -362,9 +311,10 @@ void CDriveSetupDlg::ApplyRules() {
                 EnableChildren(group, TRUE, 0);
             }
         };
-        const bool speedLoopVariant = fastLoop == 0.0 && mode != 2 && speedMode;
-        const bool positionLoopVariant =
-            fastLoop == 0.0 && mode != 2 && positionMode && (loops == 0 || loops == 1);
+        const bool speedLoopVariant = fastLoop == 0.0 && speedMode;
+        const bool positionLoopVariant = fastLoop == 0.0 && positionMode &&
+                                         (loops == regfmt::kPositionControlWithoutSpeedLoop ||
+                                          loops == regfmt::kPositionControlWithSpeedLoop);
         showVariant(kSpeedLoopFeedForwardVariant, speedLoopVariant);
         showVariant(kPositionLoopFeedForwardVariant, positionLoopVariant);
     } else {
@@ -372,8 +322,8 @@ void CDriveSetupDlg::ApplyRules() {
         ShowChild(kSpeedFeedForwardCaptionId, 0);
     }
 
-    EnableChildren(kOverCurrentFields, IsOne(value("isOverCurrent")), 0);
-    EnableChildren(kI2tFields, IsOne(value("isMotori2t")), 0);
+    EnableChildren(kOverCurrentFields, engine::IsOne(value("isOverCurrent")), 0);
+    EnableChildren(kI2tFields, engine::IsOne(value("isMotori2t")), 0);
 
     EnableChild(kPositionErrorCheckId, positionMode, 0);
     EnableChildren(kPositionErrorFields, positionMode && IsNonZero(value("isPositionControlError")),
@@ -387,7 +337,7 @@ void CDriveSetupDlg::ApplyRules() {
     EnableChild(kStartModeGroupId, !endat, 0);
     EnableChild(kAlignedStartRadioId, !endat, 0);
     EnableChildren(kStartModeFields, startMode == 0.0 && !endat, 0);
-    EnableChild(kStartModeTuneId, IsOne(startMode) && !endat && angleController, 0);
+    EnableChild(kStartModeTuneId, engine::IsOne(startMode) && !endat && angleController, 0);
     EnableChild(kMotionlessStartRadioId, !endat && angleController, 0);
 
     int motorTemperatureDisabled = 0;
@@ -396,20 +346,21 @@ void CDriveSetupDlg::ApplyRules() {
         motorTemperatureDisabled = setup.GetIntOption("DisableMotorTemperature");
     }
     EnableChild(kMotorOverTempCheckId,
-                motorTemperatureDisabled == 0 && IsOne(value("isMotorTemperatureSensor")), 0);
+                motorTemperatureDisabled == 0 && engine::IsOne(value("isMotorTemperatureSensor")),
+                0);
 
-    EnableChildren(kBrakeResistorFields, IsOne(value("isBrakeResistor")), 0);
+    EnableChildren(kBrakeResistorFields, engine::IsOne(value("isBrakeResistor")), 0);
     ShowChildren(kEnablePolarityRow, !HidesEnablePolarity(setup));
 
     const bool softwareLimits = HoldsQuietly(setup, "isSWLS");
     EnableChildren(kSoftwareLimitSwitchGroup, softwareLimits, 0);
-    EnableChildren(kSoftwareLimitSwitchFields, softwareLimits && IsOne(value("isSWLS")), 0);
+    EnableChildren(kSoftwareLimitSwitchFields, softwareLimits && engine::IsOne(value("isSWLS")), 0);
 
-    EnableChildren(kExternalReferenceFields, IsOne(value("ExternalReference")), 0);
+    EnableChildren(kExternalReferenceFields, engine::IsOne(value("ExternalReference")), 0);
 
     if (HasCANSettings(setup)) {
-        EnableChildren(kCanBaudRate, IsOne(value("save_CAN_baudrate")), 0);
-        EnableChildren(kAxisId, IsOne(value("save_axis_id")), 0);
+        EnableChildren(kCanBaudRate, engine::IsOne(value("save_CAN_baudrate")), 0);
+        EnableChildren(kAxisId, engine::IsOne(value("save_axis_id")), 0);
     } else {
         ShowChild(kCanBaudRateCheckId, 0);
         ShowChild(kAxisIdCheckId, 0);
@@ -542,11 +493,11 @@ void CDriveSetupDlg::ResetFeedForwardsAfterAdvanced() {
     const int mode = AsInteger(setup.GetParameterValueInBaseUnit("ControlMode"));
     const int loops = AsInteger(setup.GetParameterValueInBaseUnit("PositionControlType"));
     const double fastLoop = ReadQuietly(setup, "PosSpd_in_FastLoop");
-    if (mode != 0 || loops != 0) {
+    if (mode != regfmt::kControlModePosition || loops != regfmt::kPositionControlWithoutSpeedLoop) {
         return;
     }
     setup.SetParameterValueInBaseUnit("KFFS_scl", 0.0);
-    if (IsOne(fastLoop)) {
+    if (engine::IsOne(fastLoop)) {
         setup.SetParameterValueInBaseUnit("KFFA_scl", 0.0);
     }
 }
@@ -575,7 +526,8 @@ void CDriveSetupDlg::OnChangedParameterValue(std::string_view name) {
         if (HasSpeedForward(setup)) {
             ForceSpeedForward(setup);
         }
-        if (AsInteger(setup.GetParameterValueInBaseUnit("ControlMode")) != 0) {
+        if (AsInteger(setup.GetParameterValueInBaseUnit("ControlMode")) !=
+            regfmt::kControlModePosition) {
             setup.SetParameterValueInBaseUnit("GEARMASTER", 1.0);
             setup.SetParameterValueInBaseUnit("GEARSLAVE", 1.0);
             setup.SetParameterValueInBaseUnit("isAnalogueReference", 1.0);
@@ -624,7 +576,8 @@ void CDriveSetupDlg::OnRefreshParameterValue(std::string_view name) {
             const double was = setup.GetParameterValueInBaseUnit(polarity);
             setup.SetParameterValueInBaseUnit(polarity, was == 0.0 ? 1.0 : 0.0);
         }
-        ShowInputTypeCaptions(IsOne(setup.GetParameterValueInBaseUnit("InputsPolarityType")));
+        ShowInputTypeCaptions(
+            engine::IsOne(setup.GetParameterValueInBaseUnit("InputsPolarityType")));
         RefreshAllParameters(0);
     } else if (NameIs(name, "StartCurrent")) {
         OnStartCurrentTakenOver();

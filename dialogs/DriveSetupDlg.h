@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
 
 class CDriveSetupDlg : public CMySetupDlg {
   public:

@@ -1,17 +1,19 @@
-#include "ExternalReferenceDlg.h"
+#include "dialogs/ExternalReferenceDlg.h"
 
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "CaseInsensitive.h"
-#include "Derivation.h"
-#include "HostServices.h"
-#include "ParameterLimits.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "Setup.h"
+#include "engine/Derivation.h"
+#include "engine/ParameterLimits.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/Setup.h"
 
 using setupdlg::AsInteger;
 
@@ -19,10 +21,6 @@ namespace {
 
 constexpr UINT kTemplateId = 111;
 constexpr DWORD_PTR kHelpTopic = 0x40101;
-
-constexpr int kPositionMode = 0;
-constexpr int kSpeedMode = 1;
-constexpr int kTorqueMode = 2;
 
 constexpr int kTestButtonId = 1000;
 constexpr int kPictureId = 1014;
@@ -107,27 +105,27 @@ CAnalogReferenceDlg::CAnalogReferenceDlg(CQel_Setup* setup, CWnd* parent)
       analogueInput_(HasAnalogueReferenceInput(*setup)) {
     const int mode = controlMode_;
     const bool analogue = analogueInput_;
-    if (mode == kPositionMode && analogue) {
+    if (mode == regfmt::kControlModePosition && analogue) {
         AddParameterControls("POS_max", 1006, 1015);
         AddParameterControls("POS_min", 1008, 0);
         TakeUnitOf(*setup, "POS_min", "POS_max");
     }
-    if (mode == kPositionMode) {
+    if (mode == regfmt::kControlModePosition) {
         AddCheckParameterControls("isLimitMaximum", kLimitCheckId);
         AddParameterControls("ErefMaxSpeed", kSpeedLimitEditId, kSpeedLimitUnitId);
         AddParameterControls("ErefMaxAcceleration", kAccelerationLimitEditId,
                              kAccelerationLimitUnitId);
     }
-    if (mode == kSpeedMode && analogue) {
+    if (mode == regfmt::kControlModeSpeed && analogue) {
         AddParameterControls("SPD_max", 1006, 1015);
         AddParameterControls("SPD_min", 1008, 0);
         TakeUnitOf(*setup, "SPD_min", "SPD_max");
     }
-    if (mode == kSpeedMode) {
+    if (mode == regfmt::kControlModeSpeed) {
         AddCheckParameterControls("isLimitMaximum", kLimitCheckId);
         AddParameterControls("ErefMaxAcceleration", kSpeedLimitEditId, kSpeedLimitUnitId);
     }
-    if (mode == kTorqueMode && analogue) {
+    if (mode == regfmt::kControlModeTorque && analogue) {
         AddParameterControls("CRT_max", 1006, 1015);
         AddParameterControls("CRT_min", 1008, 0);
         TakeUnitOf(*setup, "CRT_min", "CRT_max");
@@ -164,17 +162,17 @@ BOOL CAnalogReferenceDlg::OnInitDialog() {
     }
 
     int chainBitmap = 0;
-    if (controlMode_ == kPositionMode) {
+    if (controlMode_ == regfmt::kControlModePosition) {
         SetChildText(kMaximumCaptionId, "Maximum Position");
         SetChildText(kMinimumCaptionId, "Minimum Position");
         SetLimitCaption();
         chainBitmap = kPositionChainBitmap;
-    } else if (controlMode_ == kSpeedMode) {
+    } else if (controlMode_ == regfmt::kControlModeSpeed) {
         SetChildText(kMaximumCaptionId, "Maximum Speed");
         SetChildText(kMinimumCaptionId, "Minimum Speed");
         SetChildText(kLimitCheckId, kLimitAccelerationCaption);
         chainBitmap = kSpeedChainBitmap;
-    } else if (controlMode_ == kTorqueMode) {
+    } else if (controlMode_ == regfmt::kControlModeTorque) {
         SetChildText(kMaximumCaptionId, "Maximum Current");
         SetChildText(kMinimumCaptionId, "Minimum Current");
         chainBitmap = kTorqueChainBitmap;
@@ -203,12 +201,12 @@ void CAnalogReferenceDlg::DoDataExchange(CDataExchange* pDX) {
     }
     const CQel_Setup& setup = *GetSetup();
     const bool analogueReference =
-        AsInteger(setup.GetParameterValueInBaseUnit("isAnalogueReference")) == 1;
+        engine::IsOne(setup.GetParameterValueInBaseUnit("isAnalogueReference"));
     const int filterOn =
         analogueInput_ ? AsInteger(setup.GetParameterValueInBaseUnit("UseFilter")) : 0;
-    const bool limitable = controlMode_ < kTorqueMode;
+    const bool limitable = controlMode_ < regfmt::kControlModeTorque;
     const bool limitMaximum =
-        limitable && AsInteger(setup.GetParameterValueInBaseUnit("isLimitMaximum")) == 1;
+        limitable && engine::IsOne(setup.GetParameterValueInBaseUnit("isLimitMaximum"));
 
     ShowFilterRow(filterOn != 0);
     const bool accelerationLimit = !analogueReference && limitMaximum;
@@ -218,14 +216,16 @@ void CAnalogReferenceDlg::DoDataExchange(CDataExchange* pDX) {
     ShowChild(kSpeedLimitEditId, speedLimit ? 1 : 0);
     ShowChild(kSpeedLimitUnitId, speedLimit ? 1 : 0);
     EnableChildren(kAnalogueFields, analogueReference ? 1 : 0, 0);
-    EnableChildren(kDigitalFields, !analogueReference && controlMode_ == kPositionMode ? 1 : 0, 0);
+    EnableChildren(kDigitalFields,
+                   !analogueReference && controlMode_ == regfmt::kControlModePosition ? 1 : 0, 0);
 
     int digitalDisabled = 0;
     {
         const QuietLookups quiet;
         digitalDisabled = setup.GetIntOption("DisableExternalDigitalReference");
     }
-    EnableChild(kDigitalRadioId, controlMode_ == kPositionMode && digitalDisabled == 0 ? 1 : 0, 0);
+    EnableChild(kDigitalRadioId,
+                controlMode_ == regfmt::kControlModePosition && digitalDisabled == 0 ? 1 : 0, 0);
 }
 
 BOOL CAnalogReferenceDlg::OnCommand(UINT id, UINT notifyCode) {
@@ -270,8 +270,8 @@ void CAnalogReferenceDlg::ShowFilterRow(bool show) {
 
 void CAnalogReferenceDlg::SetLimitCaption() {
     const bool analogueReference =
-        AsInteger(GetSetup()->GetParameterValueInBaseUnit("isAnalogueReference")) == 1;
-    SetChildText(kLimitCheckId, analogueReference && controlMode_ == kPositionMode
+        engine::IsOne(GetSetup()->GetParameterValueInBaseUnit("isAnalogueReference"));
+    SetChildText(kLimitCheckId, analogueReference && controlMode_ == regfmt::kControlModePosition
                                     ? kLimitSpeedCaption
                                     : kLimitAccelerationCaption);
 }

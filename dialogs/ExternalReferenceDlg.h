@@ -8,7 +8,7 @@
 //   CAnalogReferenceDlg dialog(setup, nullptr);
 //   if (dialog.DoModal() == IDOK) { ComputeDriveRegisters(*setup); DeriveUserParameters(*setup); }
 
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
 
 class CAnalogReferenceDlg : public CMySetupDlg {
   public:

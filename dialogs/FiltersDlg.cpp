@@ -1,4 +1,4 @@
-#include "FiltersDlg.h"
+#include "dialogs/FiltersDlg.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

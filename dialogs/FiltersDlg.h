@@ -9,8 +9,8 @@
 
 #include <cstddef>
 
-#include "BiquadDesigner.h"
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
+#include "engine/BiquadDesigner.h"
 
 class CFiltersDialog : public CMySetupDlg {
   public:

@@ -1,6 +1,6 @@
-#include "MotorInertiaDlg.h"
+#include "dialogs/MotorInertiaDlg.h"
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 //       question.DoModal();
 //   }
 
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
 
 class CInertiaQuestion : public CMySetupDlg {
   public:

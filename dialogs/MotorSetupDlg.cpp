@@ -1,4 +1,4 @@
-#include "MotorSetupDlg.h"
+#include "dialogs/MotorSetupDlg.h"
 
 #include <algorithm>
 #include <array>
@@ -7,12 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "AxisOptions.h"
-#include "CaseInsensitive.h"
-#include "HostServices.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "Setup.h"
+#include "engine/AxisOptions.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/Setup.h"
 
 using setupdlg::AsInteger;
 
@@ -81,30 +82,6 @@ constexpr const char* kTransmissionWarning =
     "\n\nConnect positive limit switch sensor to drive's LSN input and negative limit switch "
     "sensor to drive's LSP input.";
 
-const char* const kGuidelines[] = {
-    "Step 1. Select your motor from a database. If your motor does not exist in any database, "
-    "proceed through all the next steps in order to define your motor and sensors data. In either "
-    "case, use the tests from the next steps to verify/detect the motor and sensors parameters "
-    "and operation.",
-    "Step 2. Check the values for nominal and peak currents. Press the <<Test Phase Connections>> "
-    "button to verify that your motor phases are well connected to the drive.",
-    "Step 3. Check the magnetic pole pitch and the force constant values.",
-    "Step 4. Check the resistance and inductance values. Press the <<Identify Resistance and "
-    "Inductance>> button to autodetect these parameters.",
-    "Step 5. Check the value of the motor moving part mass.",
-    "Step 6. Use the <<Test Connections>> button in order to verify the presence of encoder "
-    "signals. Check the value of the <<No. of periods/rev>> parameter giving the encoder "
-    "resolution. Press the <<Detect Resolution>> button to automatically detect this value.",
-    "Step 7. If you have an EnDat encoder interface, select the encoder type: single or "
-    "multiturn and give it\u2019s parameters. Check the SPI frequency and the encoder counting "
-    "direction. Use the <<Detect offset>> button in order to detect the offset.",
-    "Step 8. In <<Transmission to load>> select the transmission type and the ratio by setting "
-    "the correspondance between the motor and load displacements.",
-    "Step 9. If you want to save your motor data, select the USER database, and then press the "
-    "<<Save As>> button.",
-    nullptr,
-};
-
 bool IsName(std::string_view name, std::string_view wanted) {
     return qel::EqualsIgnoringCase(name, wanted);
 }
@@ -121,7 +98,7 @@ bool HasEncoderParameters(const CQel_Setup& setup) {
 }  // namespace
 
 CMotorSetupDialog::CMotorSetupDialog(CQel_Setup* setup, CWnd* parent)
-    : CMySetupDlg(setup, kTemplateId, 1, kGuidelines, parent) {
+    : CMySetupDlg(setup, kTemplateId, 1, setupdlg::GuidelineTexts(kTemplateId).Texts(), parent) {
     if (HasEncoderParameters(*setup)) {
         equivalentCounts_ = std::make_unique<CQel_Parameter>(
             setup, setup->FindParameter("No_encoder_lines")->GetDefinition());
@@ -228,13 +205,13 @@ void CMotorSetupDialog::DoDataExchange(CDataExchange* pDX) {
     };
 
     EnableChildren(kInertiaFields, AsInteger(value("isMotorInertiaUnknown")) == 0 ? 1 : 0, 0);
-    EnableChildren(kSensorTypeFields, value("isMotorTemperatureSensor") == 1.0 ? 1 : 0, 0);
+    EnableChildren(kSensorTypeFields, engine::IsOne(value("isMotorTemperatureSensor")) ? 1 : 0, 0);
     const bool endat = AsInteger(value("isEnDatEncoder")) != 0;
     EnableChildren(kEnDatFields, endat ? 1 : 0, 0);
-    EnableChildren(kMultiTurnFields, endat && value("isMultiTurn") == 1.0 ? 1 : 0, 0);
+    EnableChildren(kMultiTurnFields, endat && engine::IsOne(value("isMultiTurn")) ? 1 : 0, 0);
 
     if (HasMotorBrake(setup)) {
-        EnableChildren(kBrakeFields, value("isMotorBrake") == 1.0 ? 1 : 0, 0);
+        EnableChildren(kBrakeFields, engine::IsOne(value("isMotorBrake")) ? 1 : 0, 0);
         const int port = AsInteger(setup.GetParameterValueInInternalUnit("MotorBrake_output"));
         const bool sinkStage =
             (IsBrakePortEnable(&setup, port) & qel::kOutputStageMask) == qel::kOutputStageSink;
@@ -445,7 +422,7 @@ void CMotorSetupDialog::EnableEncoderFilterList() {
     const CQel_Setup& setup = *GetSetup();
     if (HasEncoderFilter(setup)) {
         EnableChild(kEncoderFilterListId,
-                    setup.GetParameterValueInBaseUnit("isFilterEnc") == 1.0 ? 1 : 0, 0);
+                    engine::IsOne(setup.GetParameterValueInBaseUnit("isFilterEnc")) ? 1 : 0, 0);
     }
 }
 

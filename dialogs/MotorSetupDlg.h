@@ -11,8 +11,8 @@
 
 #include <memory>
 
-#include "MySetupDlg.h"
-#include "Parameter.h"
+#include "dialogs/MySetupDlg.h"
+#include "host/kernel/Parameter.h"
 
 class CMotorSetupDialog : public CMySetupDlg {
   public:

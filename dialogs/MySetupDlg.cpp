@@ -1,17 +1,18 @@
-#include "MySetupDlg.h"
+#include "dialogs/MySetupDlg.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 
-#include "CaseInsensitive.h"
-#include "Derivation.h"
-#include "HostServices.h"
-#include "ParameterLimits.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "StepSupport.h"
+#include "engine/Derivation.h"
+#include "engine/ParameterLimits.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/HostServices.h"
+#include "host/ui/DialogTemplate.h"
 
 namespace {
 
@@ -47,6 +48,14 @@ const GainQuantisation* FindGainQuantisation(std::string_view name) {
 }  // namespace
 
 namespace setupdlg {
+
+GuidelineTexts::GuidelineTexts(UINT templateId)
+    : texts_(ui::LoadGuidelineTexts(static_cast<int>(templateId))) {
+    for (const std::string& text : texts_) {
+        pointers_.push_back(text.c_str());
+    }
+    pointers_.push_back(nullptr);
+}
 
 double ReadQuietly(const CQel_Setup& setup, std::string_view name, double valueWhenMissing) {
     const QuietLookups quiet;

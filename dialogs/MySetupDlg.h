@@ -15,9 +15,11 @@
 //   if (id == kHelpButtonId) ShowHelp(kHelpTopic);          // in OnCommand
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
-#include "EditSetupDlg.h"
+#include "host/kernel/EditSetupDlg.h"
 
 class CMySetupDlg : public CQel_EditSetupDlg {
   public:
@@ -64,6 +66,18 @@ double ReadQuietly(const CQel_Setup& setup, std::string_view name, double valueW
 bool HoldsQuietly(const CQel_Setup& setup, std::string_view name);
 // Names of parameters are compared without regard to letter case.
 bool NameIs(std::string_view name, std::string_view wanted);
+// A dialog's guideline steps from the resources, in the null-terminated form the dialog base
+// takes; the base copies them, so a temporary serves.
+class GuidelineTexts {
+  public:
+    explicit GuidelineTexts(UINT templateId);
+    const char* const* Texts() const { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> texts_;
+    std::vector<const char*> pointers_;
+};
+
 // A value as the dialogs' rules compare it: truncated toward zero; 0 for a value that is not a
 // finite number.
 int AsInteger(double value);

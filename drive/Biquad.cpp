@@ -1,6 +1,6 @@
-#include "Biquad.h"
+#include "drive/Biquad.h"
 
-#include "FixedPoint.h"
+#include "drive/FixedPoint.h"
 
 namespace drive {
 

@@ -1,4 +1,4 @@
-#include "DriveFirmware.h"
+#include "drive/DriveFirmware.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,27 +18,27 @@ using fixed::Q15Gain;
 constexpr int kAcrAnalogueReferenceBit = 6;
 constexpr int kAcrSpeedLoopBit = 9;
 constexpr int kAcrPositionLoopBit = 10;
-constexpr int kAcrSpeedFeedForwardBit = 14;
+constexpr int kAcrSpeedForwardBit = 14;
 // UPGRADE bit 6 runs the speed and position loops at the current-loop period.
-constexpr int kUpgradeFastLoopBit = 6;
+constexpr int kUpgradePosSpdInFastLoopBit = 6;
 // PCR: one enable bit per protection.
 constexpr int kPcrOverCurrentBit = 0;
 constexpr int kPcrMotorI2tBit = 1;
-constexpr int kPcrMotorOverTemperatureBit = 2;
-constexpr int kPcrDriveOverTemperatureBit = 3;
+constexpr int kPcrMotorOverTempBit = 2;
+constexpr int kPcrDriveOverTempBit = 3;
 constexpr int kPcrOverVoltageBit = 4;
 constexpr int kPcrUnderVoltageBit = 5;
 constexpr int kPcrDriveI2tBit = 7;
 // SCR: the motor's and the drive's temperature sensors are fitted.
-constexpr int kScrMotorSensorBit = 7;
-constexpr int kScrDriveSensorBit = 8;
+constexpr int kScrMotorTemperatureSensorBit = 7;
+constexpr int kScrDriveTemperatureSensorBit = 8;
 // MTSTYPE 1: the motor's sensor is a PTC (its reading rises with the temperature); otherwise an
 // NTC (it falls).
 constexpr std::int64_t kPtcSensor = 1;
 // ASR bit 12 arms the software limit switches.
-constexpr int kAsrSoftwareLimitsBit = 12;
+constexpr int kAsrSoftwareLimitSwitchesBit = 12;
 // COUNTINGDIR 1 reverses the position counter.
-constexpr std::int64_t kReverseCounting = 1;
+constexpr std::int64_t kReverseCountingDirection = 1;
 // TERRMAX and TSERRMAX of 65535 switch the error protections off.
 constexpr std::int64_t kProtectionOff = 65535;
 // The I2t integrators weigh (I^2 - In^2) / 16 by SFI2T / 2^26 each speed-loop period.
@@ -132,9 +132,9 @@ void DriveFirmware::Decode() {
     s.derivativeFilter = std::clamp<std::int64_t>(r.KDFP, 0, kQ15Max);
     s.gravityOffset = fixed::Multiply(r.FFL, Gain(r.KFFL, 0));
     s.positionWithSpeedLoop = BitSet(r.ACR, kAcrSpeedLoopBit);
-    s.speedFeedForward = BitSet(r.ACR, kAcrSpeedFeedForwardBit);
-    s.fastLoop = BitSet(r.UPGRADE, kUpgradeFastLoopBit);
-    s.countingReversed = r.COUNTINGDIR == kReverseCounting;
+    s.speedFeedForward = BitSet(r.ACR, kAcrSpeedForwardBit);
+    s.fastLoop = BitSet(r.UPGRADE, kUpgradePosSpdInFastLoopBit);
+    s.countingReversed = r.COUNTINGDIR == kReverseCountingDirection;
     const std::int64_t fraction =
         std::clamp<std::int64_t>(r.ELRES_FRACT, 0, kMaxElectricalFraction);
     s.electricalShift = interpolationBits_ - static_cast<int>(fraction);
@@ -151,11 +151,11 @@ void DriveFirmware::Decode() {
     s.overVoltageProtection = BitSet(r.PCR, kPcrOverVoltageBit);
     s.underVoltageProtection = BitSet(r.PCR, kPcrUnderVoltageBit);
     s.motorTemperatureProtection =
-        BitSet(r.SCR, kScrMotorSensorBit) && BitSet(r.PCR, kPcrMotorOverTemperatureBit);
+        BitSet(r.SCR, kScrMotorTemperatureSensorBit) && BitSet(r.PCR, kPcrMotorOverTempBit);
     s.driveTemperatureProtection =
-        BitSet(r.SCR, kScrDriveSensorBit) && BitSet(r.PCR, kPcrDriveOverTemperatureBit);
+        BitSet(r.SCR, kScrDriveTemperatureSensorBit) && BitSet(r.PCR, kPcrDriveOverTempBit);
     s.motorSensorIsPtc = r.MTSTYPE == kPtcSensor;
-    s.softwareLimits = BitSet(r.ASR, kAsrSoftwareLimitsBit);
+    s.softwareLimits = BitSet(r.ASR, kAsrSoftwareLimitSwitchesBit);
     s.analogueReference = BitSet(r.ACR, kAcrAnalogueReferenceBit);
     s.deadBandCentre = r.LEVEL_AD5;
     s.deadBandHalfWidth = r.E_LEVEL_AD5;

@@ -3,10 +3,10 @@
 #include <array>
 #include <cstdint>
 
-#include "Biquad.h"
-#include "DriveRegisters.h"
-#include "FixedPoint.h"
-#include "PowerStage.h"
+#include "drive/Biquad.h"
+#include "drive/DriveRegisters.h"
+#include "drive/FixedPoint.h"
+#include "drive/PowerStage.h"
 
 namespace drive {
 

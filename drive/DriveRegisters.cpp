@@ -1,4 +1,4 @@
-#include "DriveRegisters.h"
+#include "drive/DriveRegisters.h"
 
 #include <algorithm>
 #include <cmath>

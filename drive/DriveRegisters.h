@@ -7,9 +7,17 @@
 #include <string_view>
 #include <vector>
 
-#include "Biquad.h"
+#include "drive/Biquad.h"
 
 namespace drive {
+
+// The simulated firmware decodes these registers with its own code (the bit numbers, masks and
+// fixed-point formats in DriveFirmware.cpp and FixedPoint.h), written from what each register's
+// format means and never by calling the engine (engine/), on purpose: a decoding shared with the
+// engine would carry an engine mistake into the drive, where it would cancel out and go unseen;
+// decoded apart, the mistake makes the drive misbehave and a physical test fail. The two are
+// kept easy to compare instead: a bit or field both name carries the engine's name here too
+// (engine/RegisterFormats.h), without the drive including it.
 
 // The registers the simulated firmware runs from, as the host writes them to the drive. Each
 // field is named after its register and holds the register's value as the drive stores it

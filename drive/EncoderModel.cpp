@@ -1,4 +1,4 @@
-#include "EncoderModel.h"
+#include "drive/EncoderModel.h"
 
 #include <algorithm>
 #include <cmath>

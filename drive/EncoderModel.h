@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "MotorModel.h"
+#include "drive/MotorModel.h"
 
 namespace drive {
 

@@ -1,4 +1,4 @@
-#include "FixedPoint.h"
+#include "drive/FixedPoint.h"
 
 #include <array>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "MotorFile.h"
+#include "drive/MotorFile.h"
 
 #include <cmath>
 #include <fstream>
@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "SetupFile.h"
+#include "host/kernel/SetupFile.h"
 
 namespace drive {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "MotorModel.h"
+#include "drive/MotorModel.h"
 
 namespace drive {
 

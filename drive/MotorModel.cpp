@@ -1,4 +1,4 @@
-#include "MotorModel.h"
+#include "drive/MotorModel.h"
 
 #include <array>
 #include <cmath>

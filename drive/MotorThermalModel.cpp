@@ -1,4 +1,4 @@
-#include "MotorThermalModel.h"
+#include "drive/MotorThermalModel.h"
 
 #include <algorithm>
 #include <cmath>

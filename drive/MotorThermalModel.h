@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MotorModel.h"
+#include "drive/MotorModel.h"
 
 namespace drive {
 

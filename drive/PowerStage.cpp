@@ -1,4 +1,4 @@
-#include "PowerStage.h"
+#include "drive/PowerStage.h"
 
 #include <algorithm>
 #include <cmath>

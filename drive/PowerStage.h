@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "MotorModel.h"
+#include "drive/MotorModel.h"
 
 namespace drive {
 

@@ -1,14 +1,14 @@
-#include "SetupLoader.h"
+#include "drive/SetupLoader.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
 
-#include "ErrorReport.h"
-#include "KernelFunctions.h"
-#include "Parameter.h"
-#include "Setup.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/Parameter.h"
+#include "host/kernel/Setup.h"
 
 namespace drive {
 
@@ -21,7 +21,7 @@ constexpr int kByteBits = 8;
 constexpr double kDefaultDeadTimeShare = 0.5;
 constexpr double kPercent = 100.0;
 // An analogue input range of 20 V is the +-10 V input; any other range starts at 0 V.
-constexpr double kBipolarRange_V = 20.0;
+constexpr double kBipolarInputRange_V = 20.0;
 
 // Clears the kernel's error display while it lives: the caller lists what is absent itself.
 class QuietReads {
@@ -79,7 +79,8 @@ DriveFromSetup ReadDriveFromSetup(const CQel_Setup& setup) {
     // The analogue reference input and the temperature sensor belong to optional features.
     if (const std::optional<double> range = Read(setup, "AnalogueInputsRange")) {
         hardware.analogueInputSpan_V = *range;
-        hardware.analogueInputLowest_V = std::trunc(*range) == kBipolarRange_V ? -*range / 2 : 0.0;
+        hardware.analogueInputLowest_V =
+            std::trunc(*range) == kBipolarInputRange_V ? -*range / 2 : 0.0;
     }
     hardware.adcReference_V = Read(setup, "ADCrange").value_or(hardware.adcReference_V);
     hardware.driveSensorAtZero_V =

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "DriveRegisters.h"
-#include "PowerStage.h"
+#include "drive/DriveRegisters.h"
+#include "drive/PowerStage.h"
 
 class CQel_Setup;
 

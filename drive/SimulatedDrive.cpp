@@ -1,4 +1,4 @@
-#include "SimulatedDrive.h"
+#include "drive/SimulatedDrive.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "DriveFirmware.h"
-#include "DriveRegisters.h"
-#include "EncoderModel.h"
-#include "MotorModel.h"
-#include "MotorThermalModel.h"
-#include "PowerStage.h"
+#include "drive/DriveFirmware.h"
+#include "drive/DriveRegisters.h"
+#include "drive/EncoderModel.h"
+#include "drive/MotorModel.h"
+#include "drive/MotorThermalModel.h"
+#include "drive/PowerStage.h"
 
 namespace drive {
 

@@ -1,4 +1,4 @@
-#include "AxisOptions.h"
+#include "engine/AxisOptions.h"
 
 #include <array>
 #include <cmath>
@@ -6,10 +6,10 @@
 #include <string_view>
 #include <utility>
 
-#include "QuietProbes.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

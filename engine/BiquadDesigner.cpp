@@ -1,4 +1,4 @@
-#include "BiquadDesigner.h"
+#include "engine/BiquadDesigner.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "QuietProbes.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/QuietProbes.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

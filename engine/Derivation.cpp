@@ -1,12 +1,12 @@
-#include "Derivation.h"
+#include "engine/Derivation.h"
 
 #include <array>
 #include <cmath>
 
-#include "KernelFunctions.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/Setup.h"
 
 namespace derive::shape {
 

@@ -3,12 +3,13 @@
 #include <cmath>
 #include <string_view>
 
-#include "BaseScales.h"
-#include "Derivation.h"
-#include "QuietProbes.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/BaseScales.h"
+#include "engine/Derivation.h"
+#include "engine/PhaseConnection.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 
@@ -43,10 +44,6 @@ constexpr double kTestSpeedShareOfNoLoad = 1.0 / 3.0;
 // time_AB: at least 10 ms, at most the full 16-bit count of its time base.
 constexpr double kMinTimeAB_s = 0.01;
 constexpr double kMaxTimeABCounts = 65535.0;
-// A delta-connected motor's phase resistance is three times the star-equivalent resistance the
-// test voltage drives the current through.
-constexpr double kDeltaResistanceShare = 3.0;
-constexpr int kDeltaConnection = 1;
 // PWMPER counts DSP clocks per half PWM period.
 constexpr double kHalvesPerPwmPeriod = 2.0;
 
@@ -98,10 +95,8 @@ bool WriteStartCurrent(CQel_Setup& setup, std::string_view target) {
         return false;
     }
     const auto [start, reftst, r, in, dsp, pwmper, vdc, connection] = *found;
-    double resistance_Ohm = r->GetValueInBaseUnit();
-    if (WholePartIs(connection->GetValueInBaseUnit(), kDeltaConnection)) {
-        resistance_Ohm /= kDeltaResistanceShare;
-    }
+    const double resistance_Ohm =
+        engine::StarPhaseValue(r->GetValueInBaseUnit(), connection->GetValueInBaseUnit());
     const double countsPerVolt = ComputeMotorVoltageScale(setup);
     const double pwmFrequency_Hz =
         dsp->GetValueInBaseUnit() / (kHalvesPerPwmPeriod * pwmper->GetValueInBaseUnit());

@@ -1,12 +1,12 @@
 // Encoder and timing: what the drive's encoder and PWM registers say about the axis.
 #include <cmath>
 
-#include "BaseScales.h"
-#include "Derivation.h"
-#include "QuietProbes.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/BaseScales.h"
+#include "engine/Derivation.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <string_view>
 
-#include "BaseScales.h"
-#include "Derivation.h"
-#include "ParameterLimits.h"
-#include "QuietProbes.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/BaseScales.h"
+#include "engine/Derivation.h"
+#include "engine/ParameterLimits.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

@@ -1,21 +1,19 @@
-#include "GainDesign.h"
+#include "engine/GainDesign.h"
 
 #include <cmath>
 #include <initializer_list>
 #include <numbers>
 #include <utility>
 
-#include "BaseScales.h"
-#include "QuietProbes.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/BaseScales.h"
+#include "engine/PhaseConnection.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 
-// MotorPhaseConnectionType 1: the motor's R is measured across a delta, three times the phase's.
-constexpr double kDeltaConnection = 1.0;
-constexpr double kDeltaResistanceDivisor = 3.0;
 // An electrical time constant above four current-loop periods is slow enough to place the
 // closed-loop poles; a faster one is cancelled instead.
 constexpr double kSlowPolePeriods = 4.0;
@@ -59,9 +57,7 @@ bool DesignCurrentController(CQel_Setup& setup) {
     const auto [connection, inductance, resistance, kp, ki, bandwidth, damping] = *found;
     const double resistance_ohm = resistance->GetValueInBaseUnit();
     const double phaseResistance_ohm =
-        std::trunc(connection->GetValueInBaseUnit()) == kDeltaConnection
-            ? resistance_ohm / kDeltaResistanceDivisor
-            : resistance_ohm;
+        engine::StarPhaseValue(resistance_ohm, connection->GetValueInBaseUnit());
     // The time constant is the motor's own, whatever the connection: L and R are measured on the
     // same terminals.
     const double timeConstant_s = inductance->GetValueInBaseUnit() / resistance_ohm;

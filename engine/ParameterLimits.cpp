@@ -1,4 +1,4 @@
-#include "ParameterLimits.h"
+#include "engine/ParameterLimits.h"
 
 #include <algorithm>
 #include <array>
@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "BaseScales.h"
-#include "QuietProbes.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/BaseScales.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "QuietProbes.h"
+#include "engine/QuietProbes.h"
 
 #include <algorithm>
 
-#include "ErrorReport.h"
-#include "Setup.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

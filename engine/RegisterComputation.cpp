@@ -1,13 +1,13 @@
-#include "RegisterComputation.h"
+#include "engine/RegisterComputation.h"
 
 #include <array>
 #include <cmath>
 #include <limits>
 
-#include "BaseScales.h"
-#include "KernelFunctions.h"
-#include "RegisterComputationSteps.h"
-#include "RegisterFormats.h"
+#include "engine/BaseScales.h"
+#include "engine/RegisterComputationSteps.h"
+#include "engine/RegisterFormats.h"
+#include "host/kernel/KernelFunctions.h"
 
 namespace {
 

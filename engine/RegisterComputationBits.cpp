@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "RegisterComputationSteps.h"
-#include "RegisterFormats.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterComputationSteps.h"
+#include "engine/RegisterFormats.h"
 
 using compute::support::ComputeFrom;
 using compute::support::IsOne;
@@ -203,12 +203,12 @@ bool compute::ACR(CQel_Setup& setup) {
         }
     }
     value = WithBits(value, currentLoop | speedLoop | positionLoop, loops);
-    value = WithBit(
-        value, regfmt::kAcrSpeedForwardBit,
-        speedForward != nullptr && std::trunc(speedForward->GetValueInInternalUnit()) == 1.0);
+    value =
+        WithBit(value, regfmt::kAcrSpeedForwardBit,
+                speedForward != nullptr && engine::IsOne(speedForward->GetValueInInternalUnit()));
     if (freezeControl != nullptr) {
         value = WithBit(value, regfmt::kAcrFreezeControlBit,
-                        std::trunc(freezeControl->GetValueInInternalUnit()) == 1.0);
+                        engine::IsOne(freezeControl->GetValueInInternalUnit()));
     }
     return Store(*acr, value);
 }
@@ -252,8 +252,8 @@ bool compute::LSS_Active(CQel_Setup& setup) {
         setup, "LSS_Active", {"save_CAN_baudrate", "save_axis_id"},
         [](double saveBaudRate, double saveAxisId) {
             // A set bit keeps the drive from saving the value it stands for.
-            double value = WithBit(0.0, regfmt::kLssAxisIdBit, std::trunc(saveAxisId) != 1.0);
-            return WithBit(value, regfmt::kLssCanBaudrateBit, std::trunc(saveBaudRate) != 1.0);
+            double value = WithBit(0.0, regfmt::kLssAxisIdBit, !engine::IsOne(saveAxisId));
+            return WithBit(value, regfmt::kLssCanBaudrateBit, !engine::IsOne(saveBaudRate));
         });
 }
 
@@ -320,6 +320,6 @@ bool compute::COUNTINGDIR(CQel_Setup& setup) {
         return true;
     }
     return ComputeFrom(setup, "COUNTINGDIR", {"ReverseCounting"}, [](double reverse) {
-        return std::trunc(reverse) == 1.0 ? regfmt::kReverseCountingDirection : 0.0;
+        return engine::IsOne(reverse) ? regfmt::kReverseCountingDirection : 0.0;
     });
 }

@@ -2,11 +2,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "BaseScales.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "RegisterComputationSteps.h"
-#include "RegisterFormats.h"
+#include "engine/BaseScales.h"
+#include "engine/PhaseConnection.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterComputationSteps.h"
+#include "engine/RegisterFormats.h"
 
 using compute::support::ComputeFrom;
 using compute::support::Store;
@@ -19,9 +20,6 @@ constexpr double kCounterPeriodsPerPwmPeriod = 2.0;
 // The PWM saturation keeps 2 us of every PWM period free for the current measurement, as a share
 // of the 65535-count span: 65535 x 2e-6 per hertz of PWM frequency.
 constexpr double kMeasurementWindowShare_per_Hz = 0.13107;
-// A delta winding measured between two terminals shows a third of the resistance of the star
-// phase the current controller models.
-constexpr double kDeltaResistanceDivisor = 3.0;
 constexpr double kPercent = 100.0;
 // The drive resolves 2^10 counts per electrical turn; interpolation fills in what the encoder
 // lacks, with at most 8 bits, and only where the encoder gives at most 2^9 counts per turn.
@@ -57,17 +55,15 @@ bool TimeBetweenPhaseTests(CQel_Setup& setup, std::string_view target) {
 // The start voltage of REFTST and RINCTST: what drives StartCurrent through the winding, plus what
 // the dead time takes from every PWM period.
 bool StartVoltage(CQel_Setup& setup, std::string_view target) {
-    return ComputeFrom(setup, target,
-                       {"R", "In", "StartCurrent", "PWM_freq", "Vdc", "MotorPhaseConnectionType"},
-                       [&setup](double resistance_Ohm, double nominal_A, double start_percent,
-                                double pwm_Hz, double bus_V, double connection) {
-                           const double voltageScale = ComputeMotorVoltageScale(setup);
-                           const double phase_Ohm = std::trunc(connection) == 1.0
-                                                        ? resistance_Ohm / kDeltaResistanceDivisor
-                                                        : resistance_Ohm;
-                           return voltageScale * start_percent * nominal_A * phase_Ohm / kPercent +
-                                  pwm_Hz * ComputeDeadTime(setup) * bus_V * voltageScale;
-                       });
+    return ComputeFrom(
+        setup, target, {"R", "In", "StartCurrent", "PWM_freq", "Vdc", "MotorPhaseConnectionType"},
+        [&setup](double resistance_Ohm, double nominal_A, double start_percent, double pwm_Hz,
+                 double bus_V, double connection) {
+            const double voltageScale = ComputeMotorVoltageScale(setup);
+            const double phase_Ohm = engine::StarPhaseValue(resistance_Ohm, connection);
+            return voltageScale * start_percent * nominal_A * phase_Ohm / kPercent +
+                   pwm_Hz * ComputeDeadTime(setup) * bus_V * voltageScale;
+        });
 }
 
 }  // namespace
@@ -152,7 +148,7 @@ bool compute::ENC2THL(CQel_Setup& setup) {
 
 bool compute::MTSTYPE(CQel_Setup& setup) {
     return ComputeFrom(setup, "MTSTYPE", {"Motor_TempSensor_Type"},
-                       [](double type) { return std::trunc(type) == 1.0 ? 1.0 : 0.0; });
+                       [](double type) { return engine::IsOne(type) ? 1.0 : 0.0; });
 }
 
 bool compute::AAR_table(CQel_Setup& setup) {

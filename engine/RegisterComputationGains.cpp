@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "BaseScales.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "RegisterComputationSteps.h"
-#include "RegisterFormats.h"
+#include "engine/BaseScales.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterComputationSteps.h"
+#include "engine/RegisterFormats.h"
 
 using compute::support::ComputeFrom;
 using compute::support::GainPart;

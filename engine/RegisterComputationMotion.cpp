@@ -2,13 +2,13 @@
 // the biquad filters.
 #include <cmath>
 
-#include "BaseScales.h"
-#include "BiquadDesigner.h"
-#include "KernelFunctions.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "RegisterComputationSteps.h"
-#include "RegisterFormats.h"
+#include "engine/BaseScales.h"
+#include "engine/BiquadDesigner.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterComputationSteps.h"
+#include "engine/RegisterFormats.h"
+#include "host/kernel/KernelFunctions.h"
 
 using compute::support::ComputeFrom;
 using compute::support::ComputeSpeedLoopPeriods;

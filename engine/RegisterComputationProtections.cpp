@@ -2,12 +2,12 @@
 // and the brake resistor's switching level.
 #include <cmath>
 
-#include "BaseScales.h"
-#include "KernelFunctions.h"
-#include "QuietProbes.h"
-#include "RegisterComputation.h"
-#include "RegisterComputationSteps.h"
-#include "RegisterFormats.h"
+#include "engine/BaseScales.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterComputationSteps.h"
+#include "engine/RegisterFormats.h"
+#include "host/kernel/KernelFunctions.h"
 
 using compute::support::ComputeFrom;
 using compute::support::ComputeSpeedLoopPeriods;
@@ -61,8 +61,8 @@ bool ComputeProtectionTime(CQel_Setup& setup, std::string_view target, std::stri
                            std::string_view flagName) {
     return ComputeFrom(setup, target, {timeName, "Ts_S", flagName},
                        [](double time_s, double period_s, double protectionOn) {
-                           return std::trunc(protectionOn) == 1.0 ? time_s / period_s
-                                                                  : regfmt::kProtectionOff;
+                           return engine::IsOne(protectionOn) ? time_s / period_s
+                                                              : regfmt::kProtectionOff;
                        });
 }
 

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <tuple>
 
-#include "BaseScales.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
-#include "StepSupport.h"
+#include "engine/BaseScales.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Setup.h"
 
 // What the register steps share; not part of the engine's interface.
 namespace compute::support {
@@ -20,12 +20,11 @@ enum class Units { Base, Internal };
 // Which register of a gain pair a step writes.
 enum class GainPart { Shift, Mantissa };
 
-// A flag or a selector as the drive reads it: the integer part of its value.
 inline double WholePart(const CQel_Parameter& parameter) {
-    return std::trunc(parameter.GetValueInBaseUnit());
+    return engine::WholePart(parameter.GetValueInBaseUnit());
 }
 inline bool IsOne(const CQel_Parameter& flag) {
-    return WholePart(flag) == 1.0;
+    return engine::IsOne(flag.GetValueInBaseUnit());
 }
 
 // The smallest whole number n with 2^n >= value. log2 is exact at powers of two; a value just

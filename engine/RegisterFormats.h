@@ -86,6 +86,7 @@ inline constexpr std::int64_t kBrakePinMask = 0xFF;
 inline constexpr int kControlModePosition = 0;
 inline constexpr int kControlModeSpeed = 1;
 inline constexpr int kControlModeTorque = 2;
+inline constexpr int kPositionControlWithoutSpeedLoop = 0;
 inline constexpr int kPositionControlWithSpeedLoop = 1;
 
 // EnDat serial clock codes (ENDAT_BR) and the clock they select; other codes select none (0).

@@ -1,9 +1,9 @@
-#include "StepSupport.h"
+#include "engine/StepSupport.h"
 
 #include <cmath>
 #include <limits>
 
-#include "RegisterFormats.h"
+#include "engine/RegisterFormats.h"
 
 namespace engine {
 

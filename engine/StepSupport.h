@@ -1,11 +1,12 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 // What every engine step shares: its names looked up in order with the error display as the
 // caller left it (on, normally), the range rule, and reading bits of registers.
@@ -24,6 +25,16 @@ std::optional<std::array<CQel_Parameter*, N>> FindInOrder(
         }
     }
     return found;
+}
+
+// A flag or a selector as the drive reads it: the integer part of its value.
+inline double WholePart(double value) {
+    return std::trunc(value);
+}
+// A flag is on when the drive reads one from it; the setup's flags are whole numbers, and a
+// fraction is cut off as the drive cuts it.
+inline bool IsOne(double flag) {
+    return WholePart(flag) == 1.0;
 }
 
 // The integer part of a register's value, for testing and setting bits; 0 for a value that is not

@@ -1,4 +1,4 @@
-#include "BrevanApp.h"
+#include "module/BrevanApp.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KernelFunctions.h"
-#include "WinApp.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/ui/WinApp.h"
 
 // The module's application object: a library with dialogs needs one. It adds nothing to the base.
 class CBrevanApp : public CWinApp {

@@ -1,10 +1,10 @@
-#include "Exports.h"
+#include "module/Exports.h"
 
-#include "AxisOptions.h"
-#include "Derivation.h"
-#include "DriveSetupDlg.h"
-#include "ParameterLimits.h"
-#include "UnitScales.h"
+#include "dialogs/DriveSetupDlg.h"
+#include "engine/AxisOptions.h"
+#include "engine/Derivation.h"
+#include "engine/ParameterLimits.h"
+#include "module/UnitScales.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "UnitScales.h"
+#include "module/UnitScales.h"
 
 #include <algorithm>
 #include <array>
@@ -6,11 +6,11 @@
 #include <initializer_list>
 #include <vector>
 
-#include "BaseScales.h"
-#include "CaseInsensitive.h"
-#include "KernelFunctions.h"
-#include "QuietProbes.h"
-#include "Setup.h"
+#include "engine/BaseScales.h"
+#include "engine/QuietProbes.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

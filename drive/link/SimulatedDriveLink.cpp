@@ -1,13 +1,13 @@
-#include "SimulatedDriveLink.h"
+#include "drive/link/SimulatedDriveLink.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
-#include "CaseInsensitive.h"
-#include "DriveRegisters.h"
-#include "HeadlessBackend.h"
+#include "drive/DriveRegisters.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/ui/headless/HeadlessBackend.h"
 
 namespace drive {
 

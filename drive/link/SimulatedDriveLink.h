@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "DriveLink.h"
-#include "SimulatedDrive.h"
-#include "TestProgram.h"
+#include "drive/SimulatedDrive.h"
+#include "drive/programs/TestProgram.h"
+#include "host/kernel/DriveLink.h"
 
 namespace ui::headless {
 class HeadlessBackend;

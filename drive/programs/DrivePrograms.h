@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "TestProgram.h"
+#include "drive/programs/TestProgram.h"
 
 namespace drive {
 

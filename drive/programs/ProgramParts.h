@@ -4,17 +4,25 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
+#include <string>
 #include <string_view>
 
-#include "TestProgram.h"
+#include "drive/programs/TestProgram.h"
 
 // The parts the simulated drive's test programs are built of: period counting, means, the test
-// frame at the holding angle and the held current.
+// frame at the holding angle, the held current, the smooth move of the field and the six-segment
+// reference of the controller tunings.
 namespace drive::program_parts {
 
 // A quarter of an electrical turn in the firmware's angle units (65536 a turn).
 inline constexpr std::int64_t kQuarterTurn = 16384;
 inline constexpr double kAngleUnitsPerTurn = 65536.0;
+
+// The user variable by which a host polling a program sees it under way: 0 from the program's
+// start, 1 once its first period ran (or, for a program measuring with the power stage off, once
+// its result is in).
+inline constexpr std::string_view kStarted = "STARTED";
 
 inline bool SameVariableName(std::string_view a, std::string_view b) {
     return std::ranges::equal(a, b, [](char x, char y) {
@@ -64,7 +72,7 @@ class PeriodProgram : public TestProgram {
         TestProgram::Start(drive);
         // A program run again must not look started (or, with the power stage off, ended) to a
         // host polling it before its first period.
-        Variable("STARTED") = 0.0;
+        Variable(kStarted) = 0.0;
         period_ = 0;
         logging_ = false;
     }
@@ -75,7 +83,7 @@ class PeriodProgram : public TestProgram {
             return;
         }
         if (period_ == 0) {
-            Variable("STARTED") = 1.0;
+            Variable(kStarted) = 1.0;
             Begin(drive);
         } else if (!drive.IsOn()) {
             // A protection or an input switched the power stage off.
@@ -87,7 +95,7 @@ class PeriodProgram : public TestProgram {
     }
 
   protected:
-    PeriodProgram() { Declare("STARTED", 0.0); }
+    PeriodProgram() { Declare(kStarted, 0.0); }
 
     // The first period: sets the firmware up and switches the power stage on.
     virtual void Begin(SimulatedDrive& drive) = 0;
@@ -112,6 +120,12 @@ inline void HoldInTestFrame(DriveFirmware& firmware) {
     firmware.SetTestAngle(kHoldAngle);
     firmware.SetTestAngleIncrement(0);
     firmware.SetLoopMode(LoopMode::Current);
+}
+
+// The fraction of a move done at a fraction of its time: a half cosine, so that the field
+// starts and stops without a jerk the rotor would ring on.
+inline double SmoothFraction(double timeFraction) {
+    return (1.0 - std::cos(std::numbers::pi * std::clamp(timeFraction, 0.0, 1.0))) / 2.0;
 }
 
 // Ramps the q current of the test frame, at the holding angle, from a first value to its target,
@@ -149,6 +163,39 @@ class HeldCurrentProgram : public PeriodProgram {
     std::int64_t reference_ = 0;
     std::int64_t measureStart_ = 0;
     std::int64_t end_ = 0;
+};
+
+// Runs the six-segment reference (lengths "a0" to "a5" in speed-loop periods, increments "b0"
+// to "b5" per period) through the speed loop or the position loop, once, or cyclically while
+// "MultiC" is 1 (writing 0 ends the run at the end of the cycle); the rotor's d axis lies on
+// phase A after the positioning. "test_flag" is 0 when the current exceeded "Imax_Prot_Test",
+// else 1.
+class ProfileProgram : public PeriodProgram {
+  public:
+    static constexpr int kSegments = 6;
+
+    ProfileProgram(std::string_view name, LoopMode mode);
+    std::string_view Name() const override { return name_; }
+
+  private:
+    static constexpr std::string_view kProtection = "Imax_Prot_Test";
+    static constexpr std::string_view kVerdict = "test_flag";
+    static constexpr std::string_view kCyclic = "MultiC";
+
+    void Begin(SimulatedDrive& drive) override;
+    void OnPeriodStart(SimulatedDrive& drive, bool speedLoopDue) override;
+    void Run(SimulatedDrive& drive) override;
+    // One speed-loop period of the profile; false when it has ended.
+    bool Advance();
+
+    std::string name_;
+    LoopMode mode_;
+    double protection_ = 0.0;
+    std::int64_t origin_ = 0;
+    double level_ = 0.0;
+    int segment_ = 0;
+    std::int64_t periodInSegment_ = 0;
+    bool speedLoopDue_ = false;
 };
 
 }  // namespace drive::program_parts

@@ -1,11 +1,10 @@
-#include "TestProgram.h"
+#include "drive/programs/TestProgram.h"
 
 #include <algorithm>
 #include <cctype>
 #include <functional>
-#include <utility>
 
-#include "DrivePrograms.h"
+#include "drive/programs/DrivePrograms.h"
 
 namespace drive {
 
@@ -26,27 +25,39 @@ auto FindByName(Map& map, std::string_view name) {
 
 using Factory = std::function<std::unique_ptr<TestProgram>()>;
 
-const std::vector<std::pair<std::string, Factory>>& Registry() {
-    static const std::vector<std::pair<std::string, Factory>> registry = {
-        {"Initial_Positioning_Test", MakeInitialPositioningTest},
-        {"Ident_R_or_Rs", MakeResistanceTest},
-        {"Ident_L_or_Tau_el", MakeInductanceTest},
-        {"VDC_Detection_Test", MakeVdcDetectionTest},
-        {"Encoder_Resolution_And_Direction_Test", MakeEncoderResolutionTest},
-        {"Motor_Pole_Pairs_Detection_Test", MakePolePairsTest},
-        {"Total_Inertia_Identification_Test", MakeInertiaTest},
-        {"Encoder_Offset_Zero_And_A_Detection_Test", MakeEncoderOffsetTest},
-        {"Motor_Phase_Connection_Test", MakePhaseConnectionTest},
-        {"Encoder_Connection_Test", MakeEncoderConnectionTest},
-        {"Current_Controller_Tuning_Test", MakeCurrentTuningTest},
-        {"Speed_Controller_Tuning_Test", MakeSpeedTuningTest},
-        {"Position_Controller_Tuning_Test_with_SpdCtrl",
-         [] { return MakePositionTuningTest(true); }},
-        {"Position_Controller_Tuning_Test_without_SpdCtrl",
-         [] { return MakePositionTuningTest(false); }},
-        {"Analogue_Reference_Test", MakeAnalogueReferenceTest},
-        {"Angle_Controller_Tuning_Test", MakeAngleControllerTuningTest},
-    };
+struct RegistryEntry {
+    std::string name;
+    Factory factory;
+};
+
+// The registry lists the factories only: each program is asked its name once, so that the name
+// the host finds a program by is the one the program answers to, written in one place.
+const std::vector<RegistryEntry>& Registry() {
+    static const std::vector<RegistryEntry> registry = [] {
+        const Factory factories[] = {
+            MakeInitialPositioningTest,
+            MakeResistanceTest,
+            MakeInductanceTest,
+            MakeVdcDetectionTest,
+            MakeEncoderResolutionTest,
+            MakePolePairsTest,
+            MakeInertiaTest,
+            MakeEncoderOffsetTest,
+            MakePhaseConnectionTest,
+            MakeEncoderConnectionTest,
+            MakeCurrentTuningTest,
+            MakeSpeedTuningTest,
+            [] { return MakePositionTuningTest(true); },
+            [] { return MakePositionTuningTest(false); },
+            MakeAnalogueReferenceTest,
+            MakeAngleControllerTuningTest,
+        };
+        std::vector<RegistryEntry> entries;
+        for (const Factory& factory : factories) {
+            entries.push_back({std::string(factory()->Name()), factory});
+        }
+        return entries;
+    }();
     return registry;
 }
 
@@ -100,16 +111,16 @@ void TestProgram::Stop(SimulatedDrive& drive) {
     drive.Firmware().SetReferenceSource(drive.Firmware().ConfiguredReferenceSource());
 }
 
-void TestProgram::Declare(std::string name, double initialValue) {
-    variables_[std::move(name)] = initialValue;
+void TestProgram::Declare(std::string_view name, double initialValue) {
+    variables_[std::string(name)] = initialValue;
 }
 
 double& TestProgram::Variable(std::string_view name) {
     return FindByName(variables_, name)->second;
 }
 
-void TestProgram::SetDriveVariable(const std::string& name, double value) {
-    driveVariables_[name] = value;
+void TestProgram::SetDriveVariable(std::string_view name, double value) {
+    driveVariables_[std::string(name)] = value;
 }
 
 void TestProgram::Finish(SimulatedDrive& drive) {
@@ -118,9 +129,9 @@ void TestProgram::Finish(SimulatedDrive& drive) {
 }
 
 std::unique_ptr<TestProgram> CreateTestProgram(std::string_view name) {
-    for (const auto& [programName, factory] : Registry()) {
-        if (SameName(programName, name)) {
-            return factory();
+    for (const RegistryEntry& entry : Registry()) {
+        if (SameName(entry.name, name)) {
+            return entry.factory();
         }
     }
     return nullptr;
@@ -128,8 +139,8 @@ std::unique_ptr<TestProgram> CreateTestProgram(std::string_view name) {
 
 std::vector<std::string> TestProgramNames() {
     std::vector<std::string> names;
-    for (const auto& entry : Registry()) {
-        names.push_back(entry.first);
+    for (const RegistryEntry& entry : Registry()) {
+        names.push_back(entry.name);
     }
     return names;
 }

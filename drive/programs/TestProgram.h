@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "SimulatedDrive.h"
+#include "drive/SimulatedDrive.h"
 
 namespace drive {
 
@@ -52,9 +52,9 @@ class TestProgram : public DriveRoutine {
 
   protected:
     // Declares a user variable with its initial value; called by the constructor of a program.
-    void Declare(std::string name, double initialValue);
+    void Declare(std::string_view name, double initialValue);
     double& Variable(std::string_view name);
-    void SetDriveVariable(const std::string& name, double value);
+    void SetDriveVariable(std::string_view name, double value);
     // Ends the run from inside the program: power stage off, the routine stays registered but
     // idle (the drive may be iterating over its routines).
     void Finish(SimulatedDrive& drive);

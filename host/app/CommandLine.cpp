@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "host/app/CommandLine.h"
 
 namespace {
 

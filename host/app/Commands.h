@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "CommandLine.h"
-#include "ModuleLoader.h"
-#include "Setup.h"
+#include "host/app/CommandLine.h"
+#include "host/app/ModuleLoader.h"
+#include "host/kernel/Setup.h"
 
 // What a subcommand works on: the parsed command line, the loaded module and the setup, loaded
 // with the module's scales and with the command line's edits applied.

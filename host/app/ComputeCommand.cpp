@@ -1,5 +1,5 @@
-#include "Commands.h"
-#include "ParameterReport.h"
+#include "host/app/Commands.h"
+#include "host/app/ParameterReport.h"
 
 // What the host does when it loads a setup: the module's ComputeAllOptions, through its export.
 int RunCompute(CommandContext& context) {

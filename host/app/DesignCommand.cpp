@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
-#include "Derivation.h"
-#include "GainDesign.h"
-#include "RegisterComputation.h"
+#include "engine/Derivation.h"
+#include "engine/GainDesign.h"
+#include "engine/RegisterComputation.h"
+#include "host/app/Commands.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "DesktopEdit.h"
+#include "host/app/DesktopEdit.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
-#include "DialogTemplate.h"
-#include "HostServices.h"
-#include "QtBackend.h"
+#include "host/kernel/HostServices.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/qt/QtBackend.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "Commands.h"
+#include "host/app/Commands.h"
 
 struct DesktopFolders {
     std::filesystem::path resources;  // dialog templates and bitmaps

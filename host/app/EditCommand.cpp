@@ -5,13 +5,13 @@
 #include <optional>
 #include <sstream>
 
-#include "Commands.h"
-#include "DialogTemplate.h"
-#include "EditScript.h"
-#include "HeadlessBackend.h"
-#include "SetupFile.h"
+#include "host/app/Commands.h"
+#include "host/app/EditScript.h"
+#include "host/kernel/SetupFile.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/headless/HeadlessBackend.h"
 #if BREVAN_DESKTOP
-#include "DesktopEdit.h"
+#include "host/app/DesktopEdit.h"
 #endif
 
 namespace {

@@ -1,11 +1,11 @@
-#include "EditScript.h"
+#include "host/app/EditScript.h"
 
 #include <charconv>
 #include <functional>
 #include <optional>
 #include <utility>
 
-#include "HeadlessBackend.h"
+#include "host/ui/headless/HeadlessBackend.h"
 
 namespace {
 

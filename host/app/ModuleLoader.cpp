@@ -1,4 +1,4 @@
-#include "ModuleLoader.h"
+#include "host/app/ModuleLoader.h"
 
 #include <dlfcn.h>
 

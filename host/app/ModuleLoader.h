@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 // The drive module, loaded the way the host loads it: dlopen, then its plain-named exports by
 // dlsym. Unloaded when the object goes.

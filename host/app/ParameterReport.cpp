@@ -1,4 +1,4 @@
-#include "ParameterReport.h"
+#include "host/app/ParameterReport.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>

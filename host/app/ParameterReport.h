@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 struct ReportOptions {
     bool json = false;

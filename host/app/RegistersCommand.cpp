@@ -1,7 +1,7 @@
-#include "Commands.h"
-#include "Derivation.h"
-#include "ParameterReport.h"
-#include "RegisterComputation.h"
+#include "engine/Derivation.h"
+#include "engine/RegisterComputation.h"
+#include "host/app/Commands.h"
+#include "host/app/ParameterReport.h"
 
 // What a setup dialog does before it opens a child: registers from the user parameters, then the
 // user parameters back from the registers, so that both agree.

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "Commands.h"
+#include "host/app/Commands.h"
 
 int RunScale(CommandContext& context) {
     const std::string& unit = context.invocation.arguments[1];

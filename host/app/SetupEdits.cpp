@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "Commands.h"
-#include "ErrorReport.h"
-#include "SetupFile.h"
+#include "host/app/Commands.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/SetupFile.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "Commands.h"
-#include "ParameterReport.h"
+#include "host/app/Commands.h"
+#include "host/app/ParameterReport.h"
 
 int RunShow(CommandContext& context) {
     const std::vector<std::string> names(context.invocation.arguments.begin() + 1,

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "CoffFormat.h"
-#include "Comm.h"
-#include "Commands.h"
-#include "MotorFile.h"
-#include "RegisterComputation.h"
-#include "SetupLoader.h"
-#include "SimulatedDriveLink.h"
+#include "drive/MotorFile.h"
+#include "drive/SetupLoader.h"
+#include "drive/link/SimulatedDriveLink.h"
+#include "engine/RegisterComputation.h"
+#include "host/app/Commands.h"
+#include "host/kernel/CoffFormat.h"
+#include "host/kernel/Comm.h"
 
 namespace {
 

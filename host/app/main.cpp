@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
-#include "Commands.h"
-#include "ErrorReport.h"
-#include "ModuleLoader.h"
-#include "SetupFile.h"
+#include "host/app/CommandLine.h"
+#include "host/app/Commands.h"
+#include "host/app/ModuleLoader.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/SetupFile.h"
 
 namespace {
 

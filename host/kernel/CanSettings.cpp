@@ -1,13 +1,13 @@
-#include "CanSettings.h"
+#include "host/kernel/CanSettings.h"
 
 #include <charconv>
 #include <cmath>
 #include <optional>
 #include <string>
 
-#include "EditSetupDlg.h"
-#include "ErrorReport.h"
-#include "HostServices.h"
+#include "host/kernel/EditSetupDlg.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/HostServices.h"
 
 namespace qel {
 namespace {

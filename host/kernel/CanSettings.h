@@ -4,7 +4,7 @@
 // setup's option kCanBaudRateOption) and the "CANopen settings..." button, which shows the
 // CANopen settings the drive gets from this setup.
 
-#include "AfxTypes.h"
+#include "host/ui/AfxTypes.h"
 
 class CQel_EditSetupDlg;
 

@@ -1,14 +1,14 @@
-#include "CoffFormat.h"
+#include "host/kernel/CoffFormat.h"
 
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "CaseInsensitive.h"
-#include "Comm.h"
-#include "ErrorReport.h"
-#include "Loggers.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/Comm.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/Loggers.h"
 
 namespace {
 

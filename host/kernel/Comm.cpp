@@ -1,6 +1,6 @@
-#include "Comm.h"
+#include "host/kernel/Comm.h"
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

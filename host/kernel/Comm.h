@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "DriveLink.h"
+#include "host/kernel/DriveLink.h"
 
 class CQel_Setup;
 

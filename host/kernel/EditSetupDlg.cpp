@@ -1,15 +1,15 @@
-#include "EditSetupDlg.h"
+#include "host/kernel/EditSetupDlg.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-#include "Backend.h"
-#include "CanSettings.h"
-#include "CaseInsensitive.h"
-#include "ErrorReport.h"
-#include "MotorEditor.h"
+#include "host/kernel/CanSettings.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/MotorEditor.h"
+#include "host/ui/Backend.h"
 
 namespace {
 
@@ -520,16 +520,34 @@ void CQel_EditSetupDlg::RestoreBoundValues() {
 
 BOOL CQel_EditSetupDlg::OnInitDialog() {
     std::vector<int> reported;
+    const auto check = [this, &reported](const Binding& binding, int id, bool wanted,
+                                         const char* wantedKind) {
+        if (id == 0 || wanted ||
+            std::find(reported.begin(), reported.end(), id) != reported.end()) {
+            return;
+        }
+        reported.push_back(id);
+        const std::string prefix = "The dialog " + std::to_string(GetTemplateId()) + " binds \"" +
+                                   binding.name + "\" to control " + std::to_string(id);
+        ui::CurrentBackend().ReportProblem(GetDlgItem(id) == nullptr
+                                               ? prefix + ", which its template lacks."
+                                               : prefix + ", which is not " + wantedKind + ".");
+    };
     for (const Binding& binding : bindings_) {
-        for (int id : {binding.firstId, binding.lastId, binding.unitId}) {
-            if (id != 0 && GetDlgItem(id) == nullptr &&
-                std::find(reported.begin(), reported.end(), id) == reported.end()) {
-                reported.push_back(id);
-                ui::CurrentBackend().ReportProblem(
-                    "The dialog " + std::to_string(GetTemplateId()) + " binds \"" + binding.name +
-                    "\" to control " + std::to_string(id) + ", which its template lacks.");
+        const bool valueBinding = binding.kind == BindingKind::Value;
+        const bool listBinding = binding.kind == BindingKind::List;
+        for (int id : {binding.firstId, binding.lastId}) {
+            CWnd* control = GetDlgItem(id);
+            if (valueBinding) {
+                check(binding, id, dynamic_cast<CEdit*>(control) != nullptr, "an edit box");
+            } else if (listBinding) {
+                check(binding, id, dynamic_cast<CComboBox*>(control) != nullptr, "a drop-down list");
+            } else {
+                check(binding, id, dynamic_cast<CButton*>(control) != nullptr, "a button");
             }
         }
+        check(binding, binding.unitId,
+              dynamic_cast<CComboBox*>(GetDlgItem(binding.unitId)) != nullptr, "a unit list");
     }
     if (!guidelines_.empty()) {
         ShowGuideline(0);

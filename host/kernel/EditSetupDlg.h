@@ -32,9 +32,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Dialog.h"
-#include "Parameter.h"
-#include "Setup.h"
+#include "host/kernel/Parameter.h"
+#include "host/kernel/Setup.h"
+#include "host/ui/Dialog.h"
 
 namespace qel {
 class MotorEditor;

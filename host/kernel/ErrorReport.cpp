@@ -1,4 +1,4 @@
-#include "ErrorReport.h"
+#include "host/kernel/ErrorReport.h"
 
 #include <cstdio>
 #include <utility>

@@ -1,10 +1,10 @@
-#include "HostServices.h"
+#include "host/kernel/HostServices.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "Setup.h"
-#include "Wnd.h"
+#include "host/kernel/Setup.h"
+#include "host/ui/Wnd.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "AfxTypes.h"
-#include "DialogTemplate.h"
+#include "host/ui/AfxTypes.h"
+#include "host/ui/DialogTemplate.h"
 
 class CQel_Setup;
 class CComboBox;

@@ -1,9 +1,9 @@
-#include "KernelFunctions.h"
+#include "host/kernel/KernelFunctions.h"
 
 #include <array>
 #include <cmath>
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 std::uint32_t Compute_ADCMaxValue(const CQel_Setup& setup) {
     const qel::AdcFormat& adc = setup.GetAdcFormat();

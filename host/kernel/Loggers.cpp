@@ -1,10 +1,10 @@
-#include "Loggers.h"
+#include "host/kernel/Loggers.h"
 
 #include <cmath>
 
-#include "Comm.h"
-#include "ErrorReport.h"
-#include "Setup.h"
+#include "host/kernel/Comm.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "DriveLink.h"
+#include "host/kernel/DriveLink.h"
 
 class CQel_Setup;
 class CQel_CoffFormat;

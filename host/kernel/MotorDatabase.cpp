@@ -1,4 +1,4 @@
-#include "MotorDatabase.h"
+#include "host/kernel/MotorDatabase.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "CaseInsensitive.h"
-#include "ErrorReport.h"
-#include "HostServices.h"
-#include "Setup.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/Setup.h"
 
 namespace qel {
 namespace {

@@ -1,10 +1,10 @@
-#include "MotorEditor.h"
+#include "host/kernel/MotorEditor.h"
 
 #include <algorithm>
 
-#include "CaseInsensitive.h"
-#include "EditSetupDlg.h"
-#include "ErrorReport.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/EditSetupDlg.h"
+#include "host/kernel/ErrorReport.h"
 
 namespace qel {
 namespace {

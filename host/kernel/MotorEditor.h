@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "AfxTypes.h"
-#include "MotorDatabase.h"
+#include "host/kernel/MotorDatabase.h"
+#include "host/ui/AfxTypes.h"
 
 class CQel_EditSetupDlg;
 class CComboBox;

@@ -1,8 +1,8 @@
-#include "Parameter.h"
+#include "host/kernel/Parameter.h"
 
 #include <cmath>
 
-#include "ErrorReport.h"
+#include "host/kernel/ErrorReport.h"
 
 CQel_Parameter::CQel_Parameter(CQel_Setup* setup, const qel::ParameterDefinition& definition)
     : Quantity(setup, definition.name, *definition.family, definition.kind, definition.value),

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Quantity.h"
+#include "host/kernel/Quantity.h"
 
 namespace qel {
 

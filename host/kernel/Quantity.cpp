@@ -1,11 +1,11 @@
-#include "Quantity.h"
+#include "host/kernel/Quantity.h"
 
 #include <cmath>
 #include <limits>
 
-#include "CaseInsensitive.h"
-#include "ErrorReport.h"
-#include "Setup.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/Setup.h"
 
 namespace qel {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "Units.h"
+#include "host/kernel/Units.h"
 
 class CQel_Setup;
 

@@ -1,4 +1,4 @@
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "ErrorReport.h"
+#include "host/kernel/ErrorReport.h"
 
 namespace qel {
 

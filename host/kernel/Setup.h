@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "CaseInsensitive.h"
-#include "DriveLink.h"
-#include "Parameter.h"
-#include "Variable.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/DriveLink.h"
+#include "host/kernel/Parameter.h"
+#include "host/kernel/Variable.h"
 
 class CQel_Setup;
 

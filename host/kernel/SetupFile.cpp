@@ -1,4 +1,4 @@
-#include "SetupFile.h"
+#include "host/kernel/SetupFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 #include <optional>
 #include <sstream>
 
-#include "ErrorReport.h"
+#include "host/kernel/ErrorReport.h"
 
 namespace qel {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Setup.h"
+#include "host/kernel/Setup.h"
 
 namespace qel {
 

@@ -1,8 +1,8 @@
-#include "Units.h"
+#include "host/kernel/Units.h"
 
 #include <numbers>
 
-#include "CaseInsensitive.h"
+#include "host/kernel/CaseInsensitive.h"
 
 namespace qel {
 namespace {

@@ -1,10 +1,10 @@
-#include "Variable.h"
+#include "host/kernel/Variable.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "ErrorReport.h"
-#include "Setup.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/Setup.h"
 
 CQel_Variable::CQel_Variable(CQel_Setup* setup, std::string name, const qel::UnitFamily& family,
                              double internalValue)

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Quantity.h"
+#include "host/kernel/Quantity.h"
 
 // A drive variable: one of the drive's live values, held in the drive's internal units and shown
 // through the module's scale for its unit family.

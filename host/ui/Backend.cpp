@@ -1,6 +1,6 @@
-#include "Backend.h"
+#include "host/ui/Backend.h"
 
-#include "HeadlessBackend.h"
+#include "host/ui/headless/HeadlessBackend.h"
 
 namespace ui {
 namespace {

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "AfxTypes.h"
-#include "Menu.h"
+#include "host/ui/AfxTypes.h"
+#include "host/ui/Menu.h"
 
 class CWnd;
 class CDialog;

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "Wnd.h"
+#include "host/ui/Wnd.h"
 
 // --- CSliderCtrl ---
 

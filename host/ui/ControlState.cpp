@@ -1,4 +1,4 @@
-#include "ControlState.h"
+#include "host/ui/ControlState.h"
 
 #include <algorithm>
 

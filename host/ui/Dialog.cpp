@@ -1,9 +1,9 @@
-#include "Dialog.h"
+#include "host/ui/Dialog.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "Backend.h"
+#include "host/ui/Backend.h"
 
 namespace {
 

@@ -26,10 +26,10 @@
 #include <set>
 #include <string>
 
-#include "AfxTypes.h"
-#include "ControlState.h"
-#include "DialogTemplate.h"
-#include "Wnd.h"
+#include "host/ui/AfxTypes.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/Wnd.h"
 
 class CDataExchange {
   public:

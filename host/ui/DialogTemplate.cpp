@@ -1,4 +1,4 @@
-#include "DialogTemplate.h"
+#include "host/ui/DialogTemplate.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <utility>
 
-#include "Backend.h"
+#include "host/ui/Backend.h"
 
 namespace ui {
 namespace {
@@ -339,6 +339,27 @@ std::string LoadResourceString(int stringId) {
         }
     }
     return {};
+}
+
+std::vector<std::string> LoadGuidelineTexts(int templateId) {
+    std::vector<std::string> texts;
+    const std::optional<Json> table = ReadResourceJson("strings.json");
+    if (!table || !table->is_object() || !table->contains("guidelines") ||
+        !(*table)["guidelines"].is_array()) {
+        return texts;
+    }
+    for (const Json& entry : (*table)["guidelines"]) {
+        if (!entry.is_object() || entry.value("dialog", 0) != templateId ||
+            !entry.contains("steps") || !entry["steps"].is_array()) {
+            continue;
+        }
+        for (const Json& step : entry["steps"]) {
+            if (step.is_string()) {
+                texts.push_back(step.get<std::string>());
+            }
+        }
+    }
+    return texts;
 }
 
 std::optional<Bitmap> LoadBitmapResource(std::string_view name) {

@@ -85,6 +85,9 @@ TemplateLoad ParseDialogTemplate(std::string_view jsonText, std::string_view fil
 
 // An entry of the string table (strings.json); empty when absent.
 std::string LoadResourceString(int stringId);
+// The guideline steps a dialog shows one at a time, in order (the "guidelines" of strings.json);
+// none when the dialog has none.
+std::vector<std::string> LoadGuidelineTexts(int templateId);
 
 // A bitmap of the resources, by name. Bitmaps with a number are named by its decimal digits.
 struct Bitmap {

@@ -1,7 +1,7 @@
-#include "Menu.h"
+#include "host/ui/Menu.h"
 
-#include "Backend.h"
-#include "Dialog.h"
+#include "host/ui/Backend.h"
+#include "host/ui/Dialog.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "AfxTypes.h"
+#include "host/ui/AfxTypes.h"
 
 namespace ui {
 

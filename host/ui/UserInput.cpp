@@ -1,7 +1,7 @@
-#include "UserInput.h"
+#include "host/ui/UserInput.h"
 
-#include "Backend.h"
-#include "Dialog.h"
+#include "host/ui/Backend.h"
+#include "host/ui/Dialog.h"
 
 namespace ui::input {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "AfxTypes.h"
+#include "host/ui/AfxTypes.h"
 
 class CDialog;
 

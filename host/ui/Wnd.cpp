@@ -1,10 +1,10 @@
-#include "Wnd.h"
+#include "host/ui/Wnd.h"
 
 #include <limits>
 #include <string>
 
-#include "Backend.h"
-#include "Dialog.h"
+#include "host/ui/Backend.h"
+#include "host/ui/Dialog.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include <string>
 #include <string_view>
 
-#include "AfxTypes.h"
-#include "ControlState.h"
-#include "DialogTemplate.h"
+#include "host/ui/AfxTypes.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/DialogTemplate.h"
 
 class CDialog;
 class CWnd;

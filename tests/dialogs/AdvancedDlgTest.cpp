@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "AdvancedDlg.h"
-#include "Derivation.h"
-#include "DialogTestSupport.h"
+#include "dialogs/AdvancedDlg.h"
+#include "engine/Derivation.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

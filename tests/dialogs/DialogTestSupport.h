@@ -34,13 +34,13 @@
 #include <utility>
 #include <vector>
 
-#include "CollectedErrors.h"
-#include "DialogTemplate.h"
-#include "HeadlessBackend.h"
-#include "HostServices.h"
-#include "KernelFunctions.h"
-#include "ReferenceAxisTest.h"
-#include "RegisterComputation.h"
+#include "engine/RegisterComputation.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/ReferenceAxisTest.h"
 
 // Parameter values in base units, by name.
 using Values = std::vector<std::pair<std::string, double>>;

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "DialogTestSupport.h"
-#include "DriveInfoDlg.h"
+#include "dialogs/DriveInfoDlg.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

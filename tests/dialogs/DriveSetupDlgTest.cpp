@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "Derivation.h"
-#include "DialogTestSupport.h"
-#include "DriveSetupDlg.h"
-#include "ParameterLimits.h"
-#include "RegisterComputation.h"
-#include "RegisterFormats.h"
-#include "StepSupport.h"
+#include "dialogs/DriveSetupDlg.h"
+#include "engine/Derivation.h"
+#include "engine/ParameterLimits.h"
+#include "engine/RegisterComputation.h"
+#include "engine/RegisterFormats.h"
+#include "engine/StepSupport.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

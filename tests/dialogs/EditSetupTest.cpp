@@ -1,8 +1,8 @@
 #include <cmath>
 
-#include "DialogTestSupport.h"
-#include "Exports.h"
-#include "StepSupport.h"
+#include "engine/StepSupport.h"
+#include "module/Exports.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "DialogTestSupport.h"
-#include "ExternalReferenceDlg.h"
+#include "dialogs/ExternalReferenceDlg.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

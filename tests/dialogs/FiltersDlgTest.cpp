@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "DialogTestSupport.h"
-#include "FiltersDlg.h"
+#include "dialogs/FiltersDlg.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "DialogTestSupport.h"
-#include "MotorInertiaDlg.h"
+#include "dialogs/MotorInertiaDlg.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

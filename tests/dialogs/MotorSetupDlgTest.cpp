@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "DialogTestSupport.h"
-#include "MotorSetupDlg.h"
-#include "QuietProbes.h"
+#include "dialogs/MotorSetupDlg.h"
+#include "engine/QuietProbes.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <memory>
 #include <string>
 
-#include "AdvancedDlg.h"
-#include "DialogTestSupport.h"
-#include "DriveSetupDlg.h"
-#include "MySetupDlg.h"
+#include "dialogs/AdvancedDlg.h"
+#include "dialogs/DriveSetupDlg.h"
+#include "dialogs/MySetupDlg.h"
+#include "tests/dialogs/DialogTestSupport.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <memory>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "ExampleMotors.h"
-#include "SimulatedDrive.h"
-#include "TestProgram.h"
+#include "drive/SimulatedDrive.h"
+#include "drive/programs/TestProgram.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
 
 // The analogue reference input: the potentiometer's voltage through the drive's 10-bit converter,
 // the firmware's dead band, filter and scaling, and the loops it drives when ACR says so.

@@ -5,11 +5,11 @@
 #include <numbers>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "GainDesign.h"
-#include "RegisterComputation.h"
-#include "SetupForMotor.h"
-#include "StepResponse.h"
+#include "engine/GainDesign.h"
+#include "engine/RegisterComputation.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/StepResponse.h"
 
 // The engine designs each loop by placing the closed loop's poles from a bandwidth and a damping,
 // assuming the plant it models (RL circuit, inertia, ideal inner loops) and continuous time. These

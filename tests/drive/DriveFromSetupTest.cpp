@@ -5,12 +5,12 @@
 #include <numbers>
 #include <ostream>
 
-#include "BiquadDesigner.h"
-#include "CaseLabel.h"
-#include "CollectedErrors.h"
-#include "GainDesign.h"
-#include "RegisterComputation.h"
-#include "SetupForMotor.h"
+#include "engine/BiquadDesigner.h"
+#include "engine/GainDesign.h"
+#include "engine/RegisterComputation.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/support/CollectedErrors.h"
 
 // The drive run from registers the engine computed: the registers and hardware a setup gives,
 // the biquad slots the engine designs, the torque the designed current loop makes, and the

@@ -5,10 +5,10 @@
 #include <numbers>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "ExampleMotors.h"
-#include "ReferenceDrive.h"
-#include "SimulatedDrive.h"
+#include "drive/SimulatedDrive.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/drive/ReferenceDrive.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "MotorFile.h"
-#include "MotorModel.h"
+#include "drive/MotorFile.h"
+#include "drive/MotorModel.h"
 
 // A motor of examples/motors; default data (and a test failure) when it does not load.
 inline drive::MotorData LoadExampleMotor(const std::string& fileName) {

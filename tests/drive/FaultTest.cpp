@@ -8,10 +8,10 @@
 #include <ostream>
 #include <vector>
 
-#include "CaseLabel.h"
-#include "ExampleMotors.h"
-#include "ReferenceDrive.h"
-#include "SimulatedDrive.h"
+#include "drive/SimulatedDrive.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/drive/ReferenceDrive.h"
 
 namespace {
 

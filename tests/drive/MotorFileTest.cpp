@@ -3,9 +3,9 @@
 #include <ostream>
 #include <string>
 
-#include "CaseLabel.h"
-#include "ExampleMotors.h"
-#include "MotorFile.h"
+#include "drive/MotorFile.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <numbers>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "EncoderModel.h"
-#include "ExampleMotors.h"
-#include "MotorModel.h"
+#include "drive/EncoderModel.h"
+#include "drive/MotorModel.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
 
 namespace {
 

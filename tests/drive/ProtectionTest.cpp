@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "ExampleMotors.h"
-#include "MotorThermalModel.h"
-#include "ReferenceDrive.h"
-#include "SimulatedDrive.h"
+#include "drive/MotorThermalModel.h"
+#include "drive/SimulatedDrive.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/drive/ReferenceDrive.h"
 
 // The protections that watch heat: the winding's temperature through its thermistor, the drive's
 // heat sink through its sensor, and the I2t integrators' warnings before they trip.

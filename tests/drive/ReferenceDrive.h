@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "SimulatedDrive.h"
+#include "drive/SimulatedDrive.h"
 
 namespace reference_drive {
 

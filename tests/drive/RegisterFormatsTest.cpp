@@ -5,9 +5,9 @@
 #include <numbers>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "DriveRegisters.h"
-#include "FixedPoint.h"
+#include "drive/DriveRegisters.h"
+#include "drive/FixedPoint.h"
+#include "tests/drive/CaseLabel.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "ExampleMotors.h"
-#include "Examples.h"
-#include "RegisterComputation.h"
-#include "Setup.h"
-#include "SetupLoader.h"
-#include "SimulatedDrive.h"
+#include "drive/SetupLoader.h"
+#include "drive/SimulatedDrive.h"
+#include "engine/RegisterComputation.h"
+#include "host/kernel/Setup.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/support/Examples.h"
 
 // Writes a parameter whatever its range, as an identification that found this value would.
 inline void ForceParameter(CQel_Setup& setup, const std::string& name, double value) {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <numbers>
 
-#include "RegisterComputation.h"
-#include "SetupForMotor.h"
+#include "engine/RegisterComputation.h"
+#include "tests/drive/SetupForMotor.h"
 
 // The software limit switches on the reference axis with its own motor and gains: the drive
 // refuses to go beyond them, says so in MSR, and lets the axis come back.

@@ -1,4 +1,4 @@
-#include "StepResponse.h"
+#include "tests/drive/StepResponse.h"
 
 #include <algorithm>
 #include <cmath>

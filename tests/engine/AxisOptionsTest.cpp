@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "AxisOptions.h"
-#include "CollectedErrors.h"
-#include "Examples.h"
+#include "engine/AxisOptions.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "BiquadDesigner.h"
-#include "CollectedErrors.h"
-#include "DriveLink.h"
-#include "Examples.h"
+#include "engine/BiquadDesigner.h"
+#include "host/kernel/DriveLink.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "CollectedErrors.h"
-#include "Derivation.h"
-#include "Examples.h"
-#include "ReferenceAxisTest.h"
-#include "RegisterFormats.h"
-#include "Setup.h"
+#include "engine/Derivation.h"
+#include "engine/RegisterFormats.h"
+#include "host/kernel/Setup.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
+#include "tests/support/ReferenceAxisTest.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "CollectedErrors.h"
-#include "Examples.h"
-#include "GainDesign.h"
+#include "engine/GainDesign.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
 
 namespace {
 

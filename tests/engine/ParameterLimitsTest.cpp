@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "CollectedErrors.h"
-#include "Examples.h"
-#include "ParameterLimits.h"
-#include "ReferenceAxisTest.h"
-#include "Setup.h"
+#include "engine/ParameterLimits.h"
+#include "host/kernel/Setup.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
+#include "tests/support/ReferenceAxisTest.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "CollectedErrors.h"
-#include "Examples.h"
-#include "RegisterComputation.h"
+#include "engine/RegisterComputation.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "Derivation.h"
-#include "Examples.h"
-#include "RegisterComputation.h"
+#include "engine/Derivation.h"
+#include "engine/RegisterComputation.h"
+#include "tests/support/Examples.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <ostream>
 #include <string>
 
-#include "BaseScales.h"
-#include "CollectedErrors.h"
-#include "Exports.h"
-#include "SetupBuilder.h"
+#include "engine/BaseScales.h"
+#include "module/Exports.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/SetupBuilder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ErrorReport.h"
+#include "host/kernel/ErrorReport.h"
 
 // Collects what the kernel reports while it lives, instead of printing it, and restores the
 // previous reporter and error-display flag afterwards.

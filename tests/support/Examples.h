@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "Exports.h"
-#include "SetupFile.h"
+#include "host/kernel/SetupFile.h"
+#include "module/Exports.h"
 
 // A bundled example setup, loaded with the module's own unit scales, as the host loads it.
 inline std::unique_ptr<CQel_Setup> LoadExample(const std::string& fileName) {

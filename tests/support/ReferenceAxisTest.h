@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "Examples.h"
-#include "Setup.h"
+#include "host/kernel/Setup.h"
+#include "tests/support/Examples.h"
 
 // A test that starts from a fresh copy of the bundled reference axis.
 class ReferenceAxisTest : public ::testing::Test {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "Setup.h"
-#include "Units.h"
+#include "host/kernel/Setup.h"
+#include "host/kernel/Units.h"
 
 // Adds a physical parameter with a wide range: enough for tests of computations that only read.
 inline CQel_Parameter* AddPhysical(CQel_Setup& setup, const std::string& name, double value,

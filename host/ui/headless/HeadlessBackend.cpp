@@ -1,4 +1,4 @@
-#include "HeadlessBackend.h"
+#include "host/ui/headless/HeadlessBackend.h"
 
 #include <algorithm>
 #include <cstdio>

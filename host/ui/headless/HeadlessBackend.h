@@ -32,10 +32,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Backend.h"
-#include "ControlState.h"
-#include "Dialog.h"
-#include "UserInput.h"
+#include "host/ui/Backend.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/Dialog.h"
+#include "host/ui/UserInput.h"
 
 namespace ui::headless {
 

@@ -1,12 +1,12 @@
-#include "Bitmaps.h"
+#include "host/ui/qt/Bitmaps.h"
 
 #include <QFileInfo>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <filesystem>
 
-#include "DialogTemplate.h"
-#include "TextConversion.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
 namespace {

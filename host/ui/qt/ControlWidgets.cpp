@@ -1,4 +1,4 @@
-#include "ControlWidgets.h"
+#include "host/ui/qt/ControlWidgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,7 +15,7 @@
 #include <QTabBar>
 #include <algorithm>
 
-#include "TextConversion.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
 namespace {

@@ -23,9 +23,9 @@
 #include <QColor>
 #include <QWidget>
 
-#include "Bitmaps.h"
-#include "ControlState.h"
-#include "DialogMetrics.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/qt/Bitmaps.h"
+#include "host/ui/qt/DialogMetrics.h"
 
 namespace ui::qt {
 

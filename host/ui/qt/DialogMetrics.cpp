@@ -1,4 +1,4 @@
-#include "DialogMetrics.h"
+#include "host/ui/qt/DialogMetrics.h"
 
 #include <QFontMetricsF>
 #include <algorithm>

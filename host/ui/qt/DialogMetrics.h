@@ -12,8 +12,8 @@
 #include <QFont>
 #include <QRect>
 
-#include "ControlState.h"
-#include "DialogTemplate.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/DialogTemplate.h"
 
 namespace ui::qt {
 

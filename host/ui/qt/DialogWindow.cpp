@@ -1,4 +1,4 @@
-#include "DialogWindow.h"
+#include "host/ui/qt/DialogWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,10 +13,10 @@
 #include <QSlider>
 #include <QTabBar>
 
-#include "ControlWidgets.h"
-#include "Keys.h"
-#include "QtBackend.h"
-#include "TextConversion.h"
+#include "host/ui/qt/ControlWidgets.h"
+#include "host/ui/qt/Keys.h"
+#include "host/ui/qt/QtBackend.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
 namespace {

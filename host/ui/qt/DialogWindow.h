@@ -17,9 +17,9 @@
 #include <QDialog>
 #include <vector>
 
-#include "ControlState.h"
-#include "Dialog.h"
-#include "UserInput.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/Dialog.h"
+#include "host/ui/UserInput.h"
 
 namespace ui::qt {
 

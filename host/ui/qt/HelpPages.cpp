@@ -1,4 +1,4 @@
-#include "HelpPages.h"
+#include "host/ui/qt/HelpPages.h"
 
 #include <QDesktopServices>
 #include <fstream>

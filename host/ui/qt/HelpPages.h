@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "AfxTypes.h"
+#include "host/ui/AfxTypes.h"
 
 namespace ui::qt {
 

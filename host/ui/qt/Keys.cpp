@@ -1,4 +1,4 @@
-#include "Keys.h"
+#include "host/ui/qt/Keys.h"
 
 namespace ui::qt {
 

@@ -8,8 +8,8 @@
 #include <QKeyEvent>
 #include <optional>
 
-#include "AfxTypes.h"
-#include "UserInput.h"
+#include "host/ui/AfxTypes.h"
+#include "host/ui/UserInput.h"
 
 namespace ui::qt {
 

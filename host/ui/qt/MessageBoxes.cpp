@@ -1,11 +1,11 @@
-#include "MessageBoxes.h"
+#include "host/ui/qt/MessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <algorithm>
 
-#include "TextConversion.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
 namespace {

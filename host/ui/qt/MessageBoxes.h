@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "AfxTypes.h"
+#include "host/ui/AfxTypes.h"
 
 class QWidget;
 

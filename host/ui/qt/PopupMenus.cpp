@@ -1,9 +1,9 @@
-#include "PopupMenus.h"
+#include "host/ui/qt/PopupMenus.h"
 
 #include <QAction>
 #include <QMenu>
 
-#include "TextConversion.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
 

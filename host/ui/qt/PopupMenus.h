@@ -10,7 +10,7 @@
 #include <QPoint>
 #include <vector>
 
-#include "Menu.h"
+#include "host/ui/Menu.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "QtBackend.h"
+#include "host/ui/qt/QtBackend.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Dialog.h"
-#include "Keys.h"
-#include "MessageBoxes.h"
-#include "PopupMenus.h"
-#include "TextConversion.h"
-#include "UserInput.h"
+#include "host/ui/Dialog.h"
+#include "host/ui/UserInput.h"
+#include "host/ui/qt/Keys.h"
+#include "host/ui/qt/MessageBoxes.h"
+#include "host/ui/qt/PopupMenus.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
 namespace {

@@ -24,11 +24,11 @@
 #include <string_view>
 #include <utility>
 
-#include "Backend.h"
-#include "Bitmaps.h"
-#include "DialogMetrics.h"
-#include "DialogWindow.h"
-#include "HelpPages.h"
+#include "host/ui/Backend.h"
+#include "host/ui/qt/Bitmaps.h"
+#include "host/ui/qt/DialogMetrics.h"
+#include "host/ui/qt/DialogWindow.h"
+#include "host/ui/qt/HelpPages.h"
 
 class QTimer;
 

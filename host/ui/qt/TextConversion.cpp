@@ -1,9 +1,9 @@
-#include "TextConversion.h"
+#include "host/ui/qt/TextConversion.h"
 
 #include <array>
 #include <cstdint>
 
-#include "ControlState.h"
+#include "host/ui/ControlState.h"
 
 namespace ui::qt {
 namespace {

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string_view>
 
-#include "SimulatedDrive.h"
-#include "TestProgram.h"
+#include "drive/SimulatedDrive.h"
+#include "drive/programs/TestProgram.h"
 
 // A test-only program with a known course: it sets STARTED in its first period, writes the
 // period count into the test angle THTST every period (so that logged values are known), logs

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "CaseLabel.h"
-#include "CommandRun.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/support/CommandRun.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "CaseLabel.h"
-#include "EchoProgram.h"
-#include "ExampleMotors.h"
-#include "HeadlessBackend.h"
-#include "SetupForMotor.h"
-#include "SimulatedDriveLink.h"
+#include "drive/link/SimulatedDriveLink.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/link/EchoProgram.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <memory>
 #include <ostream>
 
-#include "BaseScales.h"
-#include "CaseLabel.h"
-#include "ProgramRun.h"
-#include "RegisterComputation.h"
-#include "SetupForMotor.h"
+#include "engine/BaseScales.h"
+#include "engine/RegisterComputation.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/programs/ProgramRun.h"
 
 // The electric angle controller of the motionless start, tuned and tested as the tuning dialog
 // does: the gains through the setup's registers, the program's inputs from the setup's test

@@ -4,10 +4,10 @@
 #include <memory>
 #include <ostream>
 
-#include "BaseScales.h"
-#include "CaseLabel.h"
-#include "ProgramRun.h"
-#include "SetupForMotor.h"
+#include "engine/BaseScales.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/programs/ProgramRun.h"
 
 // The connection checks: the test current into phase A, and the shaft turned by hand under a
 // passive program.

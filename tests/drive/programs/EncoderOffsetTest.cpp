@@ -7,9 +7,9 @@
 #include <optional>
 #include <ostream>
 
-#include "CaseLabel.h"
-#include "ProgramRun.h"
-#include "SetupForMotor.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/programs/ProgramRun.h"
 
 // The offset program aligns the rotor on phase A and stores the absolute encoder's position there;
 // the module assembles the offset from the two 16-bit words.

@@ -5,11 +5,11 @@
 #include <numbers>
 #include <ostream>
 
-#include "BaseScales.h"
-#include "CaseLabel.h"
-#include "KernelFunctions.h"
-#include "ProgramRun.h"
-#include "SetupForMotor.h"
+#include "engine/BaseScales.h"
+#include "host/kernel/KernelFunctions.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/programs/ProgramRun.h"
 
 // Each identification program runs on a simulated axis whose motor the program knows nothing of;
 // the test applies the module's formulas to what the programs return, as the test dialogs do, and

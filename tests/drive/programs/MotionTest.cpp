@@ -7,10 +7,10 @@
 #include <numbers>
 #include <ostream>
 
-#include "BaseScales.h"
-#include "CaseLabel.h"
-#include "ProgramRun.h"
-#include "SetupForMotor.h"
+#include "engine/BaseScales.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/programs/ProgramRun.h"
 
 // The programs that turn the rotor with the test current: the encoder's travel over one turn and
 // the moves a person counts until the mark on the shaft comes back.

@@ -6,10 +6,10 @@
 #include <ostream>
 #include <string>
 
-#include "BaseScales.h"
-#include "CaseLabel.h"
-#include "ProgramRun.h"
-#include "SetupForMotor.h"
+#include "engine/BaseScales.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/programs/ProgramRun.h"
 
 // The tuning programs run the six-segment reference through the closed loops: the motor follows
 // it, and the run ends after one cycle or, cyclically, when the host clears "MultiC".

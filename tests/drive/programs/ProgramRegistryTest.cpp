@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 
-#include "CaseLabel.h"
-#include "TestProgram.h"
+#include "drive/programs/TestProgram.h"
+#include "tests/drive/CaseLabel.h"
 
 namespace {
 
@@ -29,6 +32,18 @@ TEST(ProgramRegistry, EachProgramHasADescriptionAgreeingWithItsVariables) {
             EXPECT_EQ(program->GetVariable(variableName), variable.at("initial").get<double>())
                 << name << " " << variableName;
         }
+    }
+}
+
+// The registry takes each name from its program: two programs answering to one name (in any
+// letter case) would leave the second unreachable.
+TEST(ProgramRegistry, EveryProgramAnswersToADistinctName) {
+    std::set<std::string> seen;
+    for (const std::string& name : drive::TestProgramNames()) {
+        std::string folded = name;
+        std::ranges::transform(folded, folded.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        EXPECT_TRUE(seen.insert(folded).second) << name;
     }
 }
 

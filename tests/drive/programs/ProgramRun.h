@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "SimulatedDrive.h"
-#include "TestProgram.h"
+#include "drive/SimulatedDrive.h"
+#include "drive/programs/TestProgram.h"
 
 // Samples the firmware's d and q currents while the program says its log is meaningful, as the
 // host's logger does.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "CommandRun.h"
+#include "tests/support/CommandRun.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "EditScript.h"
-#include "HeadlessBackend.h"
+#include "host/app/EditScript.h"
+#include "host/ui/headless/HeadlessBackend.h"
 
 namespace {
 

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "CaseLabel.h"
-#include "CoffFormat.h"
-#include "CollectedErrors.h"
-#include "Comm.h"
-#include "EchoProgram.h"
-#include "ExampleMotors.h"
-#include "KernelFunctions.h"
-#include "Loggers.h"
-#include "SetupForMotor.h"
-#include "SimulatedDriveLink.h"
+#include "drive/link/SimulatedDriveLink.h"
+#include "host/kernel/CoffFormat.h"
+#include "host/kernel/Comm.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/Loggers.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/drive/link/EchoProgram.h"
+#include "tests/support/CollectedErrors.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "CaseInsensitive.h"
-#include "CollectedErrors.h"
-#include "EditSetupDlg.h"
-#include "HeadlessBackend.h"
-#include "HostServices.h"
-#include "MotorDatabase.h"
-#include "Setup.h"
-#include "Units.h"
+#include "host/kernel/CaseInsensitive.h"
+#include "host/kernel/EditSetupDlg.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/MotorDatabase.h"
+#include "host/kernel/Setup.h"
+#include "host/kernel/Units.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#include "tests/support/CollectedErrors.h"
 
 namespace {
 
@@ -523,6 +523,11 @@ class MissingBindingDlg : public CQel_EditSetupDlg {
         AddCheckParameterControls("QuietlyAbsent", kCheck);
         g_bShowErrors = saved;
         AddParameterControls("Kp", 3999, 0);
+        // Controls of the wrong kind: a value in a check box, a unit list that is a static text,
+        // a flag in an edit box, a choice in a button.
+        AddParameterControls("Imax", kCheck, kNoteStatic);
+        AddCheckParameterControls("isEnabled", kSpeedEdit);
+        AddSwitchParameterControls("Choice", kActionButton);
     }
 };
 
@@ -537,8 +542,13 @@ TEST_F(EditSetupDlgTest, MissingParameterIsReportedAndItsControlsStayUnbound) {
     EXPECT_EQ(errors_.Messages(),
               (std::vector<std::string>{"The parameter \"Absent\" is not in the setup."}));
     EXPECT_EQ(ui_->Problems(),
-              (std::vector<std::string>{"The dialog 910 binds \"Kp\" to control 3999, which its "
-                                        "template lacks."}));
+              (std::vector<std::string>{
+                  "The dialog 910 binds \"Kp\" to control 3999, which its template lacks.",
+                  "The dialog 910 binds \"Imax\" to control 2010, which is not an edit box.",
+                  "The dialog 910 binds \"Imax\" to control 2041, which is not a unit list.",
+                  "The dialog 910 binds \"isEnabled\" to control 2003, which is not a button.",
+                  "The dialog 910 binds \"Choice\" to control 2040, which is not a drop-down "
+                  "list."}));
     EXPECT_TRUE(MessageTexts().empty());
 }
 

@@ -5,9 +5,9 @@
 #include <ostream>
 #include <string>
 
-#include "KernelFunctions.h"
-#include "KernelTestSupport.h"
-#include "SetupFile.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/SetupFile.h"
+#include "tests/host/kernel/KernelTestSupport.h"
 
 namespace {
 

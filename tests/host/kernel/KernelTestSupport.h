@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "Setup.h"
-#include "Units.h"
+#include "host/kernel/Setup.h"
+#include "host/kernel/Units.h"
 
 // A text as a test name can show it: quoted, printable ASCII as it is, other bytes as \xHH.
 inline std::string Printable(std::string_view text) {

@@ -7,10 +7,10 @@
 #include <tuple>
 #include <vector>
 
-#include "CollectedErrors.h"
-#include "ErrorReport.h"
-#include "KernelTestSupport.h"
-#include "Setup.h"
+#include "host/kernel/ErrorReport.h"
+#include "host/kernel/Setup.h"
+#include "tests/host/kernel/KernelTestSupport.h"
+#include "tests/support/CollectedErrors.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <tuple>
 
-#include "KernelTestSupport.h"
-#include "SetupFile.h"
+#include "host/kernel/SetupFile.h"
+#include "tests/host/kernel/KernelTestSupport.h"
 
 namespace {
 

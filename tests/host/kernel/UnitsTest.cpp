@@ -4,10 +4,10 @@
 #include <ostream>
 #include <string>
 
-#include "CollectedErrors.h"
-#include "KernelTestSupport.h"
-#include "Setup.h"
-#include "Units.h"
+#include "host/kernel/Setup.h"
+#include "host/kernel/Units.h"
+#include "tests/host/kernel/KernelTestSupport.h"
+#include "tests/support/CollectedErrors.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Menu.h"
-#include "ProbeDialog.h"
+#include "host/ui/Menu.h"
+#include "tests/host/ui/ProbeDialog.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ProbeDialog.h"
+#include "tests/host/ui/ProbeDialog.h"
 
 namespace {
 

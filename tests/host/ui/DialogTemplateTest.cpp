@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "ControlState.h"
-#include "DialogTemplate.h"
-#include "ProbeDialog.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/DialogTemplate.h"
+#include "tests/host/ui/ProbeDialog.h"
 
 namespace {
 

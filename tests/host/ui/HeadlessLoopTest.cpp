@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "ProbeDialog.h"
-#include "UserInput.h"
+#include "host/ui/UserInput.h"
+#include "tests/host/ui/ProbeDialog.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Dialog.h"
-#include "HeadlessBackend.h"
+#include "host/ui/Dialog.h"
+#include "host/ui/headless/HeadlessBackend.h"
 
 // The test templates: 900 "First" (every kind of control), 901 "Second" (an edit, OK, Cancel).
 inline constexpr int kFirstTemplate = 900;

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "Menu.h"
-#include "ProbeDialog.h"
-#include "QtTestSupport.h"
+#include "host/ui/Menu.h"
+#include "tests/host/ui/ProbeDialog.h"
+#include "tests/host/ui/qt/QtTestSupport.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "DialogMetrics.h"
-#include "DialogTemplate.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/qt/DialogMetrics.h"
 
 extern char** environ;
 

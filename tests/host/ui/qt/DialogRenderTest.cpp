@@ -16,7 +16,7 @@
 #include <map>
 #include <sstream>
 
-#include "SetupDialogSupport.h"
+#include "tests/host/ui/qt/SetupDialogSupport.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <ostream>
 #include <string>
 
-#include "HelpPages.h"
-#include "QtTestSupport.h"
-#include "Wnd.h"
+#include "host/ui/Wnd.h"
+#include "host/ui/qt/HelpPages.h"
+#include "tests/host/ui/qt/QtTestSupport.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "MessageBoxes.h"
-#include "QtTestSupport.h"
-#include "Wnd.h"
+#include "host/ui/Wnd.h"
+#include "host/ui/qt/MessageBoxes.h"
+#include "tests/host/ui/qt/QtTestSupport.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "ProbeDialog.h"
-#include "QtTestSupport.h"
-#include "Wnd.h"
+#include "host/ui/Wnd.h"
+#include "tests/host/ui/ProbeDialog.h"
+#include "tests/host/ui/qt/QtTestSupport.h"
 
 namespace {
 

@@ -34,9 +34,9 @@
 #include <string>
 #include <vector>
 
-#include "DialogWindow.h"
-#include "QtBackend.h"
-#include "TextConversion.h"
+#include "host/ui/qt/DialogWindow.h"
+#include "host/ui/qt/QtBackend.h"
+#include "host/ui/qt/TextConversion.h"
 
 // One QApplication for the whole test program.
 class QtApplicationEnvironment : public ::testing::Environment {

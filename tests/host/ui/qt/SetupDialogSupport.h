@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "AdvancedDlg.h"
-#include "CollectedErrors.h"
-#include "DriveInfoDlg.h"
-#include "DriveSetupDlg.h"
-#include "Examples.h"
-#include "ExternalReferenceDlg.h"
-#include "FiltersDlg.h"
-#include "HostServices.h"
-#include "MotorInertiaDlg.h"
-#include "MotorSetupDlg.h"
-#include "QtTestSupport.h"
+#include "dialogs/AdvancedDlg.h"
+#include "dialogs/DriveInfoDlg.h"
+#include "dialogs/DriveSetupDlg.h"
+#include "dialogs/ExternalReferenceDlg.h"
+#include "dialogs/FiltersDlg.h"
+#include "dialogs/MotorInertiaDlg.h"
+#include "dialogs/MotorSetupDlg.h"
+#include "host/kernel/HostServices.h"
+#include "tests/host/ui/qt/QtTestSupport.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
 
 class QtSetupTest : public QtBackendTest {
   protected:

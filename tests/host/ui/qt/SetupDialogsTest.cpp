@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Exports.h"
-#include "HeadlessBackend.h"
-#include "SetupDialogSupport.h"
-#include "StepSupport.h"
+#include "engine/StepSupport.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#include "module/Exports.h"
+#include "tests/host/ui/qt/SetupDialogSupport.h"
 
 namespace {
 

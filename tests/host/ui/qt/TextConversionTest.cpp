@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "TextConversion.h"
+#include "host/ui/qt/TextConversion.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "BaseScales.h"
+#include "engine/BaseScales.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
-#include "KernelFunctions.h"
-#include "QuietProbes.h"
-#include "Setup.h"
+#include "engine/QuietProbes.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/Setup.h"
 
 namespace {
 

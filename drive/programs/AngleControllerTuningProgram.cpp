@@ -4,8 +4,8 @@
 #include <memory>
 #include <string_view>
 
-#include "DrivePrograms.h"
-#include "ProgramParts.h"
+#include "drive/programs/DrivePrograms.h"
+#include "drive/programs/ProgramParts.h"
 
 namespace drive {
 
@@ -20,18 +20,25 @@ using namespace program_parts;
 // must turn the frame back onto the rotor before the rotor turns onto the frame. It is judged
 // against the rotor's angle at the start: a start that lets the rotor turn onto the field is not
 // motionless.
-class AngleControllerTuningTest final : public HeldCurrentProgram {
+class AngleControllerTuningProgram final : public HeldCurrentProgram {
   public:
-    AngleControllerTuningTest() {
-        Declare("In1", 0.0);
-        Declare("ReferenceIncrement", 1.0);
-        Declare("TimeLimit", 0.0);
-        Declare("test_flag", 0.0);
-        Declare("theta_1", 0.0);
+    AngleControllerTuningProgram() {
+        Declare(kCurrent, 0.0);
+        Declare(kIncrement, 1.0);
+        Declare(kHold, 0.0);
+        Declare(kVerdict, 0.0);
+        Declare(kGoal, 0.0);
     }
     std::string_view Name() const override { return "Angle_Controller_Tuning_Test"; }
 
   private:
+    // The test current, the search's ramp increment a speed-loop period and its hold in
+    // speed-loop periods; the verdict and the angle the controller should reach.
+    static constexpr std::string_view kCurrent = "In1";
+    static constexpr std::string_view kIncrement = "ReferenceIncrement";
+    static constexpr std::string_view kHold = "TimeLimit";
+    static constexpr std::string_view kVerdict = "test_flag";
+    static constexpr std::string_view kGoal = "theta_1";
     // The verdicts "test_flag" gives, and the value the host reads as "no value" (a run cut
     // short by a protection or an input).
     static constexpr double kPassed = 1.0;
@@ -55,17 +62,17 @@ class AngleControllerTuningTest final : public HeldCurrentProgram {
     enum class Phase { Aligning, Damping, Ramping, Holding, Releasing };
 
     void Begin(SimulatedDrive& drive) override {
-        testCurrent_ = WholeInput(Variable("In1"), 0, fixed::kQ15Max);
-        searchIncrement_ = WholeInput(Variable("ReferenceIncrement"), 1, fixed::kQ15Max);
-        holdPeriods_ = WholeInput(Variable("TimeLimit"), 1, kLongestHold);
+        testCurrent_ = WholeInput(Variable(kCurrent), 0, fixed::kQ15Max);
+        searchIncrement_ = WholeInput(Variable(kIncrement), 1, fixed::kQ15Max);
+        holdPeriods_ = WholeInput(Variable(kHold), 1, kLongestHold);
         verdictPeriods_ = std::max<std::int64_t>(
             1, std::llround(kVerdictShare * static_cast<double>(holdPeriods_)));
-        Variable("test_flag") = kNoValue;
-        Variable("theta_1") = kNoValue;
+        Variable(kVerdict) = kNoValue;
+        Variable(kGoal) = kNoValue;
         voltageQ_ = Mean{};
         phase_ = Phase::Aligning;
         if (testCurrent_ <= 0) {
-            Variable("test_flag") = kLowCurrent;
+            Variable(kVerdict) = kLowCurrent;
             Finish(drive);
             return;
         }
@@ -85,7 +92,7 @@ class AngleControllerTuningTest final : public HeldCurrentProgram {
     void Run(SimulatedDrive& drive) override {
         DriveFirmware& firmware = drive.Firmware();
         if (CurrentMagnitude(firmware) > static_cast<double>(firmware.Registers().IMAXPROT)) {
-            Variable("test_flag") = kOverCurrent;
+            Variable(kVerdict) = kOverCurrent;
             logging_ = false;
             Finish(drive);
             return;
@@ -157,7 +164,7 @@ class AngleControllerTuningTest final : public HeldCurrentProgram {
                     settled_ = settled_ && std::abs(deviation) <= kTolerance;
                 }
                 if (heldPeriods_ >= holdPeriods_) {
-                    Variable("theta_1") = static_cast<double>(goal_);
+                    Variable(kGoal) = static_cast<double>(goal_);
                     verdict_ = !moved_ ? kLowCurrent : settled_ ? kPassed : kNotStabilized;
                     phase_ = Phase::Releasing;
                 }
@@ -165,7 +172,7 @@ class AngleControllerTuningTest final : public HeldCurrentProgram {
             case Phase::Releasing:
                 reference_ = std::max<std::int64_t>(0, reference_ - searchIncrement_);
                 if (reference_ == 0) {
-                    Variable("test_flag") = verdict_;
+                    Variable(kVerdict) = verdict_;
                     logging_ = false;
                     Finish(drive);
                     return;
@@ -198,7 +205,7 @@ class AngleControllerTuningTest final : public HeldCurrentProgram {
 }  // namespace
 
 std::unique_ptr<TestProgram> MakeAngleControllerTuningTest() {
-    return std::make_unique<AngleControllerTuningTest>();
+    return std::make_unique<AngleControllerTuningProgram>();
 }
 
 }  // namespace drive
