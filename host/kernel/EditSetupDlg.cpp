@@ -541,7 +541,8 @@ BOOL CQel_EditSetupDlg::OnInitDialog() {
             if (valueBinding) {
                 check(binding, id, dynamic_cast<CEdit*>(control) != nullptr, "an edit box");
             } else if (listBinding) {
-                check(binding, id, dynamic_cast<CComboBox*>(control) != nullptr, "a drop-down list");
+                check(binding, id, dynamic_cast<CComboBox*>(control) != nullptr,
+                      "a drop-down list");
             } else {
                 check(binding, id, dynamic_cast<CButton*>(control) != nullptr, "a button");
             }
