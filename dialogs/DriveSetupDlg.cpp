@@ -114,8 +114,8 @@ constexpr const char* kAxisIdWarning =
     "non-configured axis ID only if you intend to set the Axis ID later via a CANopen master "
     "using CiA305 LSS protocol.";
 
-// The drive tests open from this dialog's buttons are not part of the module yet: their buttons
-// run the engine steps around the test and open nothing.
+// The drive tests not built yet: their buttons run the engine steps around the test and open
+// nothing.
 const CMySetupDlg::ChildRunner kDriveTestNotAvailable;
 
 // On when it holds anything but 0 (a value that is not a number counts as off).
@@ -420,7 +420,7 @@ BOOL CDriveSetupDlg::OnCommand(UINT id, UINT notifyCode) {
 }
 
 void CDriveSetupDlg::OnDetectSupplyVoltage() {
-    OpenChild(kDriveTestNotAvailable, ChildSteps{});
+    OpenChild(DriveTestChild(DriveTest::VdcDetection), ChildSteps{});
 }
 
 void CDriveSetupDlg::OnTuneCurrentController() {

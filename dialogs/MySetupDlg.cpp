@@ -135,6 +135,14 @@ bool CMySetupDlg::OpenChild(const ChildRunner& runChild, const ChildSteps& steps
     return true;
 }
 
+CMySetupDlg::ChildRunner CMySetupDlg::DriveTestChild(DriveTest test) const {
+    const DriveTestRunner& runner = FindDriveTest(test);
+    if (!runner) {
+        return {};
+    }
+    return [this, &runner] { return runner(GetSetup()); };
+}
+
 void CMySetupDlg::ShowHelp(DWORD_PTR topic) {
     const std::string helpFile = GetHelpFileOfGUI(GetSetup());
     if (helpFile.empty()) {

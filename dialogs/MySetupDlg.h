@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dialogs/DriveTestRunners.h"
 #include "host/kernel/EditSetupDlg.h"
 
 class CMySetupDlg : public CQel_EditSetupDlg {
@@ -49,6 +50,8 @@ class CMySetupDlg : public CQel_EditSetupDlg {
     // whether the child closed with OK.
     using ChildRunner = std::function<INT_PTR()>;
     bool OpenChild(const ChildRunner& runChild, const ChildSteps& steps);
+    // The runner of a drive test on this dialog's setup; empty when the module has none.
+    ChildRunner DriveTestChild(DriveTest test) const;
 
     // Opens the host's help file at the topic; nothing when the host has no help file.
     void ShowHelp(DWORD_PTR topic);

@@ -1,5 +1,8 @@
 #include "module/BrevanApp.h"
 
+#include "dialogs/DriveTestRunners.h"
+#include "drivetests/TestVdcDetection.h"
+
 namespace {
 
 // Palette codes of the on-line plot's channels: green for the reference, purple for the
@@ -9,7 +12,12 @@ constexpr int kMeasuredPaletteCode = 5;
 
 }  // namespace
 
-CBrevanApp::CBrevanApp() : CWinApp(nullptr) {}
+CBrevanApp::CBrevanApp() : CWinApp(nullptr) {
+    RegisterDriveTest(DriveTest::VdcDetection, [](CQel_Setup* setup) {
+        CTestVdcDetection test(setup, nullptr);
+        return test.DoModal();
+    });
+}
 
 CBrevanApp theApp;
 

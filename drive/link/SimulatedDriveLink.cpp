@@ -280,7 +280,7 @@ SimulatedDriveLink::SimulatedDriveLink(SimulatedDrive& drive, ProgramFactory fac
 
 SimulatedDriveLink::~SimulatedDriveLink() {
     *clockToken_ = nullptr;
-    StopProgram();
+    EndProgram();
 }
 
 bool SimulatedDriveLink::Fail(std::string text) {
@@ -366,7 +366,7 @@ bool SimulatedDriveLink::WriteValue(std::string_view name, double internalValue)
     return true;
 }
 
-void SimulatedDriveLink::StopProgram() {
+void SimulatedDriveLink::EndProgram() {
     if (program_) {
         if (program_->IsRunning()) {
             program_->Stop(drive_);
@@ -410,7 +410,7 @@ bool SimulatedDriveLink::DownloadAndStart(const qel::ProgramImage& image,
                     " points over " + std::to_string(log->scope->duration_s) + " s triggered by " +
                     Quoted(log->scope->variable) + ".");
     }
-    StopProgram();
+    EndProgram();
     logger_.reset();
     scope_.reset();
     program_ = std::move(program);
@@ -469,11 +469,16 @@ bool SimulatedDriveLink::ReadEndOfInitialisation(bool& done) {
     return true;
 }
 
+bool SimulatedDriveLink::StopProgram() {
+    EndProgram();
+    return true;
+}
+
 bool SimulatedDriveLink::ResetBoard() {
     if (InjectedFailure(LinkCall::ResetBoard, {})) {
         return false;
     }
-    StopProgram();
+    EndProgram();
     program_.reset();
     logger_.reset();
     scope_.reset();

@@ -65,6 +65,7 @@ class SimulatedDriveLink : public qel::DriveLink {
                               double value) override;
     bool ReadProgramVariable(std::string_view program, std::string_view name,
                              double& value) override;
+    bool StopProgram() override;
     bool ReadAxisOn(bool& on) override;
     bool ReadEndOfInitialisation(bool& done) override;
     bool ResetBoard() override;
@@ -99,7 +100,7 @@ class SimulatedDriveLink : public qel::DriveLink {
     std::optional<double> LookUp(std::string_view name) const;
     bool Fail(std::string text);
     bool InjectedFailure(LinkCall call, std::string_view name);
-    void StopProgram();
+    void EndProgram();
 
     SimulatedDrive& drive_;
     ProgramFactory factory_;

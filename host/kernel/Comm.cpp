@@ -54,6 +54,10 @@ bool CQel_Comm::GetEndInit(int& done) {
     return true;
 }
 
+bool CQel_Comm::StopProgram() {
+    return g_activeLink != nullptr && g_activeLink->StopProgram();
+}
+
 bool CQel_Comm::ResetActiveBoard() {
     return g_activeLink != nullptr && g_activeLink->ResetBoard();
 }

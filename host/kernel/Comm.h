@@ -36,6 +36,7 @@ class CQel_Comm {
     static bool GetAxisOn(int& on);
     static bool GetEndInit(int& done);
     static bool ResetActiveBoard();
+    static bool StopProgram();
 
     // Registers the handler of unsolicited messages and returns the one it replaces.
     static UnsolicitedMsgHandler RegisterReceiveUnsolicitedMsgHandler(

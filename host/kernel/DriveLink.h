@@ -106,6 +106,9 @@ class DriveLink {
         return false;
     }
 
+    // Stops the program running on the drive (a test the user stopped or closed).
+    virtual bool StopProgram() { return false; }
+
     // Whether the power stage is on.
     virtual bool ReadAxisOn(bool& /*on*/) { return false; }
     // Whether the drive has finished its initialisation after its last reset.

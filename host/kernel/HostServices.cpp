@@ -1,6 +1,8 @@
 #include "host/kernel/HostServices.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "host/kernel/Setup.h"
@@ -142,4 +144,10 @@ int IsBrakePortEnable(const CQel_Setup* setup, int port) {
     }
     // The drive's digital outputs are open-collector (sink) stages.
     return (found->brake ? qel::kBrakePortUsable : 0) | qel::kOutputStageSink;
+}
+
+std::string GetLastErrorText() {
+    const int error = errno;
+    return error != 0 ? std::string(std::strerror(error))
+                      : std::string("The system reported no error.");
 }

@@ -69,3 +69,7 @@ int IsIOQel3PortInverted(const CQel_Setup* setup, int port);
 // kBrakePortUsable when the port can drive a brake, or-ed with its output stage; 0 for a port
 // the drive lacks.
 int IsBrakePortEnable(const CQel_Setup* setup, int port);
+
+// The last error the operating system reported to this thread, for the user (a window timer that
+// could not be created, a file that could not be opened).
+std::string GetLastErrorText();

@@ -683,10 +683,17 @@ bool IsHexNumber(const std::string& text) {
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-// The dialogs' own constants, by source file stem (DriveSetupDlg.h and .cpp describe one dialog).
+// The dialogs' own constants, by source file stem (DriveSetupDlg.h and .cpp describe one dialog):
+// the setup dialogs and the drive tests.
 std::map<std::string, DialogSource> ScanDialogSources() {
     std::map<std::string, DialogSource> dialogs;
-    for (const auto& entry : fs::directory_iterator(kSourceDir / "dialogs")) {
+    std::vector<fs::directory_entry> entries;
+    for (const char* folder : {"dialogs", "drivetests"}) {
+        for (const auto& entry : fs::directory_iterator(kSourceDir / folder)) {
+            entries.push_back(entry);
+        }
+    }
+    for (const auto& entry : entries) {
         const std::string extension = entry.path().extension().string();
         if (extension != ".h" && extension != ".cpp") {
             continue;

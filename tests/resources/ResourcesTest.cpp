@@ -48,6 +48,8 @@ constexpr int kExternalReference = 111;
 constexpr int kFilters = 295;
 constexpr int kDriveInfo = 3018;
 constexpr int kInertiaQuestion = 3056;
+constexpr int kVdcDetection = 105;
+constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
 
@@ -278,6 +280,10 @@ struct DialogCase {
     const char* caption;
     bool hasHelp;
     bool hasCancel;
+    // Setup dialogs close with OK and Cancel; a test dialog's default is Start, and it closes with
+    // Close.
+    int defaultId = kOkId;
+    const char* cancelCaption = "Cancel";
 };
 
 void PrintTo(const DialogCase& dialog, std::ostream* os) {
@@ -293,6 +299,8 @@ const DialogCase kDialogs[] = {
     {kFilters, "295-filters.json", "Filters", false, true},
     {kDriveInfo, "3018-drive-info.json", "Drive info", false, true},
     {kInertiaQuestion, "3056-motor-inertia.json", "Motor inertia", false, false},
+    {kVdcDetection, "105-vdc-detection-test.json", "VDC Detection Test", true, true, kStartId,
+     "Close"},
 };
 
 const json& DialogJson(int dialogId) {
@@ -497,19 +505,19 @@ TEST_P(DialogTemplateTest, CaptionsFitTheirControls) {
     }
 }
 
-TEST_P(DialogTemplateTest, HasOkAsDefaultAndItsCancelAndHelpButtons) {
+TEST_P(DialogTemplateTest, HasItsDefaultAndItsCancelAndHelpButtons) {
     const auto dialog = LoadDialog(GetParam().id);
     ASSERT_TRUE(dialog);
-    const Control* ok = dialog->Find(kOkId);
-    ASSERT_NE(ok, nullptr);
-    EXPECT_EQ(ok->kind, "button");
-    EXPECT_TRUE(ok->isDefault);
+    const Control* byDefault = dialog->Find(GetParam().defaultId);
+    ASSERT_NE(byDefault, nullptr);
+    EXPECT_EQ(byDefault->kind, "button");
+    EXPECT_TRUE(byDefault->isDefault);
     EXPECT_EQ(std::ranges::count_if(dialog->controls, &Control::isDefault), 1);
     const Control* cancel = dialog->Find(kCancelId);
     EXPECT_EQ(cancel != nullptr, GetParam().hasCancel);
     if (cancel != nullptr) {
         EXPECT_EQ(cancel->kind, "button");
-        EXPECT_EQ(cancel->caption, "Cancel");
+        EXPECT_EQ(cancel->caption, GetParam().cancelCaption);
     }
     const Control* help = dialog->Find(kHelpId);
     EXPECT_EQ(help != nullptr, GetParam().hasHelp);

@@ -1,0 +1,142 @@
+#include "drivetests/MyTestDlg.h"
+
+#include "engine/QuietProbes.h"
+#include "engine/StepSupport.h"
+#include "host/kernel/Comm.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/KernelFunctions.h"
+#include "host/kernel/Setup.h"
+#include "host/kernel/Variable.h"
+
+namespace {
+
+// The speed and position tuning tests keep the motionless start's minimum move: they start the
+// motor the way the user set it up.
+constexpr UINT kSpeedTuningTemplate = 102;
+constexpr UINT kPositionTuningTemplate = 103;
+
+struct ErrorBit {
+    int bit;
+    const char* text;
+};
+
+// Motion error register bits, in the order they are looked at.
+constexpr ErrorBit kMotionErrors[] = {
+    {1, "Drive / Motor shortcircuit protection triggered."},
+    {3, "Drive / Motor control error protection triggered."},
+    {5, "Hall sensor is missing."},
+    {6, "Drive / Motor stopped due to positive limit switch input triggered."},
+    {7, "Drive / Motor stopped due to negative limit switch input triggered."},
+    {15, "Drive / Motor ENABLE input is in DISABLED state."},
+};
+
+// Encoder error register bits.
+constexpr ErrorBit kEncoderErrors[] = {
+    {8, "Alarm read error."},
+    {9, "Alarm reset error"},
+    {10, "Offset read error."},
+    {11, "Offset write error"},
+};
+
+}  // namespace
+
+CMyTestDlg::CMyTestDlg(CQel_Setup* setup, UINT templateId, int flag, CWnd* parent)
+    : CQel_TestDlg(setup, templateId, flag, parent) {
+    if (templateId != kSpeedTuningTemplate && templateId != kPositionTuningTemplate &&
+        HasParameters(*setup, {"ABSTART_MINMOVE"})) {
+        setup->SetParameterValueInBaseUnit("ABSTART_MINMOVE", 0.0);
+    }
+}
+
+bool CMyTestDlg::ReadDriveVariable(const char* name, bool baseUnit, double& value) {
+    CQel_Variable* variable = GetSetup()->FindVariable(name, 1);
+    if (variable == nullptr) {
+        errorText_ = msc_pszErrInternal;
+        TestFailed(1);
+        return false;
+    }
+    if (!variable->ReadFromChip()) {
+        errorText_ = CQel_Comm::GetLastErrorText();
+        TestFailed(1);
+        return false;
+    }
+    value = baseUnit ? variable->GetValueInBaseUnit() : variable->GetValueInInternalUnit();
+    return true;
+}
+
+namespace {
+
+// The first error of the table whose bit the register shows under the mask; null when none.
+template <std::size_t N>
+const char* FirstError(const ErrorBit (&table)[N], double registerValue, std::uint16_t mask) {
+    const std::int64_t bits = engine::RegisterBits(registerValue) & mask;
+    for (const ErrorBit& error : table) {
+        if (((bits >> error.bit) & 1) != 0) {
+            return error.text;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int CMyTestDlg::CheckMotionErrors(int failNow, std::uint16_t mask) {
+    CQel_Variable* mer = GetSetup()->FindVariable("MER", 1);
+    const char* error = msc_pszErrInternal;
+    if (mer != nullptr && mer->ReadFromChip()) {
+        error = FirstError(kMotionErrors, mer->GetValueInBaseUnit(), mask);
+        if (error == nullptr) {
+            return 1;
+        }
+    }
+    errorText_ = error;
+    if (failNow) {
+        TestFailed(1);
+    }
+    return 0;
+}
+
+int CMyTestDlg::CheckEncoderErrors(int failNow, std::uint16_t mask) {
+    CQel_Variable* cer = GetSetup()->FindVariable("CER", 1);
+    const char* error = msc_pszErrInternal;
+    if (cer != nullptr && cer->ReadFromChip()) {
+        error = FirstError(kEncoderErrors, cer->GetValueInBaseUnit(), mask);
+        if (error == nullptr) {
+            return 1;
+        }
+    }
+    errorText_ = error;
+    if (failNow) {
+        TestFailed(1);
+    }
+    return 0;
+}
+
+CMyTestDlg::ProgramState CMyTestDlg::WaitForProgram(CQel_CoffFormat& program,
+                                                    std::uint16_t motionErrorMask) {
+    double started = 0.0;
+    if (!GetUserVariableValue(program, "STARTED", started, errorText_)) {
+        TestFailed(1);
+        return ProgramState::Failed;
+    }
+    if (started == 0.0) {
+        return CheckMotionErrors(1, motionErrorMask) ? ProgramState::Running : ProgramState::Failed;
+    }
+    int axisOn = 0;
+    if (!GetAxisOn(axisOn)) {
+        TestFailed(1);
+        return ProgramState::Failed;
+    }
+    if (axisOn) {
+        return ProgramState::Running;
+    }
+    return CheckMotionErrors(1, motionErrorMask) ? ProgramState::Ended : ProgramState::Failed;
+}
+
+void CMyTestDlg::ShowHelp(DWORD_PTR topic) {
+    const std::string helpFile = GetHelpFileOfGUI(GetSetup());
+    if (helpFile.empty()) {
+        return;
+    }
+    HtmlHelp(nullptr, GetGUIDirectory() + helpFile, HH_HELP_CONTEXT, topic);
+}

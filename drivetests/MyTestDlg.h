@@ -1,0 +1,41 @@
+#pragma once
+
+// The base of every drive test of the module, over the kernel's test dialog: the motion and
+// encoder error checks every wait step makes, and the help button.
+
+#include <cstdint>
+
+#include "host/kernel/CoffFormat.h"
+#include "host/kernel/TestDlg.h"
+
+class CMyTestDlg : public CQel_TestDlg {
+  public:
+    // The openers pass flag 1 and no parent.
+    CMyTestDlg(CQel_Setup* setup, UINT templateId, int flag, CWnd* parent);
+
+    // Reads the drive's motion error register "MER" and looks for the errors the mask selects;
+    // 1 when none is set. Otherwise (or when "MER" cannot be read) the error text says which,
+    // the test fails when failNow is non-zero, and 0 is returned.
+    int CheckMotionErrors(int failNow, std::uint16_t mask);
+    // The same with the encoder error register "CER".
+    int CheckEncoderErrors(int failNow, std::uint16_t mask);
+
+    // Short circuit only, and short circuit with the ENABLE input.
+    static constexpr std::uint16_t kShortCircuitMask = 0x0002;
+    static constexpr std::uint16_t kShortCircuitAndEnableMask = 0x8002;
+    // The id every help button has.
+    static constexpr int kHelpButtonId = 10024;
+
+  protected:
+    // One poll of a running program in a wait step. Running: it has not started yet or still
+    // runs (the caller re-arms its timer); Ended: it has ended without a selected motion error
+    // (the caller reads its results); Failed: the test has failed.
+    enum class ProgramState { Running, Ended, Failed };
+    ProgramState WaitForProgram(CQel_CoffFormat& program, std::uint16_t motionErrorMask);
+
+    // Opens the host's help file at the topic; nothing when the host has no help file.
+    void ShowHelp(DWORD_PTR topic);
+    // Reads a drive variable in base or internal units; on failure the error text is set and the
+    // test has failed.
+    bool ReadDriveVariable(const char* name, bool baseUnit, double& value);
+};

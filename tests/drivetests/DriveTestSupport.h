@@ -1,0 +1,69 @@
+#pragma once
+
+// What the drive-test dialogs' tests share: the reference axis as the user set it up, a simulated
+// drive whose motor and bench are the truth (the motor file, and a supply that may differ from
+// what the setup believes), connected through the kernel and advancing with the headless clock,
+// and a scripted user.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "drive/link/SimulatedDriveLink.h"
+#include "host/kernel/CoffFormat.h"
+#include "host/kernel/Comm.h"
+#include "host/kernel/HostServices.h"
+#include "host/kernel/TestDlg.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#include "tests/drive/ExampleMotors.h"
+#include "tests/drive/SetupForMotor.h"
+#include "tests/support/CollectedErrors.h"
+#include "tests/support/Examples.h"
+
+class DriveTestDialogTest : public ::testing::Test {
+  protected:
+    // The bench supply of the simulated drive, volts.
+    void SetUpDrive(double bench_V, const std::string& motorFile = "reference-axis-motor.json") {
+        ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/resources");
+        qel::SetGUIDirectory("");
+        qel::SetHelpFileOfGUI("");
+        CQel_CoffFormat::SetProgramsDirectory(BREVAN_SOURCE_DIR "/drive/programs/images");
+        motor_ = LoadExampleMotor(motorFile);
+        setup_ = LoadExample("reference-axis.json");
+        ASSERT_TRUE(setup_);
+        axis_ = DriveFromSetup(*setup_, motor_);
+        axis_->SetBusVoltage(bench_V);
+        link_ = std::make_unique<drive::SimulatedDriveLink>(*axis_);
+        link_->AttachToClock(ui_.Backend());
+        CQel_Comm::Connect(*setup_, link_.get());
+    }
+    void TearDown() override {
+        if (setup_) {
+            CQel_Comm::Connect(*setup_, nullptr);
+        }
+    }
+
+    // Presses Start and lets the drive run until the test concludes (or the bound passes).
+    static void RunTest(ui::headless::DialogDriver& d, const CQel_TestDlg& test,
+                        std::uint64_t bound_ms = 60000) {
+        constexpr std::uint64_t kTick_ms = 20;
+        d.Click(CQel_TestDlg::kStartStopId);
+        for (std::uint64_t waited_ms = 0; test.IsRunning() && waited_ms < bound_ms;
+             waited_ms += kTick_ms) {
+            d.AdvanceTime(kTick_ms);
+        }
+        EXPECT_FALSE(test.IsRunning()) << "still running after " << bound_ms << " ms";
+    }
+
+    double Base(const std::string& name) { return setup_->GetParameterValueInBaseUnit(name); }
+
+    ui::headless::Session ui_;
+    CollectedErrors errors_;
+    drive::MotorData motor_;
+    std::unique_ptr<CQel_Setup> setup_;
+    std::unique_ptr<drive::SimulatedDrive> axis_;
+    std::unique_ptr<drive::SimulatedDriveLink> link_;
+};
