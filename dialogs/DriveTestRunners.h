@@ -12,6 +12,10 @@ class CQel_Setup;
 
 enum class DriveTest {
     VdcDetection,
+    ResistanceInductance,
+    PolePairs,
+    TotalInertia,
+    EncoderOffset,
 };
 
 // Runs the test's dialog modally on the setup and returns DoModal's result.

@@ -272,11 +272,11 @@ CMySetupDlg::ChildRunner CMotorSetupDialog::PhaseConnectionTest() {
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::PolePairsTest() {
-    return {};
+    return DriveTestChild(DriveTest::PolePairs);
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::ResistanceInductanceTest() {
-    return {};
+    return DriveTestChild(DriveTest::ResistanceInductance);
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::EncoderConnectionsTest() {
@@ -288,7 +288,7 @@ CMySetupDlg::ChildRunner CMotorSetupDialog::ResolutionTest(int& /*detectedDirect
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::OffsetTest() {
-    return {};
+    return DriveTestChild(DriveTest::EncoderOffset);
 }
 
 namespace {

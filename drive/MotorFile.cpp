@@ -125,6 +125,13 @@ bool Any(double) {
     return true;
 }
 
+// A voltage limit as the requirement names it: "1", "1000".
+std::string FormatVolts(double voltage_V) {
+    std::ostringstream text;
+    text << voltage_V;
+    return text.str();
+}
+
 // Pole pairs and encoder lines a drive can count.
 constexpr int kMaxPolePairs = 256;
 constexpr int kMaxEncoderLines = 1 << 20;
@@ -159,7 +166,16 @@ void ReadThermal(const Json& object, ThermalData& thermal,
     reader.RejectUnknownMembers();
 }
 
-void ReadMotor(const Json& root, MotorData& motor, std::vector<MotorFileProblem>& problems) {
+void ReadBench(const Json& object, BenchData& bench, std::vector<MotorFileProblem>& problems) {
+    ObjectReader reader(object, "/bench", problems);
+    const std::string requirement =
+        "a number from " + FormatVolts(kMinBenchSupply_V) + " to " + FormatVolts(kMaxBenchSupply_V);
+    reader.Number("supply_V", bench.supply_V, false, IsBenchSupply, requirement.c_str());
+    reader.RejectUnknownMembers();
+}
+
+void ReadMotor(const Json& root, MotorData& motor, BenchData& bench,
+               std::vector<MotorFileProblem>& problems) {
     ObjectReader reader(root, "", problems);
     double format = 0.0;
     reader.Number(
@@ -209,10 +225,19 @@ void ReadMotor(const Json& root, MotorData& motor, std::vector<MotorFileProblem>
             ReadThermal(*thermal, motor.thermal, problems);
         }
     }
+    if (reader.Has("bench")) {
+        if (const Json* benchObject = reader.Object("bench")) {
+            ReadBench(*benchObject, bench, problems);
+        }
+    }
     reader.RejectUnknownMembers();
 }
 
 }  // namespace
+
+bool IsBenchSupply(double supply_V) {
+    return supply_V >= kMinBenchSupply_V && supply_V <= kMaxBenchSupply_V;
+}
 
 MotorFileResult ParseMotorFile(std::string_view text) {
     MotorFileResult result;
@@ -230,7 +255,7 @@ MotorFileResult ParseMotorFile(std::string_view text) {
         return result;
     }
     MotorData motor;
-    ReadMotor(root, motor, result.problems);
+    ReadMotor(root, motor, result.bench, result.problems);
     if (result.problems.empty()) {
         result.motor = motor;
     }

@@ -12,6 +12,22 @@ namespace drive {
 
 inline constexpr int kMotorFileFormatVersion = 1;
 
+// The supply of a bench the motor file does not describe: the reference axis's.
+inline constexpr double kDefaultBenchSupply_V = 48.0;
+// The supplies a bench may give the drive: from a lab supply of a volt up to a rectified
+// three-phase mains.
+inline constexpr double kMinBenchSupply_V = 1.0;
+inline constexpr double kMaxBenchSupply_V = 1000.0;
+
+// The bench the drive stands on: the DC supply its bus is fed from. Like the motor, it is the
+// truth a setup can only learn by measuring it.
+struct BenchData {
+    double supply_V = kDefaultBenchSupply_V;
+};
+
+// Whether a bench can give that supply (within the limits above).
+bool IsBenchSupply(double supply_V);
+
 // One thing wrong with a motor file: where (a JSON pointer, or line and column for a syntax
 // error) and what.
 struct MotorFileProblem {
@@ -21,6 +37,7 @@ struct MotorFileProblem {
 
 struct MotorFileResult {
     std::optional<MotorData> motor;  // empty when the file had problems
+    BenchData bench;
     std::vector<MotorFileProblem> problems;
 };
 

@@ -66,7 +66,6 @@ DriveFromSetup ReadDriveFromSetup(const CQel_Setup& setup) {
         }
     };
     physical("DSP_freq", hardware.dspClock_Hz);
-    physical("Vdc", hardware.busVoltage_V);
     physical("VdcMaxMeasurable", hardware.maxMeasurableBus_V);
     physical("ImaxPS", hardware.peakCurrent_A);
     double interpolationBits = hardware.interpolationBits;

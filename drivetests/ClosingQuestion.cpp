@@ -16,9 +16,13 @@ constexpr std::size_t kNumberSize = 64;
 
 void ClosingQuestion::AddIfDiffers(std::string_view label, const std::string& oldValue,
                                    const std::string& newValue) {
-    if (oldValue == newValue) {
-        return;
+    if (oldValue != newValue) {
+        AddLine(label, oldValue, newValue);
     }
+}
+
+void ClosingQuestion::AddLine(std::string_view label, const std::string& oldValue,
+                              const std::string& newValue) {
     lines_ += std::string(label) + ":\tOld = " + oldValue + "\tNew = " + newValue + "\r\n";
 }
 
@@ -35,6 +39,12 @@ ClosingQuestion::Answer ClosingQuestion::Ask(CWnd& dialog) const {
         default:
             return Answer::Cancel;
     }
+}
+
+std::string FormatLowerG(double value) {
+    char text[kNumberSize];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 std::string FormatG(double value) {

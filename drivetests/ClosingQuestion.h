@@ -12,6 +12,8 @@ class ClosingQuestion {
   public:
     enum class Answer { NotAsked, Yes, No, Cancel };
 
+    // Adds the parameter's line.
+    void AddLine(std::string_view label, const std::string& oldValue, const std::string& newValue);
     // Adds the parameter's line when the two formatted values differ.
     void AddIfDiffers(std::string_view label, const std::string& oldValue,
                       const std::string& newValue);
@@ -23,5 +25,6 @@ class ClosingQuestion {
     std::string lines_;
 };
 
-// A value as printf's "%G" shows it.
+// A value as printf's "%g" and "%G" show it.
+std::string FormatLowerG(double value);
 std::string FormatG(double value);

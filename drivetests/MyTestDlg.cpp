@@ -15,10 +15,7 @@ namespace {
 constexpr UINT kSpeedTuningTemplate = 102;
 constexpr UINT kPositionTuningTemplate = 103;
 
-struct ErrorBit {
-    int bit;
-    const char* text;
-};
+using ErrorBit = CMyTestDlg::ErrorBit;
 
 // Motion error register bits, in the order they are looked at.
 constexpr ErrorBit kMotionErrors[] = {
@@ -80,11 +77,13 @@ const char* FirstError(const ErrorBit (&table)[N], double registerValue, std::ui
 
 }  // namespace
 
-int CMyTestDlg::CheckMotionErrors(int failNow, std::uint16_t mask) {
-    CQel_Variable* mer = GetSetup()->FindVariable("MER", 1);
+template <std::size_t N>
+int CMyTestDlg::CheckErrorRegister(const char* registerName, const ErrorBit (&errors)[N],
+                                   int failNow, std::uint16_t mask) {
+    CQel_Variable* errorRegister = GetSetup()->FindVariable(registerName, 1);
     const char* error = msc_pszErrInternal;
-    if (mer != nullptr && mer->ReadFromChip()) {
-        error = FirstError(kMotionErrors, mer->GetValueInBaseUnit(), mask);
+    if (errorRegister != nullptr && errorRegister->ReadFromChip()) {
+        error = FirstError(errors, errorRegister->GetValueInBaseUnit(), mask);
         if (error == nullptr) {
             return 1;
         }
@@ -96,20 +95,12 @@ int CMyTestDlg::CheckMotionErrors(int failNow, std::uint16_t mask) {
     return 0;
 }
 
+int CMyTestDlg::CheckMotionErrors(int failNow, std::uint16_t mask) {
+    return CheckErrorRegister("MER", kMotionErrors, failNow, mask);
+}
+
 int CMyTestDlg::CheckEncoderErrors(int failNow, std::uint16_t mask) {
-    CQel_Variable* cer = GetSetup()->FindVariable("CER", 1);
-    const char* error = msc_pszErrInternal;
-    if (cer != nullptr && cer->ReadFromChip()) {
-        error = FirstError(kEncoderErrors, cer->GetValueInBaseUnit(), mask);
-        if (error == nullptr) {
-            return 1;
-        }
-    }
-    errorText_ = error;
-    if (failNow) {
-        TestFailed(1);
-    }
-    return 0;
+    return CheckErrorRegister("CER", kEncoderErrors, failNow, mask);
 }
 
 CMyTestDlg::ProgramState CMyTestDlg::WaitForProgram(CQel_CoffFormat& program,
@@ -131,6 +122,65 @@ CMyTestDlg::ProgramState CMyTestDlg::WaitForProgram(CQel_CoffFormat& program,
         return ProgramState::Running;
     }
     return CheckMotionErrors(1, motionErrorMask) ? ProgramState::Ended : ProgramState::Failed;
+}
+
+bool CMyTestDlg::SetProgramVariable(CQel_CoffFormat& program, const char* name, double value) {
+    if (SetUserVariableValue(program, name, value, errorText_)) {
+        return true;
+    }
+    TestFailed(1);
+    return false;
+}
+
+bool CMyTestDlg::ReadProgramVariable(CQel_CoffFormat& program, const char* name, double& value) {
+    if (GetUserVariableValue(program, name, value, errorText_)) {
+        return true;
+    }
+    TestFailed(1);
+    return false;
+}
+
+bool CMyTestDlg::Launch(const char* programName, CQel_CoffFormat& program,
+                        CQel_SingleAxisLogger* logger) {
+    if (ExecuteCode(programName, &program, logger, nullptr, nullptr)) {
+        return true;
+    }
+    errorText_ = msc_pszErrInternal;
+    TestFailed(1);
+    return false;
+}
+
+bool CMyTestDlg::LaunchInitialPositioning(CQel_CoffFormat& program, int current) {
+    return SetProgramVariable(program, "In1", current) && Launch(kInitialPositioning, program);
+}
+
+bool CMyTestDlg::CheckInitialPositioning(CQel_CoffFormat& program) {
+    // The program's mark of a run that failed inside the drive.
+    constexpr double kProgramFailed = 1.2345e100;
+    double current = 0.0;
+    if (!ReadProgramVariable(program, "In1", current)) {
+        return false;
+    }
+    if (current == kProgramFailed) {
+        errorText_ = msc_pszErrInternal;
+        TestFailed(1);
+        return false;
+    }
+    if (current <= 0.0) {
+        errorText_ = msc_pszErrInZero;
+        TestFailed(1);
+        return false;
+    }
+    return true;
+}
+
+bool CMyTestDlg::Upload(CQel_SingleAxisLogger& logger) {
+    if (logger.BeginUploadData()) {
+        return true;
+    }
+    errorText_ = msc_pszErrInternal;
+    TestFailed(1);
+    return false;
 }
 
 void CMyTestDlg::ShowHelp(DWORD_PTR topic) {

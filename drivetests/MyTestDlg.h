@@ -3,9 +3,11 @@
 // The base of every drive test of the module, over the kernel's test dialog: the motion and
 // encoder error checks every wait step makes, and the help button.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/kernel/CoffFormat.h"
+#include "host/kernel/Loggers.h"
 #include "host/kernel/TestDlg.h"
 
 class CMyTestDlg : public CQel_TestDlg {
@@ -20,6 +22,12 @@ class CMyTestDlg : public CQel_TestDlg {
     // The same with the encoder error register "CER".
     int CheckEncoderErrors(int failNow, std::uint16_t mask);
 
+    // A bit of an error register and the text that tells the user about it.
+    struct ErrorBit {
+        int bit;
+        const char* text;
+    };
+
     // Short circuit only, and short circuit with the ENABLE input.
     static constexpr std::uint16_t kShortCircuitMask = 0x0002;
     static constexpr std::uint16_t kShortCircuitAndEnableMask = 0x8002;
@@ -33,9 +41,34 @@ class CMyTestDlg : public CQel_TestDlg {
     enum class ProgramState { Running, Ended, Failed };
     ProgramState WaitForProgram(CQel_CoffFormat& program, std::uint16_t motionErrorMask);
 
+    // The program steps every test shares; each returns false when the test has failed (the error
+    // text set as the failure needs).
+    // Writes an input variable of the program.
+    bool SetProgramVariable(CQel_CoffFormat& program, const char* name, double value);
+    bool ReadProgramVariable(CQel_CoffFormat& program, const char* name, double& value);
+    // Downloads and starts the program (with the logger, when given).
+    bool Launch(const char* programName, CQel_CoffFormat& program,
+                CQel_SingleAxisLogger* logger = nullptr);
+    // Launches the initial positioning with that current (internal units).
+    bool LaunchInitialPositioning(CQel_CoffFormat& program, int current);
+    // Checks the current the initial positioning ended with: the program's failure mark or a
+    // current of zero or less fail the test.
+    bool CheckInitialPositioning(CQel_CoffFormat& program);
+    // Takes the logged points from the drive.
+    bool Upload(CQel_SingleAxisLogger& logger);
+
+    // The name of the initial positioning program, which several tests run first.
+    static constexpr const char* kInitialPositioning = "Initial_Positioning_Test";
+
     // Opens the host's help file at the topic; nothing when the host has no help file.
     void ShowHelp(DWORD_PTR topic);
     // Reads a drive variable in base or internal units; on failure the error text is set and the
     // test has failed.
     bool ReadDriveVariable(const char* name, bool baseUnit, double& value);
+
+  private:
+    // Reads the error register and looks for the first error of the table the mask selects.
+    template <std::size_t N>
+    int CheckErrorRegister(const char* registerName, const ErrorBit (&errors)[N], int failNow,
+                           std::uint16_t mask);
 };

@@ -12,4 +12,8 @@ double StarPhaseValue(double terminalValue, double connectionType) {
     return IsDeltaConnected(connectionType) ? terminalValue / kDeltaToStarRatio : terminalValue;
 }
 
+double TerminalValue(double starPhaseValue, double connectionType) {
+    return IsDeltaConnected(connectionType) ? starPhaseValue * kDeltaToStarRatio : starPhaseValue;
+}
+
 }  // namespace engine

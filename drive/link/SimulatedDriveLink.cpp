@@ -289,6 +289,13 @@ bool SimulatedDriveLink::Fail(std::string text) {
 }
 
 bool SimulatedDriveLink::InjectedFailure(LinkCall call, std::string_view name) {
+    if (!broken_ && breakAt_ && breakAt_->call == call) {
+        broken_ = true;
+    }
+    if (broken_) {
+        lastError_ = breakAt_->text;
+        return true;
+    }
     const auto injected = std::find_if(injected_.begin(), injected_.end(), [&](const auto& error) {
         return error.call == call &&
                (error.name.empty() || qel::EqualsIgnoringCase(error.name, name));
@@ -303,6 +310,10 @@ bool SimulatedDriveLink::InjectedFailure(LinkCall call, std::string_view name) {
 
 void SimulatedDriveLink::InjectError(LinkCall call, std::string errorText, std::string name) {
     injected_.push_back({call, std::move(name), std::move(errorText)});
+}
+
+void SimulatedDriveLink::BreakAt(LinkCall call, std::string errorText) {
+    breakAt_ = InjectedError{call, {}, std::move(errorText)};
 }
 
 void SimulatedDriveLink::PostUnsolicitedMessage(qel::UnsolicitedMessage message) {
@@ -352,7 +363,8 @@ bool SimulatedDriveLink::WriteValue(std::string_view name, double internalValue)
         return drive_.WriteRegister(name, internalValue) ||
                Fail("The drive refused the value of " + Quoted(name) + ".");
     }
-    if (program_ && program_->SetVariable(name, internalValue)) {
+    if (program_ && (program_->WriteDriveVariable(name, internalValue) ||
+                     program_->SetVariable(name, internalValue))) {
         return true;
     }
     const auto stored = std::find_if(memory_.begin(), memory_.end(), [&](const auto& entry) {
@@ -470,6 +482,9 @@ bool SimulatedDriveLink::ReadEndOfInitialisation(bool& done) {
 }
 
 bool SimulatedDriveLink::StopProgram() {
+    if (broken_) {
+        return Fail(breakAt_->text);
+    }
     EndProgram();
     return true;
 }
@@ -500,6 +515,10 @@ bool SimulatedDriveLink::UploadLog(std::vector<qel::LoggedPoint>& points) {
 }
 
 std::vector<qel::UnsolicitedMessage> SimulatedDriveLink::TakeUnsolicitedMessages() {
+    if (broken_) {
+        messages_.clear();
+        return {};
+    }
     return std::exchange(messages_, {});
 }
 

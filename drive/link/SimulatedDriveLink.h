@@ -44,12 +44,14 @@ using ProgramFactory = std::function<std::unique_ptr<TestProgram>(std::string_vi
 // samples while the program says its values are meaningful (TestProgram::IsLogging); the scope
 // samples from the start and sends its points as scope frames (see qel::kScopeFrameCode). A
 // write goes to the firmware's commands (THTST, TINCTST, Target_Position, Speed_Reference), to a
-// register, or else to the drive's memory.
+// register, to the command variables the program last started watches (var_i2), or else to the
+// drive's memory.
 //
 //   drive::SimulatedDriveLink link(axis);
 //   CQel_Comm::Connect(setup, &link);
 //   link.AttachToClock(session.Backend());
 //   link.InjectError(drive::LinkCall::ReadValue, "Timeout on the serial line.", "MER");
+//   link.BreakAt(drive::LinkCall::DownloadAndStart, "The drive does not answer.");
 class SimulatedDriveLink : public qel::DriveLink {
   public:
     explicit SimulatedDriveLink(SimulatedDrive& drive, ProgramFactory factory = CreateTestProgram);
@@ -80,6 +82,10 @@ class SimulatedDriveLink : public qel::DriveLink {
     // The next call of that kind fails with the text; with a name, only a call on that variable,
     // register or program does.
     void InjectError(LinkCall call, std::string errorText, std::string name = {});
+    // The link breaks at the next call of that kind (a cable pulled): that call and every call
+    // after it, of any kind, fail with the text, and the drive's own messages no longer arrive.
+    void BreakAt(LinkCall call, std::string errorText);
+    bool IsBroken() const { return broken_; }
     // A message the drive sends on its own, delivered by the next TakeUnsolicitedMessages.
     void PostUnsolicitedMessage(qel::UnsolicitedMessage message);
 
@@ -109,6 +115,8 @@ class SimulatedDriveLink : public qel::DriveLink {
     std::unique_ptr<Scope> scope_;
     std::vector<std::pair<std::string, double>> memory_;
     std::vector<InjectedError> injected_;
+    std::optional<InjectedError> breakAt_;
+    bool broken_ = false;
     std::vector<qel::UnsolicitedMessage> messages_;
     std::string lastError_;
     double resetTime_s_;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,8 @@ class PolePairsDetectionProgram final : public PeriodProgram {
     static constexpr double kEnd = 1.0;
     // The test angle that marks the end of a move: one unit past the holding angle.
     static constexpr std::int64_t kMoveEndMarker = kHoldAngle + 1;
+    // The least a move under way shows the field turned: one unit past the end marker.
+    static constexpr std::int64_t kLeastTurn = kMoveEndMarker - kHoldAngle + 1;
     // The time one electrical turn takes.
     static constexpr double kTurn_s = 0.4;
 
@@ -78,8 +81,11 @@ class PolePairsDetectionProgram final : public PeriodProgram {
             if (elapsed < turnPeriods_) {
                 const double fraction =
                     static_cast<double>(elapsed) / static_cast<double>(turnPeriods_);
-                firmware.SetTestAngle(kHoldAngle +
-                                      std::llround(SmoothFraction(fraction) * kAngleUnitsPerTurn));
+                // The smooth start would rest on the end marker for a few periods, and a host
+                // polling that fast would take the move for ended: the move skips that unit.
+                const std::int64_t turned =
+                    std::llround(SmoothFraction(fraction) * kAngleUnitsPerTurn);
+                firmware.SetTestAngle(kHoldAngle + std::max(turned, kLeastTurn));
                 return;
             }
             firmware.SetTestAngle(kMoveEndMarker);

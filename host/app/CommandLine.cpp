@@ -1,5 +1,7 @@
 #include "host/app/CommandLine.h"
 
+#include <utility>
+
 namespace {
 
 // "NAME=VALUE" split at the first '='; the name must not be empty.
@@ -11,6 +13,32 @@ bool SplitAssignment(const std::string& text, SetupEdit& edit) {
     edit.name = text.substr(0, equals);
     edit.value = text.substr(equals + 1);
     return true;
+}
+
+using ValueMember = std::optional<std::string> Invocation::*;
+
+// The options that take one value, and where it goes.
+constexpr std::pair<const char*, ValueMember> kValueOptions[] = {
+    {"-o", &Invocation::output},
+    {"--output", &Invocation::output},
+    {"--script", &Invocation::script},
+    {"--module", &Invocation::modulePath},
+    {"--for", &Invocation::runFor},
+    {"--log", &Invocation::logFile},
+    {"--analogue", &Invocation::analogueInput},
+    {"--motor", &Invocation::motorFile},
+    {"--bus", &Invocation::busVoltage},
+    {"--answer", &Invocation::answer},
+    {"--fault", &Invocation::fault},
+};
+
+std::optional<ValueMember> ValueOption(const std::string& argument) {
+    for (const auto& [name, member] : kValueOptions) {
+        if (argument == name) {
+            return member;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -66,19 +94,10 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
             if (!addEdit(EditKind::Remove, false)) {
                 return std::nullopt;
             }
-        } else if (argument == "-o" || argument == "--output") {
-            invocation.output = takeValue();
-            if (!invocation.output) {
-                return std::nullopt;
-            }
-        } else if (argument == "--script") {
-            invocation.script = takeValue();
-            if (!invocation.script) {
-                return std::nullopt;
-            }
-        } else if (argument == "--module") {
-            invocation.modulePath = takeValue();
-            if (!invocation.modulePath) {
+        } else if (const std::optional<ValueMember> member = ValueOption(argument)) {
+            std::optional<std::string>& target = invocation.*(*member);
+            target = takeValue();
+            if (!target) {
                 return std::nullopt;
             }
         } else if (argument == "--var") {
@@ -92,21 +111,6 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
                 return std::nullopt;
             }
             invocation.programVariables.emplace_back(assignment.name, assignment.value);
-        } else if (argument == "--for") {
-            invocation.runFor = takeValue();
-            if (!invocation.runFor) {
-                return std::nullopt;
-            }
-        } else if (argument == "--log") {
-            invocation.logFile = takeValue();
-            if (!invocation.logFile) {
-                return std::nullopt;
-            }
-        } else if (argument == "--analogue") {
-            invocation.analogueInput = takeValue();
-            if (!invocation.analogueInput) {
-                return std::nullopt;
-            }
         } else if (argument == "--json" && !attached) {
             invocation.json = true;
         } else if ((argument == "--help" || argument == "-h") && !attached) {

@@ -43,6 +43,14 @@ struct Invocation {
     std::optional<std::string> runFor;
     std::optional<std::string> logFile;
     std::optional<std::string> analogueInput;
+    // The simulated drive: the motor file (--motor FILE; sim names it first) and a supply other
+    // than its bench's (--bus VOLTS).
+    std::optional<std::string> motorFile;
+    std::optional<std::string> busVoltage;
+    // test: the closing question's answer (--answer yes|no|cancel) and a fault of the simulated
+    // drive (--fault NAME).
+    std::optional<std::string> answer;
+    std::optional<std::string> fault;
 };
 
 // Reads the arguments after the program name; on a usage error, returns nothing and says why.

@@ -22,6 +22,7 @@ int RunRegisters(CommandContext& context);
 int RunDesign(CommandContext& context);
 int RunEdit(CommandContext& context);
 int RunSim(CommandContext& context);
+int RunTest(CommandContext& context);
 
 // Applies --set, --set-internal, --option and --remove in order; false (with the reason printed)
 // at the first edit that cannot be made.
@@ -32,3 +33,5 @@ bool SaveOutputIfRequested(const CQel_Setup& setup, const Invocation& invocation
 
 // A number with every digit needed to read it back exactly.
 std::string FullPrecision(double value);
+// A finite number, the whole text read; false otherwise.
+bool ParseNumber(const std::string& text, double& value);

@@ -1,9 +1,12 @@
 #include "host/app/DesktopEdit.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
+#include "drive/link/SimulatedDriveLink.h"
 #include "host/kernel/HostServices.h"
 #include "host/ui/DialogTemplate.h"
 #include "host/ui/qt/QtBackend.h"
@@ -12,6 +15,9 @@ namespace {
 
 // The help file the host names: the map of topics in the help folder.
 constexpr const char* kHelpTopicsFile = "topics.json";
+// How often the simulated drive catches up with the wall clock: twice per tick of a test.
+constexpr int kDriveClockPeriod_ms = 10;
+constexpr double kNanosecondsPerSecond = 1e9;
 
 bool IsSet(const char* variable) {
     const char* value = std::getenv(variable);
@@ -36,7 +42,8 @@ void ExitOnFatalQtMessage(QtMsgType type, const QMessageLogContext& context,
 
 }  // namespace
 
-std::optional<int> EditOnDesktop(CommandContext& context, const DesktopFolders& folders) {
+std::optional<int> EditOnDesktop(CommandContext& context, const DesktopFolders& folders,
+                                 drive::SimulatedDriveLink* link) {
     if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
                      "brevan: edit shows the setup dialogs in windows, but there is no display "
@@ -55,5 +62,19 @@ std::optional<int> EditOnDesktop(CommandContext& context, const DesktopFolders& 
     qel::SetHelpFileOfGUI(kHelpTopicsFile);
     ui::qt::QtBackend backend;
     const ui::qt::Installation installed(backend);
+
+    // The drive lives in real time: each tick lets the wall time since the last one pass on it.
+    QTimer driveClock;
+    QElapsedTimer wall;
+    qint64 advanced_ns = 0;
+    if (link != nullptr) {
+        QObject::connect(&driveClock, &QTimer::timeout, [&wall, &advanced_ns, link] {
+            const qint64 now_ns = wall.nsecsElapsed();
+            link->Advance(static_cast<double>(now_ns - advanced_ns) / kNanosecondsPerSecond);
+            advanced_ns = now_ns;
+        });
+        wall.start();
+        driveClock.start(kDriveClockPeriod_ms);
+    }
     return context.module.GetEditSetup()(&context.setup);
 }

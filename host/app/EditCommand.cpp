@@ -1,12 +1,15 @@
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
+#include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
 #include "host/app/EditScript.h"
+#include "host/app/Folders.h"
+#include "host/app/SimulatedAxis.h"
+#include "host/kernel/CoffFormat.h"
 #include "host/kernel/SetupFile.h"
 #include "host/ui/DialogTemplate.h"
 #include "host/ui/headless/HeadlessBackend.h"
@@ -15,21 +18,6 @@
 #endif
 
 namespace {
-
-// A folder of the tree: the environment variable when set, else the folder of the tree this
-// program was built from.
-std::filesystem::path Folder(const char* variable, const char* builtIn) {
-    if (const char* fromEnvironment = std::getenv(variable);
-        fromEnvironment != nullptr && *fromEnvironment != '\0') {
-        return fromEnvironment;
-    }
-    return builtIn;
-}
-
-// The dialog templates and bitmaps.
-std::filesystem::path ResourceDirectory() {
-    return Folder("BREVAN_RESOURCES", BREVAN_RESOURCE_DIR);
-}
 
 const char* AnswerName(int answer) {
     switch (answer) {
@@ -53,8 +41,9 @@ struct EditRun {
     int failureStatus = kExitFailure;
 };
 
-// The dialogs on the headless backend, acted on by the script's user actions.
-EditRun EditByScript(CommandContext& context) {
+// The dialogs on the headless backend, acted on by the script's user actions; the simulated drive,
+// when there is one, advances with the backend's virtual clock.
+EditRun EditByScript(CommandContext& context, drive::SimulatedDriveLink* link) {
     const Invocation& invocation = context.invocation;
     std::ifstream file(*invocation.script, std::ios::binary);
     if (!file) {
@@ -66,6 +55,9 @@ EditRun EditByScript(CommandContext& context) {
 
     ui::SetResourceDirectory(ResourceDirectory());
     ui::headless::Session session;
+    if (link != nullptr) {
+        link->AttachToClock(session.Backend());
+    }
     std::vector<EditScriptProblem> problems;
     if (!LoadEditScript(text.str(), session.Backend(), problems)) {
         for (const EditScriptProblem& problem : problems) {
@@ -91,12 +83,15 @@ EditRun EditByScript(CommandContext& context) {
     return {result};
 }
 
-// The dialogs in windows, for a person.
-EditRun EditInWindows(CommandContext& context) {
+// The dialogs in windows, for a person; the simulated drive, when there is one, advances with the
+// wall clock.
+EditRun EditInWindows(CommandContext& context, drive::SimulatedDriveLink* link) {
 #if BREVAN_DESKTOP
-    return {EditOnDesktop(context, {ResourceDirectory(), Folder("BREVAN_HELP", BREVAN_HELP_DIR)})};
+    return {EditOnDesktop(context, {ResourceDirectory(), Folder("BREVAN_HELP", BREVAN_HELP_DIR)},
+                          link)};
 #else
     static_cast<void>(context);
+    static_cast<void>(link);
     std::fprintf(stderr,
                  "brevan: edit needs --script FILE: this build has no desktop window to show the "
                  "dialogs in\n");
@@ -106,11 +101,36 @@ EditRun EditInWindows(CommandContext& context) {
 
 }  // namespace
 
-// The module's setup dialogs, in windows or run headless by a script of user actions; the setup
-// is saved when the user closes the Drive Setup dialog with OK.
+// The module's setup dialogs, in windows or run headless by a script of user actions, with the
+// simulated drive of --motor connected (without it no drive is: a test fails at its Start); the
+// setup is saved when the user closes the Drive Setup dialog with OK.
 int RunEdit(CommandContext& context) {
     const Invocation& invocation = context.invocation;
-    const EditRun run = invocation.script ? EditByScript(context) : EditInWindows(context);
+    std::optional<double> supply_V;
+    if (!ReadBusOption(invocation, supply_V)) {
+        return kExitUsage;
+    }
+    if (supply_V && !invocation.motorFile) {
+        std::fprintf(stderr, "brevan: --bus feeds the simulated drive: give its --motor FILE\n");
+        return kExitUsage;
+    }
+    CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
+    std::optional<SimulatedAxis> axis;
+    std::optional<ConnectedDrive> connected;
+    if (invocation.motorFile) {
+        // The drive holds the registers of the setup as it is opened; they are computed on a copy,
+        // so that the setup being edited keeps its own values until a dialog computes them.
+        CQel_Setup opened(context.setup);
+        ComputeDriveRegisters(opened);
+        axis = MakeSimulatedAxis(*invocation.motorFile, opened, supply_V);
+        if (!axis) {
+            return kExitBadSetup;
+        }
+        connected.emplace(context.setup, axis->link.get());
+    }
+    drive::SimulatedDriveLink* link = axis ? axis->link.get() : nullptr;
+    const EditRun run =
+        invocation.script ? EditByScript(context, link) : EditInWindows(context, link);
     if (!run.result) {
         return run.failureStatus;
     }

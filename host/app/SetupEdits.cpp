@@ -10,12 +10,6 @@
 
 namespace {
 
-bool ParseNumber(const std::string& text, double& value) {
-    const char* end = text.data() + text.size();
-    const auto [stop, status] = std::from_chars(text.data(), end, value);
-    return status == std::errc() && stop == end && std::isfinite(value);
-}
-
 // A value that went through a unit scale and back may differ in its last bits; that is no change.
 constexpr double kSameValueTolerance = 1e-12;
 
@@ -115,4 +109,10 @@ std::string FullPrecision(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.17g", value);
     return text;
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [stop, status] = std::from_chars(text.data(), end, value);
+    return status == std::errc() && stop == end && std::isfinite(value);
 }

@@ -1,21 +1,18 @@
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "drive/MotorFile.h"
-#include "drive/SetupLoader.h"
 #include "drive/link/SimulatedDriveLink.h"
 #include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
+#include "host/app/Folders.h"
+#include "host/app/SimulatedAxis.h"
 #include "host/kernel/CoffFormat.h"
-#include "host/kernel/Comm.h"
 
 namespace {
 
@@ -27,26 +24,9 @@ constexpr const char* kLoggedVariables[] = {
     "Load_Speed",        "Target_Position", "Load_Position",
 };
 
-bool ParseNumber(const std::string& text, double& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
-}
-
 int Fail(int status, const std::string& message) {
     std::fprintf(stderr, "brevan: %s\n", message.c_str());
     return status;
-}
-
-std::filesystem::path ProgramsDirectory() {
-    const char* fromEnvironment = std::getenv("BREVAN_PROGRAMS");
-    return fromEnvironment != nullptr && *fromEnvironment != '\0'
-               ? std::filesystem::path(fromEnvironment)
-               : std::filesystem::path(BREVAN_PROGRAMS_DIR);
 }
 
 std::string KnownPrograms() {
@@ -96,10 +76,11 @@ bool WriteCsv(const std::string& path, const Recording& recording) {
 
 }  // namespace
 
-// Runs one test program on the simulated drive of the motor file, with the registers computed
-// from the setup's parameters (as a setup dialog does before it opens a test), until the program
-// has ended or the time is up; prints the program's user variables and the drive variables it
-// set, and with --analogue the converter's reading of the voltage on the analogue input.
+// Runs one test program on the simulated drive of the motor file (fed from its bench, or from the
+// --bus supply), with the registers computed from the setup's parameters (as a setup dialog does
+// before it opens a test), until the program has ended or the time is up; prints the program's
+// user variables and the drive variables it set, and with --analogue the converter's reading of
+// the voltage on the analogue input.
 int RunSim(CommandContext& context) {
     const Invocation& invocation = context.invocation;
     const std::filesystem::path motorPath = invocation.arguments[0];
@@ -115,6 +96,10 @@ int RunSim(CommandContext& context) {
         return Fail(kExitUsage,
                     "--analogue expects a voltage, not \"" + *invocation.analogueInput + "\"");
     }
+    std::optional<double> supply_V;
+    if (!ReadBusOption(invocation, supply_V)) {
+        return kExitUsage;
+    }
     std::vector<std::pair<std::string, double>> inputs;
     for (const auto& [name, text] : invocation.programVariables) {
         double value = 0.0;
@@ -122,12 +107,6 @@ int RunSim(CommandContext& context) {
             return Fail(kExitUsage, "--var " + name + " expects a number, not \"" + text + "\"");
         }
         inputs.emplace_back(name, value);
-    }
-
-    const drive::MotorFileResult motor = drive::LoadMotorFile(motorPath);
-    if (!motor.motor) {
-        std::fputs(drive::DescribeMotorFileProblems(motorPath, motor.problems).c_str(), stderr);
-        return kExitBadSetup;
     }
 
     CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
@@ -149,17 +128,16 @@ int RunSim(CommandContext& context) {
     }
 
     ComputeDriveRegisters(context.setup);
-    const drive::DriveFromSetup loaded = drive::ReadDriveFromSetup(context.setup);
-    for (const std::string& missing : loaded.missing) {
-        std::fprintf(stderr, "brevan: the setup has no \"%s\"; the drive keeps its default\n",
-                     missing.c_str());
+    const std::optional<SimulatedAxis> simulated =
+        MakeSimulatedAxis(motorPath, context.setup, supply_V);
+    if (!simulated) {
+        return kExitBadSetup;
     }
-    drive::SimulatedDrive axis(*motor.motor, loaded.hardware, loaded.registers);
+    drive::SimulatedDrive& axis = *simulated->drive;
+    drive::SimulatedDriveLink& link = *simulated->link;
     axis.SetAnalogueInput(analogueInput_V);
-    drive::SimulatedDriveLink link(axis);
-    CQel_Comm::Connect(context.setup, &link);
+    const ConnectedDrive connected(context.setup, &link);
     if (CQel_CoffFormat::ExecuteCode(programName, &program, nullptr, nullptr, nullptr) == 0) {
-        CQel_Comm::Connect(context.setup, nullptr);
         return kExitFailure;
     }
 
@@ -190,13 +168,11 @@ int RunSim(CommandContext& context) {
         double value = 0.0;
         std::string error;
         if (program.GetUserVariableValue(symbol.first, value, error) == 0) {
-            CQel_Comm::Connect(context.setup, nullptr);
             return Fail(kExitFailure, error);
         }
         outputs.emplace_back(symbol.first, value);
     }
     const std::map<std::string, double> driveVariables = link.Program()->DriveVariables();
-    CQel_Comm::Connect(context.setup, nullptr);
 
     if (invocation.json) {
         nlohmann::ordered_json report{

@@ -50,6 +50,10 @@ const std::vector<Subcommand>& Subcommands() {
          "sim MOTOR SETUP PROGRAM   runs a test program on the simulated drive; prints its "
          "variables",
          3, 3, RunSim, 1},
+        {"test",
+         "test SETUP TEST --motor F runs a drive test's dialog on the simulated drive with a "
+         "scripted user; saves on OK",
+         2, 2, RunTest},
     };
     return subcommands;
 }
@@ -72,7 +76,18 @@ void PrintUsage(std::FILE* stream) {
                  "  --var NAME=VALUE          sim: an input variable of the program\n"
                  "  --for SECONDS             sim: the longest run (default 10 s)\n"
                  "  --log FILE                sim: writes the logged curves as CSV\n"
-                 "  --analogue VOLTS          sim: the voltage on the analogue reference input\n"
+                 "  --analogue VOLTS          sim, test: the voltage on the analogue reference "
+                 "input\n"
+                 "  --motor FILE              test, edit: the motor file of the simulated drive\n"
+                 "  --bus VOLTS               sim, test, edit: the drive's supply instead of the "
+                 "motor\n"
+                 "                            file's bench\n"
+                 "  --answer yes|no|cancel    test: the answer to the closing question (yes)\n"
+                 "  --fault NAME              test: a fault of the simulated drive (open-phase-a,\n"
+                 "                            open-phase-b, open-phase-c, swapped-phases,\n"
+                 "                            missing-encoder-a, missing-encoder-b, "
+                 "swapped-encoder,\n"
+                 "                            enable-off, short-circuit, link-error)\n"
                  "  --module FILE             the drive module to load (default: libbrevan.so\n"
                  "                            beside this program, or $BREVAN_MODULE)\n"
                  "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "

@@ -39,6 +39,12 @@ void CQel_TestDlg::OnBtnStartStop() {
         errorText_.clear();
         SetChildText(kResultTextId, "");
         ShowChild(kDetailsId, 0);
+        if (CQel_Comm::GetActiveLink() == nullptr) {
+            // Without a drive no test can start: say so, rather than let the test fail inside.
+            errorText_ = CQel_Comm::GetLastErrorText();
+            TestFailed(1);
+            return;
+        }
         ShowRunning(true);
         BeginTest();
         if (!running_) {

@@ -2,10 +2,10 @@
 
 // The state of a dialog window and its controls, independent of how a backend draws them: text,
 // enabled, visible, checked, read-only, list items with item data, selection, bitmap, text
-// colour, the range and position of sliders and spin buttons, the tabs of a tab control. Dialog
-// code changes it through CWnd and the control wrappers (Wnd.h); a backend renders it
-// (Backend::ControlChanged tells it what changed) and feeds user input back through UserInput.h;
-// tests read it.
+// colour, the range and position of sliders and spin buttons, the tabs of a tab control, and what
+// the drawn controls show (bar graphs, diagrams, graphs: DrawnControls.h). Dialog code changes it
+// through CWnd and the control wrappers (Wnd.h); a backend renders it (Backend::ControlChanged
+// tells it what changed) and feeds user input back through UserInput.h; tests read it.
 //
 //   const ui::ControlState* edit = dialog.GetWindowState()->Find(1010);
 //   EXPECT_EQ(edit->text, "48");  EXPECT_TRUE(edit->enabled);
@@ -17,6 +17,7 @@
 
 #include "host/ui/AfxTypes.h"
 #include "host/ui/DialogTemplate.h"
+#include "host/ui/DrawnControls.h"
 
 namespace ui {
 
@@ -57,6 +58,10 @@ struct ControlState {
     int lineSize = 1;
     std::string bitmap;  // name of the bitmap shown (pictures and buttons)
     std::vector<int> sharesPlaceWith;
+    // The drawn controls: what the kernel's class attached to the control set.
+    BarGraphState barGraph;
+    DiagramState diagram;
+    GraphState graph;
 
     bool IsList() const;
     bool IsButtonLike() const;  // push button, check box or radio button

@@ -28,6 +28,9 @@ std::unique_ptr<CWnd> MakeItemWindow(ui::ControlKind kind) {
         case ui::ControlKind::Static:
         case ui::ControlKind::Picture:
         case ui::ControlKind::Group:
+        case ui::ControlKind::BarGraph:
+        case ui::ControlKind::Diagram:
+        case ui::ControlKind::Graph:
             return std::make_unique<CStatic>();
         case ui::ControlKind::Slider:
             return std::make_unique<CSliderCtrl>();

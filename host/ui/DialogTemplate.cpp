@@ -20,7 +20,7 @@ using Json = nlohmann::json;
 // The id several static texts may share: they are never addressed by id.
 constexpr int kSharedStaticId = -1;
 
-constexpr std::array<std::pair<ControlKind, std::string_view>, 13> kKindNames{{
+constexpr std::array<std::pair<ControlKind, std::string_view>, 16> kKindNames{{
     {ControlKind::Static, "static"},
     {ControlKind::Edit, "edit"},
     {ControlKind::Button, "button"},
@@ -34,6 +34,9 @@ constexpr std::array<std::pair<ControlKind, std::string_view>, 13> kKindNames{{
     {ControlKind::Slider, "slider"},
     {ControlKind::Spin, "spin"},
     {ControlKind::Tab, "tab"},
+    {ControlKind::BarGraph, "bargraph"},
+    {ControlKind::Diagram, "diagram"},
+    {ControlKind::Graph, "graph"},
 }};
 
 const std::set<std::string, std::less<>> kDialogMembers{"id", "caption", "width", "height",

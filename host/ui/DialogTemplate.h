@@ -31,6 +31,9 @@ enum class ControlKind {
     Slider,
     Spin,
     Tab,
+    BarGraph,  // a value drawn as a bar between two limits (DrawnControls.h)
+    Diagram,   // an angle drawn as a pointer on a dial or on three phase axes
+    Graph,     // curves of values over time
 };
 
 // The template spelling of a kind ("edit", "unit", ...), and back.

@@ -263,6 +263,30 @@ void CWnd::Attach(CDialog& dialog, ui::ControlState& control) {
     owner_ = &dialog;
     control_ = &control;
     dialog.RegisterAttached(*this);
+    OnAttached();
+}
+
+BOOL CWnd::Attach(CDialog& dialog, int id) {
+    ui::WindowState* window = dialog.GetWindowState();
+    ui::ControlState* control = window != nullptr ? window->Find(id) : nullptr;
+    if (control == nullptr) {
+        ui::CurrentBackend().ReportProblem(
+            "The dialog " + std::to_string(dialog.GetTemplateId()) + " has no control " +
+            std::to_string(id) + (window == nullptr ? " (its window is not open)." : "."));
+        return FALSE;
+    }
+    Attach(dialog, *control);
+    return TRUE;
+}
+
+BOOL CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
+    auto* dialog = dynamic_cast<CDialog*>(parent);
+    if (dialog == nullptr) {
+        ui::CurrentBackend().ReportProblem("Control " + std::to_string(id) +
+                                           " can only be subclassed in a dialog.");
+        return FALSE;
+    }
+    return Attach(*dialog, static_cast<int>(id));
 }
 
 void CWnd::Detach() {

@@ -104,9 +104,17 @@ class CWnd {
 
     // Attaches a wrapper to a control of a dialog (DDX_Control does this).
     void Attach(CDialog& dialog, ui::ControlState& control);
+    // Attaches it to the dialog's control of that id while the dialog's window exists (from
+    // OnInitDialog on); FALSE, with the problem reported, when there is no such control.
+    BOOL Attach(CDialog& dialog, int id);
+    // The same, with the desktop toolkit's order of arguments; the parent must be a dialog.
+    BOOL SubclassDlgItem(UINT id, CWnd* parent);
     void Detach();
 
   protected:
+    // The wrapper has just been attached to a control: a wrapper that keeps settings of its own
+    // (the kernel's drawn controls) writes them into the control's state here.
+    virtual void OnAttached() {}
     // A change of the control's state for the backend to draw.
     void Changed() const;
     CDialog* OwnerDialog() const { return owner_; }

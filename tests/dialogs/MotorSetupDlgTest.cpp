@@ -505,25 +505,45 @@ TEST_F(MotorSetupDlgTest, MotorDatabaseControlsBelongToTheKernelEditor) {
 
 // --- Tests opened from the dialog -------------------------------------------------------------
 
-class TestButtonStepsTest : public MotorSetupDlgTest, public ::testing::WithParamInterface<int> {};
+// A test button and the template of the test dialog it opens (0 while it opens none).
+struct TestButton {
+    int button;
+    int testTemplate;
+};
+
+class TestButtonStepsTest : public MotorSetupDlgTest,
+                            public ::testing::WithParamInterface<TestButton> {};
 
 TEST_P(TestButtonStepsTest, RegistersFollowTheParametersBeforeATestOpens) {
-    const int button = GetParam();
+    const TestButton row = GetParam();
     Force("isEnDatEncoder", 1);  // the offset detection belongs to the EnDat interface
     const double gain = Base("KPI");
     Force("KPI", gain / 2.0);
-    Run([button](ui::headless::DialogDriver& d) {
-        ASSERT_TRUE(d.Click(button));
+    ui_->When(kTemplate, [&](ui::headless::DialogDriver& d) {
+        ASSERT_TRUE(d.Click(row.button));
         EXPECT_TRUE(d.IsOpen());
+        d.Click(IDCANCEL);
     });
+    if (row.testTemplate != 0) {
+        ui_->When(row.testTemplate, [&](ui::headless::DialogDriver& d) {
+            EXPECT_EQ(Base("KPI"), gain);
+            d.Click(IDCANCEL);
+        });
+    }
+    CMotorSetupDialog dialog(setup_.get(), nullptr);
+    dialog.DoModal();
+    ExpectScriptCompleted();
     EXPECT_EQ(Base("KPI"), gain);
     EXPECT_TRUE(ui_->MessageBoxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, TestButtonStepsTest,
-                         ::testing::Values(kPhaseConnectionButton, kPolePairsButton,
-                                           kResistanceInductanceButton, kEncoderConnectionsButton,
-                                           kResolutionButton, kOffsetButton));
+                         ::testing::Values(TestButton{kPhaseConnectionButton, 0},
+                                           TestButton{kPolePairsButton, 289},
+                                           TestButton{kResistanceInductanceButton, 290},
+                                           TestButton{kEncoderConnectionsButton, 0},
+                                           TestButton{kResolutionButton, 0},
+                                           TestButton{kOffsetButton, 3058}));
 
 // A Motor Setup dialog whose tests are scripted stand-ins.
 class ScriptedMotorSetupDlg : public CMotorSetupDialog {

@@ -42,7 +42,6 @@ TEST(ReadDriveFromSetup, TakesTheRegistersAndHardwareOfTheReferenceAxis) {
     EXPECT_EQ(loaded.registers.KPTHT, 32767);
     EXPECT_EQ(loaded.registers.II2TWARLIM_D, 19803363);
     EXPECT_DOUBLE_EQ(loaded.hardware.dspClock_Hz, 40e6);
-    EXPECT_DOUBLE_EQ(loaded.hardware.busVoltage_V, 48.0);
     EXPECT_DOUBLE_EQ(loaded.hardware.maxMeasurableBus_V, 73.0);
     EXPECT_DOUBLE_EQ(loaded.hardware.peakCurrent_A, 16.5);
     EXPECT_EQ(loaded.hardware.adcFullScale, 65472u);
@@ -68,11 +67,20 @@ TEST(ReadDriveFromSetup, ListsMissingRegistersQuietlyAndKeepsTheirDefaults) {
     const CollectedErrors errors;
     g_bShowErrors = 1;
     const drive::DriveFromSetup loaded = drive::ReadDriveFromSetup(*setup);
-    EXPECT_EQ(loaded.missing, (std::vector<std::string>{"KPI", "Vdc"}));
+    EXPECT_EQ(loaded.missing, (std::vector<std::string>{"KPI"}));
     EXPECT_EQ(loaded.registers.KPI, drive::DriveRegisters{}.KPI);
-    EXPECT_DOUBLE_EQ(loaded.hardware.busVoltage_V, drive::DriveHardware{}.busVoltage_V);
     EXPECT_TRUE(errors.Messages().empty());
     EXPECT_EQ(g_bShowErrors, 1);
+}
+
+// The setup's "Vdc" is the user's belief; the bus is the bench's, which the caller supplies.
+TEST(ReadDriveFromSetup, LeavesTheBusToTheBench) {
+    const std::unique_ptr<CQel_Setup> setup = LoadExample("reference-axis.json");
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(setup->SetParameterValueInBaseUnit("Vdc", 36.0));
+    const drive::DriveFromSetup loaded = drive::ReadDriveFromSetup(*setup);
+    EXPECT_DOUBLE_EQ(loaded.hardware.busVoltage_V, drive::DriveHardware{}.busVoltage_V);
+    EXPECT_TRUE(loaded.missing.empty());
 }
 
 struct BiquadCase {

@@ -52,6 +52,18 @@ TEST(MotorFile, ThermalSectionGivesTheWindingsHeatingAndItsSensor) {
     EXPECT_EQ(drive::ParseMotorFile(ValidFile()).motor->thermal.thermalResistance_K_W, 0.0);
 }
 
+TEST(MotorFile, BenchGivesTheSupplyAndDefaultsToTheReferenceAxis) {
+    const drive::MotorFileResult result = drive::ParseMotorFile(
+        ValidFile(R"("lines": 1000 })", R"("lines": 1000 }, "bench": { "supply_V": 320 })"));
+    ASSERT_TRUE(result.motor) << drive::DescribeMotorFileProblems("motor.json", result.problems);
+    EXPECT_DOUBLE_EQ(result.bench.supply_V, 320.0);
+    EXPECT_DOUBLE_EQ(drive::ParseMotorFile(ValidFile()).bench.supply_V, 48.0);
+    EXPECT_DOUBLE_EQ(
+        drive::ParseMotorFile(ValidFile(R"("lines": 1000 })", R"("lines": 1000 }, "bench": {})"))
+            .bench.supply_V,
+        48.0);
+}
+
 struct BadFileCase {
     const char* label;
     const char* from;
@@ -108,6 +120,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   R"("lines": 1000 }, "thermal": { "thermalResistance_K_W": 1,
                                   "timeConstant_s": 60, "sensor": "KTY" })",
                                   "/thermal/sensor", "must be \"PTC\" or \"NTC\""},
+                      BadFileCase{"BenchWithoutSupply", R"("lines": 1000 })",
+                                  R"("lines": 1000 }, "bench": { "supply_V": 0 })",
+                                  "/bench/supply_V", "must be a number from 1 to 1000"},
+                      BadFileCase{"BenchAboveMains", R"("lines": 1000 })",
+                                  R"("lines": 1000 }, "bench": { "supply_V": 1200 })",
+                                  "/bench/supply_V", "must be a number from 1 to 1000"},
+                      BadFileCase{"BenchNotAnObject", R"("lines": 1000 })",
+                                  R"("lines": 1000 }, "bench": 48)", "/bench", "must be an object"},
+                      BadFileCase{"MisspeltBenchMember", R"("lines": 1000 })",
+                                  R"("lines": 1000 }, "bench": { "supply": 48 })", "/bench/supply",
+                                  "is not a member of a motor file"},
                       BadFileCase{"OtherFormat", R"("format": 1)", R"("format": 2)", "/format",
                                   "must be 1, the format this program reads"},
                       BadFileCase{"SyntaxError", R"("polePairs": 2,)", R"("polePairs": 2,,)",

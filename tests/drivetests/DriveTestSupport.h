@@ -25,18 +25,40 @@
 
 class DriveTestDialogTest : public ::testing::Test {
   protected:
+    // What the setup says of the motor: the reference axis as it is, or the motor file's motor
+    // described truly (the connection, currents and encoder a user reads off the nameplate).
+    enum class Belief { ReferenceAxis, Nameplate };
+
     // The bench supply of the simulated drive, volts.
-    void SetUpDrive(double bench_V, const std::string& motorFile = "reference-axis-motor.json") {
+    void SetUpDrive(double bench_V, const std::string& motorFile = "reference-axis-motor.json",
+                    Belief belief = Belief::ReferenceAxis) {
         ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/resources");
         qel::SetGUIDirectory("");
         qel::SetHelpFileOfGUI("");
         CQel_CoffFormat::SetProgramsDirectory(BREVAN_SOURCE_DIR "/drive/programs/images");
         motor_ = LoadExampleMotor(motorFile);
-        setup_ = LoadExample("reference-axis.json");
+        setup_ = belief == Belief::Nameplate ? SetupForMotor(motor_)
+                                             : LoadExample("reference-axis.json");
         ASSERT_TRUE(setup_);
         axis_ = DriveFromSetup(*setup_, motor_);
         axis_->SetBusVoltage(bench_V);
         link_ = std::make_unique<drive::SimulatedDriveLink>(*axis_);
+        link_->AttachToClock(ui_.Backend());
+        CQel_Comm::Connect(*setup_, link_.get());
+    }
+    // The simulated drive runs this motor instead, on the same bench; the setup stays.
+    void ReplaceMotor(const drive::MotorData& motor) {
+        const double bench_V = axis_->Power().Hardware().busVoltage_V;
+        // The link holds the drive: it goes first.
+        link_.reset();
+        motor_ = motor;
+        axis_ = DriveFromSetup(*setup_, motor_);
+        axis_->SetBusVoltage(bench_V);
+        ConnectLink(std::make_unique<drive::SimulatedDriveLink>(*axis_));
+    }
+    // The drive is reached through this link from now on.
+    void ConnectLink(std::unique_ptr<drive::SimulatedDriveLink> link) {
+        link_ = std::move(link);
         link_->AttachToClock(ui_.Backend());
         CQel_Comm::Connect(*setup_, link_.get());
     }

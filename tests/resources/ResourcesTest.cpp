@@ -49,13 +49,17 @@ constexpr int kFilters = 295;
 constexpr int kDriveInfo = 3018;
 constexpr int kInertiaQuestion = 3056;
 constexpr int kVdcDetection = 105;
+constexpr int kResistanceInductance = 290;
+constexpr int kPolePairsDetection = 289;
+constexpr int kTotalInertia = 3041;
+constexpr int kEncoderOffset = 3058;
 constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
 
-const std::set<std::string> kKinds = {"static", "edit", "button", "check", "radio",
-                                      "combo",  "unit", "list",   "group", "picture",
-                                      "slider", "spin", "tab"};
+const std::set<std::string> kKinds = {"static", "edit",     "button",  "check",   "radio",  "combo",
+                                      "unit",   "list",     "group",   "picture", "slider", "spin",
+                                      "tab",    "bargraph", "diagram", "graph"};
 
 struct Rect {
     int x = 0;
@@ -300,6 +304,14 @@ const DialogCase kDialogs[] = {
     {kDriveInfo, "3018-drive-info.json", "Drive info", false, true},
     {kInertiaQuestion, "3056-motor-inertia.json", "Motor inertia", false, false},
     {kVdcDetection, "105-vdc-detection-test.json", "VDC Detection Test", true, true, kStartId,
+     "Close"},
+    {kResistanceInductance, "290-resistance-inductance-test.json",
+     "Total Resistance and Inductance Identification Test", true, true, kStartId, "Close"},
+    {kPolePairsDetection, "289-pole-pairs-detection-test.json", "Motor Pole Pairs Detection Test",
+     true, true, kStartId, "Close"},
+    {kTotalInertia, "3041-total-inertia-test.json", "Total inertia test", true, true, kStartId,
+     "Close"},
+    {kEncoderOffset, "3058-encoder-offset-test.json", "Detect Offset Test", true, true, kStartId,
      "Close"},
 };
 
@@ -828,6 +840,11 @@ const ExpectedControl kExpectedControls[] = {
      "Increase total inertia to match your motor inertia (default)"},
     {kInertiaQuestion, 3334, "radio", "Leave total inertia unchanged and disregard motor inertia"},
     {kInertiaQuestion, kOkId, "button", "OK"},
+
+    // Pole pairs detection, total inertia and encoder offset tests
+    {kPolePairsDetection, 1021, "button", "&Move"},
+    {kPolePairsDetection, 3126, "edit", nullptr},
+    {kEncoderOffset, 3131, "edit", nullptr},
 };
 
 class ExpectedControlTest : public ::testing::TestWithParam<ExpectedControl> {};

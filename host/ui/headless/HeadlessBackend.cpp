@@ -83,6 +83,17 @@ const ControlState* DialogDriver::Require(int id) const {
     return control;
 }
 
+const ControlState* DialogDriver::RequireKind(int id, ControlKind kind) const {
+    const ControlState* control = Require(id);
+    if (control != nullptr && control->kind != kind) {
+        backend_.RecordFailure("In " + DescribeDialog(dialog_) + ", control " + std::to_string(id) +
+                               " is a " + std::string(ControlKindName(control->kind)) + ", not a " +
+                               std::string(ControlKindName(kind)) + ".");
+        return nullptr;
+    }
+    return control;
+}
+
 bool DialogDriver::Click(int id) {
     return Accept(input::Click(dialog_, id), "a click on " + std::to_string(id));
 }
@@ -269,6 +280,24 @@ std::optional<DWORD_PTR> DialogDriver::SelectedData(int id) const {
 std::string DialogDriver::Bitmap(int id) const {
     const ControlState* control = Require(id);
     return control != nullptr ? control->bitmap : std::string();
+}
+
+const BarGraphState& DialogDriver::BarGraph(int id) const {
+    static const BarGraphState kNone;
+    const ControlState* control = RequireKind(id, ControlKind::BarGraph);
+    return control != nullptr ? control->barGraph : kNone;
+}
+
+const DiagramState& DialogDriver::Diagram(int id) const {
+    static const DiagramState kNone;
+    const ControlState* control = RequireKind(id, ControlKind::Diagram);
+    return control != nullptr ? control->diagram : kNone;
+}
+
+const GraphState& DialogDriver::Graph(int id) const {
+    static const GraphState kNone;
+    const ControlState* control = RequireKind(id, ControlKind::Graph);
+    return control != nullptr ? control->graph : kNone;
 }
 
 COLORREF DialogDriver::TextColour(int id) const {

@@ -118,10 +118,16 @@ class DialogDriver {
     COLORREF TextColour(int id) const;
     // A slider's or spin button's position.
     int Position(int id) const;
+    // What a drawn control shows (limits, value, angle, curves; DrawnControls.h). A control of
+    // another kind records a failure and reads as the kind's default state.
+    const BarGraphState& BarGraph(int id) const;
+    const DiagramState& Diagram(int id) const;
+    const GraphState& Graph(int id) const;
 
   private:
     bool Accept(const InputResult& result, std::string_view action);
     const ControlState* Require(int id) const;
+    const ControlState* RequireKind(int id, ControlKind kind) const;
 
     HeadlessBackend& backend_;
     CDialog& dialog_;

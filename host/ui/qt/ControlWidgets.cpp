@@ -15,6 +15,8 @@
 #include <QTabBar>
 #include <algorithm>
 
+#include "host/ui/qt/DrawnWidgets.h"
+#include "host/ui/qt/GraphWidget.h"
 #include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
@@ -82,6 +84,12 @@ QWidget* MakeWidget(const ControlState& control, QWidget& parent, BitmapLibrary&
         }
         case ControlKind::Tab:
             return new QTabBar(&parent);
+        case ControlKind::BarGraph:
+            return new BarGraphWidget(&parent);
+        case ControlKind::Diagram:
+            return new DiagramWidget(&parent);
+        case ControlKind::Graph:
+            return new GraphWidget(&parent);
     }
     return new QWidget(&parent);
 }
@@ -239,6 +247,12 @@ void ShowControlState(const ControlState& control, QWidget& widget, const QColor
         arrows->setValue(kSpinRest);
     } else if (auto* picture = dynamic_cast<PictureWidget*>(&widget)) {
         picture->SetBitmap(control.bitmap);
+    } else if (auto* bar = dynamic_cast<BarGraphWidget*>(&widget)) {
+        bar->Show(control.barGraph);
+    } else if (auto* diagram = dynamic_cast<DiagramWidget*>(&widget)) {
+        diagram->Show(control.diagram, StaticText(control.text));
+    } else if (auto* graph = dynamic_cast<GraphWidget*>(&widget)) {
+        graph->Show(control.graph, StaticText(control.text));
     }
     QPalette palette = widget.palette();
     for (const QPalette::ColorRole role :

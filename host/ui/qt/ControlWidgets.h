@@ -11,6 +11,8 @@
 //   check     QCheckBox                    picture   PictureWidget
 //   radio     QRadioButton                 slider    QSlider
 //   tab       QTabBar                      spin      QScrollBar (its two arrows)
+//   bargraph  BarGraphWidget               diagram   DiagramWidget
+//   graph     GraphWidget (Qt Charts)
 //
 // A slider shows the state's range, position, ticks and steps; a spin button is a scroll bar whose
 // thumb always rests in the middle, so that both arrows stay usable (the position lives in the

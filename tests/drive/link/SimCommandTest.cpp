@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -79,6 +80,37 @@ TEST_F(SimCommandTest, WritesTheLoggedCurvesAsCsvWithOneRowPerSpeedLoopPeriod) {
     EXPECT_EQ(std::count(rows.back().begin(), rows.back().end(), ','), 6);
     EXPECT_NEAR(std::stod(rows.back().substr(0, rows.back().find(','))), ran_s, 1e-9);
 }
+
+struct SupplyCase {
+    std::string label;
+    std::vector<std::string> options;
+    double supply_V;
+    friend std::ostream& operator<<(std::ostream& out, const SupplyCase& row) {
+        return out << row.label;
+    }
+};
+
+class SimSupply : public SimCommandTest, public ::testing::WithParamInterface<SupplyCase> {};
+
+// The drive runs on the motor file's bench, or on the --bus supply, whatever the setup's Vdc: the
+// bus converter (10 bits in 16, 73 V full scale) reads that supply.
+TEST_P(SimSupply, BusConverterReadsTheBenchNotTheSetup) {
+    std::vector<std::string> arguments{kMotor,  kSetup,   "VDC_Detection_Test",
+                                       "--set", "Vdc=30", "--json"};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    const RunResult result = Run(arguments);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_NEAR(report["driveVariables"]["var_u2"].get<double>(),
+                GetParam().supply_V / 73.0 * 65472.0, 32.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Supplies, SimSupply,
+                         ::testing::Values(SupplyCase{"MotorFileBench", {}, 48.0},
+                                           SupplyCase{"BusOption", {"--bus", "60"}, 60.0},
+                                           SupplyCase{
+                                               "BusAboveTheConverter", {"--bus", "90"}, 73.0}),
+                         ByLabel());
 
 // The potentiometer at 2.5 V on the reference axis's +-10 V input: 12.5 / 20 of the converter's
 // 1023 steps of 64 counts, 639 steps. The program runs until stopped: the run ends with the time.
@@ -160,6 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {kMotor, kSetup, "Analogue_Reference_Test", "--analogue", "high"},
                     2,
                     "--analogue expects a voltage, not \"high\""},
+        FailureCase{"BusNotAVoltage",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--bus", "0"},
+                    2,
+                    "--bus expects a supply from 1 to 1000 volts, not \"0\""},
         FailureCase{"MissingProgramArgument", {kMotor, kSetup}, 2, "wrong number of arguments"}),
     ByLabel());
 

@@ -114,6 +114,30 @@ TEST_F(SimulatedDriveLinkTest, ReadsWhatTheHostWroteToTheDrivesMemory) {
     EXPECT_EQ(Read("VAR_I2"), 77);
 }
 
+// The pole-pair detection is driven by "var_i2": 0 turns the field one electrical turn (the
+// test angle stops one unit past the holding angle), 1 ends the program with the count of moves.
+TEST_F(SimulatedDriveLinkTest, CommandsReachTheProgramThatWatchesThem) {
+    constexpr double kMoveEndMarker = -16383.0;
+    const qel::ProgramImage image{
+        "Motor_Pole_Pairs_Detection_Test", "main", {{"RefTest", 3000}, {"RIncTest", 100}}};
+    ASSERT_TRUE(link_.DownloadAndStart(image, nullptr)) << link_.LastError();
+    link_.Advance(0.05);
+    ASSERT_TRUE(axis_->IsOn());
+    ASSERT_TRUE(link_.WriteValue("var_i2", 0));
+    // A host polling every period sees the marker only once the turn is done.
+    constexpr double kTurn_s = 0.4;
+    double moved_s = 0.0;
+    while (Read("THTST") != kMoveEndMarker && moved_s < 1.0) {
+        link_.Advance(axis_->CurrentLoopPeriod_s());
+        moved_s += axis_->CurrentLoopPeriod_s();
+    }
+    EXPECT_NEAR(moved_s, kTurn_s, 0.01);
+    ASSERT_TRUE(link_.WriteValue("VAR_I2", 1));
+    link_.Advance(0.01);
+    EXPECT_FALSE(axis_->IsOn());
+    EXPECT_EQ(Read("var_i2"), 1.0);
+}
+
 TEST_F(SimulatedDriveLinkTest, ReadingAnUnknownVariableFailsWithItsName) {
     double value = 5.0;
     EXPECT_FALSE(link_.ReadValue("NoSuchVariable", value));
@@ -192,6 +216,37 @@ TEST_F(SimulatedDriveLinkTest, InjectedErrorFailsOnceAndOnlyOnTheNamedVariable) 
     EXPECT_FALSE(link_.ReadValue("mer", value));
     EXPECT_EQ(link_.LastError(), "Timeout on the serial line.");
     EXPECT_TRUE(link_.ReadValue("MER", value));
+}
+
+// A cable pulled at the first download: what went before works, that download and everything
+// after it fails with the same text, and the program never started.
+TEST_F(SimulatedDriveLinkTest, BrokenLinkFailsFromItsBreakOnWithOneText) {
+    const std::string broken = "The drive does not answer.";
+    link_.BreakAt(drive::LinkCall::DownloadAndStart, broken);
+    EXPECT_EQ(Read("MER"), 0.0);
+    EXPECT_FALSE(link_.IsBroken());
+    EXPECT_FALSE(link_.DownloadAndStart({"Echo_Test", "main", {}}, nullptr));
+    EXPECT_EQ(link_.Program(), nullptr);
+    EXPECT_TRUE(link_.IsBroken());
+    link_.PostUnsolicitedMessage({1});
+    double value = 0.0;
+    bool on = false;
+    const std::vector<std::function<bool()>> calls = {
+        [&] { return link_.ReadValue("MER", value); },
+        [&] { return link_.WriteValue("THTST", 1); },
+        [&] { return link_.ReadProgramVariable("Echo_Test", "STARTED", value); },
+        [&] { return link_.ReadAxisOn(on); },
+        [&] { return link_.ResetBoard(); },
+        [&] { return link_.StopProgram(); },
+        [&] {
+            return link_.DownloadAndStart({"Echo_Test", "main", {}}, nullptr);
+        },
+    };
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_FALSE(calls[i]()) << "call " << i;
+        EXPECT_EQ(link_.LastError(), broken) << "call " << i;
+    }
+    EXPECT_TRUE(link_.TakeUnsolicitedMessages().empty());
 }
 
 TEST_F(SimulatedDriveLinkTest, ResetStopsTheProgramAndInitialisesForAWhile) {

@@ -175,4 +175,10 @@ INSTANTIATE_TEST_SUITE_P(SetupDialogs, DialogRenderTest, ::testing::ValuesIn(Set
                              return "Dialog" + std::to_string(row.param.templateId);
                          });
 
+INSTANTIATE_TEST_SUITE_P(DriveTestDialogs, DialogRenderTest,
+                         ::testing::ValuesIn(DriveTestDialogs()),
+                         [](const ::testing::TestParamInfo<SetupDialogCase>& row) {
+                             return "Dialog" + std::to_string(row.param.templateId);
+                         });
+
 }  // namespace

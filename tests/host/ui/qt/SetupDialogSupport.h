@@ -16,6 +16,12 @@
 #include "dialogs/FiltersDlg.h"
 #include "dialogs/MotorInertiaDlg.h"
 #include "dialogs/MotorSetupDlg.h"
+#include "drivetests/DetectPolePairs.h"
+#include "drivetests/TestEncoderOffset.h"
+#include "drivetests/TestRL.h"
+#include "drivetests/TestVdcDetection.h"
+#include "drivetests/TotalInertiaTest.h"
+#include "host/kernel/CoffFormat.h"
 #include "host/kernel/HostServices.h"
 #include "tests/host/ui/qt/QtTestSupport.h"
 #include "tests/support/CollectedErrors.h"
@@ -27,6 +33,7 @@ class QtSetupTest : public QtBackendTest {
         setup_ = LoadExample("reference-axis.json");
         ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/resources");
         qel::SetGUIDirectory("");
+        CQel_CoffFormat::SetProgramsDirectory(BREVAN_SOURCE_DIR "/drive/programs/images");
         qel::SetHelpFileOfGUI("");
     }
 
@@ -71,6 +78,23 @@ inline const std::vector<SetupDialogCase>& SetupDialogs() {
          [](CQel_Setup& s) { return std::make_unique<CDriveInfo>(&s, nullptr); }},
         {3056, "motor-inertia",
          [](CQel_Setup& s) { return std::make_unique<CInertiaQuestion>(&s, nullptr); }},
+    };
+    return dialogs;
+}
+
+// The drive-test dialogs, drawn before any test runs (no drive is needed for that).
+inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
+    static const std::vector<SetupDialogCase> dialogs = {
+        {105, "vdc-detection-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestVdcDetection>(&s, nullptr); }},
+        {290, "resistance-inductance-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestRL>(&s, nullptr); }},
+        {289, "pole-pairs-detection-test",
+         [](CQel_Setup& s) { return std::make_unique<CDetectPolePairs>(&s, nullptr); }},
+        {3041, "total-inertia-test",
+         [](CQel_Setup& s) { return std::make_unique<CTotalInertiaTest>(&s, nullptr); }},
+        {3058, "encoder-offset-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestEncoderOffset>(&s, nullptr); }},
     };
     return dialogs;
 }

@@ -1,0 +1,81 @@
+#include "host/app/DriveTestTable.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+#include "drive/SimulatedDrive.h"
+#include "host/kernel/TestDlg.h"
+#include "host/ui/headless/HeadlessBackend.h"
+
+namespace {
+
+// The pole-pair count needs a person: once the drive holds the rotor (Move is offered) they mark
+// the shaft, press Move until the shaft is back at the mark, and press Stop.
+void CountPolePairsByHand(TestPerson& person) {
+    constexpr int kMoveButton = 1021;
+    // A person looks at the shaft a moment after each move has ended.
+    constexpr std::uint64_t kLook_ms = 200;
+    // Back at the mark: within three degrees of it, as far as an eye can tell.
+    constexpr double kMarkTolerance_rad = 0.05;
+    // More moves than any motor has pole pairs: the person gives up.
+    constexpr int kMostMoves = 64;
+    ui::headless::DialogDriver& d = person.dialog;
+    if (!d.IsVisible(kMoveButton) || !d.IsEnabled(kMoveButton)) {
+        return;
+    }
+    d.AdvanceTime(kLook_ms);
+    const double mark_rad = person.drive.Motor().ShaftAngle_rad();
+    double away_rad = 0.0;
+    int moves = 0;
+    do {
+        if (!d.Click(kMoveButton)) {
+            return;
+        }
+        ++moves;
+        d.AdvanceTime(kLook_ms);
+        away_rad = std::remainder(person.drive.Motor().ShaftAngle_rad() - mark_rad,
+                                  2.0 * std::numbers::pi);
+    } while (std::abs(away_rad) > kMarkTolerance_rad && moves < kMostMoves &&
+             person.test.IsRunning());
+    d.Click(CQel_TestDlg::kStartStopId);
+}
+
+// Long enough for any identification of the example motors; a test still running after it has
+// hung.
+constexpr double kPatience_s = 300.0;
+
+// Identification and connection tests first, in the order a person commissions an axis.
+constexpr std::array kRows = {
+    DriveTestRow{"resistance-inductance", DriveTest::ResistanceInductance, 290, nullptr,
+                 kPatience_s},
+    DriveTestRow{"encoder-resolution", std::nullopt, 292, nullptr, kPatience_s},
+    DriveTestRow{"pole-pairs", DriveTest::PolePairs, 289, CountPolePairsByHand, kPatience_s},
+    DriveTestRow{"total-inertia", DriveTest::TotalInertia, 3041, nullptr, kPatience_s},
+    DriveTestRow{"phase-connections", std::nullopt, 288, nullptr, kPatience_s},
+    DriveTestRow{"encoder-connections", std::nullopt, 291, nullptr, kPatience_s},
+    DriveTestRow{"encoder-offset", DriveTest::EncoderOffset, 3058, nullptr, kPatience_s},
+    DriveTestRow{"dc-voltage", DriveTest::VdcDetection, 105, nullptr, kPatience_s},
+    DriveTestRow{"analogue-reference", std::nullopt, 104, nullptr, kPatience_s},
+    DriveTestRow{"angle-controller", std::nullopt, 3057, nullptr, kPatience_s},
+};
+
+}  // namespace
+
+std::span<const DriveTestRow> DriveTestRows() {
+    return kRows;
+}
+
+const DriveTestRow* FindDriveTestRow(std::string_view name) {
+    for (const DriveTestRow& row : kRows) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+DriveTestRunner RunnerOf(const DriveTestRow& row) {
+    return row.test ? FindDriveTest(*row.test) : DriveTestRunner{};
+}

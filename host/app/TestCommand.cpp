@@ -1,0 +1,509 @@
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/Derivation.h"
+#include "engine/RegisterComputation.h"
+#include "host/app/Commands.h"
+#include "host/app/DriveTestTable.h"
+#include "host/app/Folders.h"
+#include "host/app/SimulatedAxis.h"
+#include "host/kernel/CoffFormat.h"
+#include "host/kernel/SetupFile.h"
+#include "host/kernel/TestDlg.h"
+#include "host/ui/ControlState.h"
+#include "host/ui/DialogTemplate.h"
+#include "host/ui/headless/HeadlessBackend.h"
+
+namespace {
+
+using ui::headless::DialogDriver;
+using Json = nlohmann::ordered_json;
+
+// The person looks at the dialog as often as the tests tick.
+constexpr std::uint64_t kLookEvery_ms = 20;
+constexpr double kMillisecondsPerSecond = 1000.0;
+// A run that lasts longer than this much drive time reports its progress, and again after each
+// further interval.
+constexpr double kProgressInterval_s = 1.0;
+constexpr const char* kLinkErrorText = "The drive does not answer: the link to it is broken.";
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "brevan: %s\n", message.c_str());
+    return status;
+}
+
+template <typename Rows, typename Name>
+std::string Names(const Rows& rows, Name name) {
+    std::string names;
+    for (const auto& row : rows) {
+        names += (names.empty() ? "" : ", ") + std::string(name(row));
+    }
+    return names;
+}
+
+// The faults --fault injects into the simulated axis.
+struct FaultRow {
+    const char* name;
+    void (*inject)(SimulatedAxis& axis);
+};
+
+const FaultRow kFaults[] = {
+    {"open-phase-a",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::DisconnectedPhaseA); }},
+    {"open-phase-b",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::DisconnectedPhaseB); }},
+    {"open-phase-c",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::DisconnectedPhaseC); }},
+    {"swapped-phases",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::SwappedPhasesBC); }},
+    {"missing-encoder-a",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::MissingEncoderChannelA); }},
+    {"missing-encoder-b",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::MissingEncoderChannelB); }},
+    {"swapped-encoder",
+     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::SwappedEncoderChannels); }},
+    {"enable-off", [](SimulatedAxis& a) { a.drive->SetEnableInput(false); }},
+    {"short-circuit", [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::ShortCircuit); }},
+    {"link-error",
+     [](SimulatedAxis& a) { a.link->BreakAt(drive::LinkCall::DownloadAndStart, kLinkErrorText); }},
+};
+
+// How the person answers the closing question at each press of Close: Cancel leaves the dialog
+// open, so the person closes again and drops the values.
+struct AnswerRow {
+    const char* name;
+    std::vector<int> answers;
+};
+
+const AnswerRow kAnswers[] = {
+    {"yes", {IDYES}},
+    {"no", {IDNO}},
+    {"cancel", {IDCANCEL, IDNO}},
+};
+
+template <typename Row, std::size_t N>
+const Row* FindRow(const Row (&rows)[N], const std::string& name) {
+    for (const Row& row : rows) {
+        if (name == row.name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// One parameter's value: base and internal for a number, the text for a text parameter.
+struct ParameterValue {
+    double base = 0.0;
+    double internal = 0.0;
+    std::optional<std::string> text;
+    std::string unit;
+
+    bool operator==(const ParameterValue& other) const {
+        return internal == other.internal && text == other.text;
+    }
+};
+
+using Snapshot = std::map<std::string, ParameterValue>;
+
+Snapshot TakeSnapshot(const CQel_Setup& setup) {
+    Snapshot snapshot;
+    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
+        const CQel_Parameter& parameter = setup.GetParameterAt(i);
+        ParameterValue value;
+        if (parameter.GetValueType() == qel::ValueType::Text) {
+            value.text = parameter.GetText();
+        } else {
+            value.base = parameter.GetValueInBaseUnit();
+            value.internal = parameter.GetValueInInternalUnit();
+        }
+        value.unit = parameter.GetBaseUnitName();
+        snapshot.emplace(parameter.GetName(), value);
+    }
+    return snapshot;
+}
+
+struct Proposal {
+    std::string name;
+    ParameterValue before;
+    ParameterValue after;
+};
+
+// The parameters of the setup's order whose value differs between the two snapshots.
+std::vector<Proposal> Differences(const CQel_Setup& setup, const Snapshot& before,
+                                  const Snapshot& after) {
+    std::vector<Proposal> proposals;
+    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
+        const std::string& name = setup.GetParameterAt(i).GetName();
+        const auto old = before.find(name);
+        const auto now = after.find(name);
+        if (old != before.end() && now != after.end() && !(old->second == now->second)) {
+            proposals.push_back({name, old->second, now->second});
+        }
+    }
+    return proposals;
+}
+
+// The headless backend with the person's eyes on the status line of the test dialog and their
+// answer ready for the closing question.
+class TestRunBackend : public ui::headless::HeadlessBackend {
+  public:
+    explicit TestRunBackend(std::function<void(const std::string&)> onStep)
+        : onStep_(std::move(onStep)) {}
+
+    // The answer to the next closing question (a Yes, No and Cancel box).
+    void AnswerNextQuestion(int answer) { answer_ = answer; }
+
+    void ControlChanged(CDialog& dialog, int controlId) override {
+        HeadlessBackend::ControlChanged(dialog, controlId);
+        if (controlId != CQel_TestDlg::kStatusTextId ||
+            dynamic_cast<CQel_TestDlg*>(&dialog) == nullptr || dialog.GetWindowState() == nullptr) {
+            return;
+        }
+        if (const ui::ControlState* status = dialog.GetWindowState()->Find(controlId);
+            status != nullptr && !status->text.empty()) {
+            onStep_(status->text);
+        }
+    }
+
+    int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
+                       UINT type) override {
+        if ((type & MB_TYPEMASK) == MB_YESNOCANCEL && answer_) {
+            ExpectMessageBox(std::string(text), *answer_);
+            answer_.reset();
+        }
+        return HeadlessBackend::ShowMessageBox(owner, text, caption, type);
+    }
+
+  private:
+    std::function<void(const std::string&)> onStep_;
+    std::optional<int> answer_;
+};
+
+// The backend is the windowing layer's while this lives.
+class InstalledBackend {
+  public:
+    explicit InstalledBackend(ui::Backend& backend) : previous_(ui::InstallBackend(&backend)) {}
+    ~InstalledBackend() { ui::InstallBackend(previous_); }
+    InstalledBackend(const InstalledBackend&) = delete;
+    InstalledBackend& operator=(const InstalledBackend&) = delete;
+
+  private:
+    ui::Backend* previous_;
+};
+
+// What the person saw of the run.
+struct RunRecord {
+    bool opened = false;
+    int resultState = -1;
+    std::string errorText;
+    std::optional<Snapshot> afterRun;
+    // Set when the test outlasted the person's patience and they pressed Stop.
+    bool stoppedByPerson = false;
+};
+
+// The person at the test: Start, what the test needs of them until it concludes (or Stop when it
+// outlasts their patience), then Close and the answers to the closing question.
+class ScriptedPerson {
+  public:
+    ScriptedPerson(const DriveTestRow& row, const AnswerRow& answer, TestRunBackend& backend,
+                   drive::SimulatedDrive& drive, const CQel_Setup& setup, RunRecord& record)
+        : row_(row),
+          answer_(answer),
+          backend_(backend),
+          drive_(drive),
+          setup_(setup),
+          record_(record) {}
+
+    void Act(DialogDriver& dialog) {
+        auto* test = dynamic_cast<CQel_TestDlg*>(&dialog.Dialog());
+        if (test == nullptr) {
+            backend_.RecordFailure("The dialog " + std::to_string(row_.templateId) +
+                                   " is not a test dialog.");
+            dialog.Close();
+            return;
+        }
+        record_.opened = true;
+        dialog.Click(CQel_TestDlg::kStartStopId);
+        WaitForTheConclusion(dialog, *test);
+        record_.resultState = test->GetResultState();
+        record_.errorText = test->GetErrorText();
+        record_.afterRun = TakeSnapshot(setup_);
+        for (const int answer : answer_.answers) {
+            if (!dialog.IsOpen()) {
+                break;
+            }
+            backend_.AnswerNextQuestion(answer);
+            dialog.Click(IDCANCEL);
+        }
+    }
+
+  private:
+    void WaitForTheConclusion(DialogDriver& dialog, CQel_TestDlg& test) {
+        const std::uint64_t start_ms = backend_.Now_ms();
+        const auto elapsed_s = [&] {
+            return static_cast<double>(backend_.Now_ms() - start_ms) / kMillisecondsPerSecond;
+        };
+        double nextProgress_s = kProgressInterval_s;
+        while (test.IsRunning() && dialog.IsOpen()) {
+            if (elapsed_s() >= row_.patience_s) {
+                dialog.Click(CQel_TestDlg::kStartStopId);
+                record_.stoppedByPerson = true;
+                return;
+            }
+            if (row_.duringRun != nullptr) {
+                TestPerson person{dialog, test, drive_, elapsed_s()};
+                row_.duringRun(person);
+                if (!test.IsRunning() || !dialog.IsOpen()) {
+                    return;
+                }
+            }
+            dialog.AdvanceTime(kLookEvery_ms);
+            if (elapsed_s() >= nextProgress_s && test.IsRunning()) {
+                std::fprintf(stderr, "brevan: %s: %s (%.1f s)\n", std::string(row_.name).c_str(),
+                             dialog.Text(CQel_TestDlg::kStatusTextId).c_str(), elapsed_s());
+                nextProgress_s += kProgressInterval_s;
+            }
+        }
+    }
+
+    const DriveTestRow& row_;
+    const AnswerRow& answer_;
+    TestRunBackend& backend_;
+    drive::SimulatedDrive& drive_;
+    const CQel_Setup& setup_;
+    RunRecord& record_;
+};
+
+// What the command line asks for.
+struct TestRequest {
+    const DriveTestRow* row = nullptr;
+    const AnswerRow* answer = nullptr;
+    const FaultRow* fault = nullptr;
+    std::optional<double> supply_V;
+    double analogueInput_V = 0.0;
+};
+
+std::optional<TestRequest> ReadRequest(const Invocation& invocation) {
+    const auto usage = [](const std::string& message) {
+        Fail(kExitUsage, message);
+        return std::nullopt;
+    };
+    TestRequest request;
+    const std::string& name = invocation.arguments[1];
+    request.row = FindDriveTestRow(name);
+    if (request.row == nullptr) {
+        return usage("unknown test \"" + name + "\"; the tests: " +
+                     Names(DriveTestRows(), [](const DriveTestRow& row) { return row.name; }));
+    }
+    if (!invocation.motorFile) {
+        return usage("test needs --motor FILE: the motor file of the simulated drive to run on");
+    }
+    const std::string answer = invocation.answer.value_or("yes");
+    request.answer = FindRow(kAnswers, answer);
+    if (request.answer == nullptr) {
+        return usage("--answer expects yes, no or cancel, not \"" + answer + "\"");
+    }
+    if (invocation.fault) {
+        request.fault = FindRow(kFaults, *invocation.fault);
+        if (request.fault == nullptr) {
+            return usage("--fault expects one of " +
+                         Names(kFaults, [](const FaultRow& row) { return row.name; }) + ", not \"" +
+                         *invocation.fault + "\"");
+        }
+    }
+    if (!ReadBusOption(invocation, request.supply_V)) {
+        return std::nullopt;
+    }
+    if (invocation.analogueInput &&
+        !ParseNumber(*invocation.analogueInput, request.analogueInput_V)) {
+        return usage("--analogue expects a voltage, not \"" + *invocation.analogueInput + "\"");
+    }
+    return request;
+}
+
+// How the run ended, as the command reports it.
+struct Outcome {
+    std::string test;
+    std::optional<std::string> error;  // none when the test succeeded
+    std::vector<std::string> steps;
+    std::vector<Proposal> proposed;
+    INT_PTR dialogResult = IDCANCEL;
+    std::optional<std::filesystem::path> savedTo;
+};
+
+std::optional<std::string> ErrorOf(const RunRecord& record, const DriveTestRow& row) {
+    if (record.resultState == 1) {
+        return std::nullopt;
+    }
+    if (!record.errorText.empty()) {
+        return record.errorText;
+    }
+    if (!record.opened) {
+        return "The test's dialog did not open.";
+    }
+    if (record.stoppedByPerson) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "The test did not conclude within %g s of drive time; it was stopped.",
+                      row.patience_s);
+        return text;
+    }
+    return "The test did not conclude.";
+}
+
+// A base value as brevan show prints it.
+std::string Readable(const ParameterValue& value) {
+    if (value.text) {
+        return "\"" + *value.text + "\"";
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%.10g", value.base);
+    // Some unit names carry a trailing blank that tells two families apart.
+    const std::string unit = value.unit.substr(0, value.unit.find_last_not_of(' ') + 1);
+    return unit.empty() || unit == "-" ? text : text + (" " + unit);
+}
+
+Json ValueJson(const ParameterValue& value) {
+    return value.text ? Json(*value.text) : Json(value.base);
+}
+
+void PrintOutcome(const Outcome& outcome, bool json) {
+    if (json) {
+        Json proposed = Json::object();
+        for (const Proposal& proposal : outcome.proposed) {
+            proposed[proposal.name] = {{"old", ValueJson(proposal.before)},
+                                       {"new", ValueJson(proposal.after)}};
+        }
+        const Json report{{"test", outcome.test},
+                          {"outcome", outcome.error ? "failed" : "succeeded"},
+                          {"error", outcome.error ? Json(*outcome.error) : Json(nullptr)},
+                          {"steps", outcome.steps},
+                          {"proposed", proposed},
+                          {"dialogResult", outcome.dialogResult},
+                          {"saved", outcome.savedTo.has_value()}};
+        std::printf("%s\n", report.dump(2).c_str());
+        return;
+    }
+    std::printf("outcome: %s\n", outcome.error ? "failed" : "succeeded");
+    std::printf("error: %s\n", outcome.error ? outcome.error->c_str() : "none");
+    if (outcome.proposed.empty()) {
+        std::printf("proposed: none\n");
+    }
+    for (const Proposal& proposal : outcome.proposed) {
+        std::printf("proposed: %s: old %s, new %s\n", proposal.name.c_str(),
+                    Readable(proposal.before).c_str(), Readable(proposal.after).c_str());
+    }
+    std::printf("dialog result: %d\n", static_cast<int>(outcome.dialogResult));
+    std::printf("saved: %s\n", outcome.savedTo ? outcome.savedTo->c_str() : "no");
+}
+
+const char* AnswerName(int answer) {
+    switch (answer) {
+        case IDYES:
+            return "Yes";
+        case IDNO:
+            return "No";
+        case IDCANCEL:
+            return "Cancel";
+        case IDOK:
+            return "OK";
+        default:
+            return "another button";
+    }
+}
+
+void ReportWhatTheRunShowed(const TestRunBackend& backend) {
+    for (const auto& box : backend.MessageBoxes()) {
+        std::fprintf(stderr, "brevan: message box \"%s\" answered %s\n", box.text.c_str(),
+                     AnswerName(box.answer));
+    }
+    for (const std::string& failure : backend.Failures()) {
+        std::fprintf(stderr, "brevan: the scripted user: %s\n", failure.c_str());
+    }
+}
+
+}  // namespace
+
+// Runs one drive test through its dialog, headless, on the simulated drive of the motor file,
+// with a scripted person: Start, what the test needs of them, Close and the answer to the closing
+// question. A dialog that ends with OK leaves the values it found in the setup; the setup is then
+// recomputed as the opening setup dialog does and saved.
+int RunTest(CommandContext& context) {
+    const Invocation& invocation = context.invocation;
+    const std::optional<TestRequest> request = ReadRequest(invocation);
+    if (!request) {
+        return kExitUsage;
+    }
+    const DriveTestRow& row = *request->row;
+    const DriveTestRunner runner = RunnerOf(row);
+    if (!runner) {
+        return Fail(kExitFailure, "the test " + std::string(row.name) + " is not available yet");
+    }
+    CQel_Setup& setup = context.setup;
+    // What the opening setup dialog does first: the test starts from agreeing values.
+    ComputeDriveRegisters(setup);
+    DeriveUserParameters(setup);
+    std::optional<SimulatedAxis> axis =
+        MakeSimulatedAxis(*invocation.motorFile, setup, request->supply_V);
+    if (!axis) {
+        return kExitBadSetup;
+    }
+    axis->drive->SetAnalogueInput(request->analogueInput_V);
+    if (request->fault != nullptr) {
+        request->fault->inject(*axis);
+    }
+
+    ui::SetResourceDirectory(ResourceDirectory());
+    CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
+    Outcome outcome;
+    outcome.test = row.name;
+    TestRunBackend backend([&](const std::string& step) {
+        outcome.steps.push_back(step);
+        if (!invocation.json) {
+            std::printf("step: %s\n", step.c_str());
+            std::fflush(stdout);
+        }
+    });
+    const InstalledBackend installed(backend);
+    axis->link->AttachToClock(backend);
+    const ConnectedDrive connected(setup, axis->link.get());
+
+    const Snapshot before = TakeSnapshot(setup);
+    RunRecord record;
+    ScriptedPerson person(row, *request->answer, backend, *axis->drive, setup, record);
+    backend.When(row.templateId, [&person](DialogDriver& dialog) { person.Act(dialog); });
+    outcome.dialogResult = runner(&setup);
+    const Snapshot afterDialog = TakeSnapshot(setup);
+    ReportWhatTheRunShowed(backend);
+
+    outcome.error = ErrorOf(record, row);
+    // A failed run proposes nothing, whatever it left in the setup on its way.
+    if (!outcome.error) {
+        outcome.proposed = Differences(
+            setup, before,
+            outcome.dialogResult == IDOK ? afterDialog : record.afterRun.value_or(afterDialog));
+    }
+    int status = outcome.error ? kExitFailure : kExitSuccess;
+    if (outcome.dialogResult == IDOK) {
+        ComputeDriveRegisters(setup);
+        DeriveUserParameters(setup);
+        const std::filesystem::path target =
+            invocation.output ? std::filesystem::path(*invocation.output)
+                              : std::filesystem::path(invocation.arguments.front());
+        if (const std::string error = qel::SaveSetupFile(setup, target); error.empty()) {
+            outcome.savedTo = target;
+        } else {
+            std::fprintf(stderr, "brevan: %s\n", error.c_str());
+            status = kExitFailure;
+        }
+    }
+    PrintOutcome(outcome, invocation.json);
+    return status;
+}
