@@ -20,3 +20,20 @@ const DriveTestRunner& FindDriveTest(DriveTest test) {
     const auto found = Runners().find(test);
     return found != Runners().end() ? found->second : kNone;
 }
+
+namespace {
+
+ResolutionTestRunner& ResolutionRunner() {
+    static ResolutionTestRunner runner;
+    return runner;
+}
+
+}  // namespace
+
+void RegisterResolutionTest(ResolutionTestRunner runner) {
+    ResolutionRunner() = std::move(runner);
+}
+
+const ResolutionTestRunner& FindResolutionTest() {
+    return ResolutionRunner();
+}

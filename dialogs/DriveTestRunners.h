@@ -16,6 +16,10 @@ enum class DriveTest {
     PolePairs,
     TotalInertia,
     EncoderOffset,
+    PhaseConnections,
+    AnalogueReference,
+    EncoderResolution,
+    EncoderConnections,
 };
 
 // Runs the test's dialog modally on the setup and returns DoModal's result.
@@ -24,3 +28,11 @@ using DriveTestRunner = std::function<INT_PTR(CQel_Setup* setup)>;
 void RegisterDriveTest(DriveTest test, DriveTestRunner runner);
 // The runner of the test; empty when none is registered.
 const DriveTestRunner& FindDriveTest(DriveTest test);
+
+// The encoder resolution test also hands back the counting direction chosen in it (-1: none),
+// which the opener keeps even when the dialog was cancelled.
+using ResolutionTestRunner = std::function<INT_PTR(CQel_Setup* setup, int& detectedDirection)>;
+
+void RegisterResolutionTest(ResolutionTestRunner runner);
+// The runner; empty when none is registered.
+const ResolutionTestRunner& FindResolutionTest();

@@ -250,7 +250,7 @@ BOOL CAnalogReferenceDlg::OnCommand(UINT id, UINT notifyCode) {
 }
 
 CMySetupDlg::ChildRunner CAnalogReferenceDlg::AnalogueReferenceTest() {
-    return {};
+    return DriveTestChild(DriveTest::AnalogueReference);
 }
 
 void CAnalogReferenceDlg::OnTest() {

@@ -268,7 +268,7 @@ BOOL CMotorSetupDialog::OnCommand(UINT id, UINT notifyCode) {
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::PhaseConnectionTest() {
-    return {};
+    return DriveTestChild(DriveTest::PhaseConnections);
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::PolePairsTest() {
@@ -280,11 +280,15 @@ CMySetupDlg::ChildRunner CMotorSetupDialog::ResistanceInductanceTest() {
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::EncoderConnectionsTest() {
-    return {};
+    return DriveTestChild(DriveTest::EncoderConnections);
 }
 
-CMySetupDlg::ChildRunner CMotorSetupDialog::ResolutionTest(int& /*detectedDirection*/) {
-    return {};
+CMySetupDlg::ChildRunner CMotorSetupDialog::ResolutionTest(int& detectedDirection) {
+    const ResolutionTestRunner& runner = FindResolutionTest();
+    if (!runner) {
+        return {};
+    }
+    return [this, &runner, &detectedDirection] { return runner(GetSetup(), detectedDirection); };
 }
 
 CMySetupDlg::ChildRunner CMotorSetupDialog::OffsetTest() {

@@ -14,8 +14,6 @@ namespace {
 
 constexpr UINT kTemplateId = 289;
 constexpr DWORD_PTR kHelpTopic = 0x4010A;
-constexpr int kTestCurrentEditId = 1005;
-constexpr int kTestCurrentUnitId = 1017;
 constexpr int kMoveButtonId = 1021;
 constexpr int kCountEditId = 3126;
 
@@ -32,7 +30,6 @@ constexpr std::uint16_t kStepCount = 5;
 constexpr std::uint16_t kPositioningStep = 2;
 constexpr std::uint16_t kHoldStep = 4;
 constexpr std::uint16_t kEndStep = 5;
-constexpr UINT kTickPeriod_ms = 20;
 // After Stop the program ends within a period or two: its end is looked for at once.
 constexpr UINT kEndPollPeriod_ms = 1;
 
@@ -94,14 +91,7 @@ void CDetectPolePairs::BeginTest() {
         return;
     }
     SetInfoText(kSteps[1]);
-    Rearm(kTickPeriod_ms);
-}
-
-void CDetectPolePairs::Rearm(UINT period_ms) {
-    if (SetTimer(kTestTimerId, period_ms) == 0) {
-        errorText_ = GetLastErrorText();
-        TestFailed(1);
-    }
+    RearmTimer();
 }
 
 void CDetectPolePairs::OnTimer(UINT_PTR timerId) {
@@ -114,7 +104,7 @@ void CDetectPolePairs::OnTimer(UINT_PTR timerId) {
         case kPositioningStep:
             switch (WaitForProgram(positioning_, kShortCircuitAndEnableMask)) {
                 case ProgramState::Running:
-                    Rearm(kTickPeriod_ms);
+                    RearmTimer();
                     break;
                 case ProgramState::Ended:
                     AfterPositioning();
@@ -168,7 +158,7 @@ void CDetectPolePairs::WaitForHold() {
     }
     if (started == 0.0) {
         if (CheckMotionErrors(1, kShortCircuitAndEnableMask)) {
-            Rearm(kTickPeriod_ms);
+            RearmTimer();
         }
         return;
     }
@@ -180,7 +170,7 @@ void CDetectPolePairs::WaitForHold() {
     }
     if (!axisOn) {
         if (CheckMotionErrors(1, kShortCircuitAndEnableMask)) {
-            Rearm(kTickPeriod_ms);
+            RearmTimer();
         }
         return;
     }
@@ -192,7 +182,7 @@ void CDetectPolePairs::WaitForHold() {
 void CDetectPolePairs::WaitForEnd() {
     switch (WaitForProgram(program_, kShortCircuitAndEnableMask)) {
         case ProgramState::Running:
-            Rearm(kTickPeriod_ms);
+            RearmTimer();
             return;
         case ProgramState::Failed:
             return;
@@ -256,7 +246,7 @@ void CDetectPolePairs::OnStartStop() {
         return;
     }
     SetInfoText(kSteps[4]);
-    Rearm(kEndPollPeriod_ms);
+    RearmTimer(kEndPollPeriod_ms);
 }
 
 void CDetectPolePairs::OnMove() {

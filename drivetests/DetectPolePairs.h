@@ -39,7 +39,6 @@ class CDetectPolePairs : public CMyTestDlg {
     bool ReadTestAngle(double& angle);
     // Writes the move or end command to the drive; false when the test failed.
     bool WriteCommand(double command);
-    void Rearm(UINT period_ms);
     // A communication failure while the drive holds the rotor: the board is reset first.
     void FailAfterBoardReset();
 

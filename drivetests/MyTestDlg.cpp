@@ -124,6 +124,26 @@ CMyTestDlg::ProgramState CMyTestDlg::WaitForProgram(CQel_CoffFormat& program,
     return CheckMotionErrors(1, motionErrorMask) ? ProgramState::Ended : ProgramState::Failed;
 }
 
+bool CMyTestDlg::ProgramHasEnded(CQel_CoffFormat& program, std::uint16_t motionErrorMask) {
+    switch (WaitForProgram(program, motionErrorMask)) {
+        case ProgramState::Running:
+            RearmTimer();
+            return false;
+        case ProgramState::Failed:
+            return false;
+        case ProgramState::Ended:
+            return true;
+    }
+    return false;
+}
+
+void CMyTestDlg::RearmTimer(UINT period_ms) {
+    if (SetTimer(kTestTimerId, period_ms) == 0) {
+        errorText_ = GetLastErrorText();
+        TestFailed(1);
+    }
+}
+
 bool CMyTestDlg::SetProgramVariable(CQel_CoffFormat& program, const char* name, double value) {
     if (SetUserVariableValue(program, name, value, errorText_)) {
         return true;

@@ -40,6 +40,17 @@ class CMyTestDlg : public CQel_TestDlg {
     // (the caller reads its results); Failed: the test has failed.
     enum class ProgramState { Running, Ended, Failed };
     ProgramState WaitForProgram(CQel_CoffFormat& program, std::uint16_t motionErrorMask);
+    // The same poll for a step that only waits: true when the program has ended; while it runs
+    // the timer is armed again.
+    bool ProgramHasEnded(CQel_CoffFormat& program, std::uint16_t motionErrorMask);
+    // Arms the step timer; a timer that cannot be made fails the test with the system's reason.
+    void RearmTimer(UINT period_ms = kTickPeriod_ms);
+
+    // The tests poll the drive every 20 ms.
+    static constexpr UINT kTickPeriod_ms = 20;
+    // The test current's edit box and unit list, where a test shows it.
+    static constexpr int kTestCurrentEditId = 1005;
+    static constexpr int kTestCurrentUnitId = 1017;
 
     // The program steps every test shares; each returns false when the test has failed (the error
     // text set as the failure needs).

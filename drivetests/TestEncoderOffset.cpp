@@ -11,8 +11,6 @@ namespace {
 
 constexpr UINT kTemplateId = 3058;
 constexpr DWORD_PTR kHelpTopic = 0x40110;
-constexpr int kTestCurrentEditId = 1005;
-constexpr int kTestCurrentUnitId = 1017;
 constexpr int kAlignTimeEditId = 3358;
 constexpr int kAlignTimeUnitId = 1018;
 constexpr int kOffsetEditId = 3131;
@@ -27,7 +25,6 @@ constexpr const char* kSteps[] = {
 constexpr std::uint16_t kStepCount = 4;
 constexpr std::uint16_t kPositioningStep = 2;
 constexpr std::uint16_t kResultStep = 4;
-constexpr UINT kTickPeriod_ms = 20;
 
 // The program aligns the rotor twice, each within "time_AB", before the drive has anything to
 // report; half a second more covers its start and the encoder's serial exchange.
@@ -83,10 +80,7 @@ void CTestEncoderOffset::BeginTest() {
         return;
     }
     SetInfoText(kSteps[1]);
-    if (SetTimer(kTestTimerId, kTickPeriod_ms) == 0) {
-        errorText_ = GetLastErrorText();
-        TestFailed(1);
-    }
+    RearmTimer();
 }
 
 void CTestEncoderOffset::FailAfterBoardReset() {
@@ -123,7 +117,7 @@ void CTestEncoderOffset::WaitForPositioning() {
     }
     if (started == 0.0) {
         if (CheckMotionErrors(1, kShortCircuitAndEnableMask)) {
-            SetTimer(kTestTimerId, kTickPeriod_ms);
+            RearmTimer();
         }
         return;
     }
@@ -134,7 +128,7 @@ void CTestEncoderOffset::WaitForPositioning() {
         return;
     }
     if (axisOn) {
-        SetTimer(kTestTimerId, kTickPeriod_ms);
+        RearmTimer();
         return;
     }
     if (!CheckMotionErrors(1, kShortCircuitAndEnableMask)) {
@@ -189,14 +183,14 @@ void CTestEncoderOffset::ReadOffset() {
         return;
     }
     if (!initialised) {
-        SetTimer(kTestTimerId, kTickPeriod_ms);
+        RearmTimer();
         return;
     }
     // The words hold the offset only once the program has stored it: "time_AB" sizes the first
     // look, the program's end decides.
     switch (WaitForProgram(program_, kShortCircuitAndEnableMask)) {
         case ProgramState::Running:
-            SetTimer(kTestTimerId, kTickPeriod_ms);
+            RearmTimer();
             return;
         case ProgramState::Failed:
             return;

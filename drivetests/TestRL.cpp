@@ -19,8 +19,6 @@ constexpr int kREditId = 1002;
 constexpr int kLEditId = 1003;
 constexpr int kRUnitId = 3128;
 constexpr int kLUnitId = 3129;
-constexpr int kTestCurrentEditId = 1005;
-constexpr int kTestCurrentUnitId = 1017;
 
 constexpr const char* kResistanceProgram = "Ident_R_or_Rs";
 constexpr const char* kInductanceProgram = "Ident_L_or_Tau_el";
@@ -37,7 +35,6 @@ constexpr const char* kSteps[] = {
     "Waiting L test to be finished",
 };
 constexpr std::uint16_t kStepCount = 10;
-constexpr UINT kTickPeriod_ms = 20;
 
 // The logger holds 400 points of each run; log type 1 samples at the speed loop, 2 at the
 // current loop, every period.
@@ -109,27 +106,7 @@ void CTestRL::BeginTest() {
         return;
     }
     SetInfoText(kSteps[1]);
-    Rearm();
-}
-
-void CTestRL::Rearm() {
-    if (SetTimer(kTestTimerId, kTickPeriod_ms) == 0) {
-        errorText_ = GetLastErrorText();
-        TestFailed(1);
-    }
-}
-
-bool CTestRL::Ended(CQel_CoffFormat& program) {
-    switch (WaitForProgram(program, kShortCircuitAndEnableMask)) {
-        case ProgramState::Running:
-            Rearm();
-            return false;
-        case ProgramState::Failed:
-            return false;
-        case ProgramState::Ended:
-            return true;
-    }
-    return false;
+    RearmTimer();
 }
 
 void CTestRL::OnTimer(UINT_PTR timerId) {
@@ -140,27 +117,27 @@ void CTestRL::OnTimer(UINT_PTR timerId) {
     }
     switch (currentStep_) {
         case 2:
-            if (Ended(positioning_)) {
+            if (ProgramHasEnded(positioning_, kShortCircuitAndEnableMask)) {
                 AfterFirstPositioning();
             }
             break;
         case 4:
-            if (Ended(resistanceProgram_)) {
+            if (ProgramHasEnded(resistanceProgram_, kShortCircuitAndEnableMask)) {
                 AfterFirstResistanceRun();
             }
             break;
         case 6:
-            if (Ended(positioning_)) {
+            if (ProgramHasEnded(positioning_, kShortCircuitAndEnableMask)) {
                 AfterSecondPositioning();
             }
             break;
         case 8:
-            if (Ended(resistanceProgram_)) {
+            if (ProgramHasEnded(resistanceProgram_, kShortCircuitAndEnableMask)) {
                 AfterSecondResistanceRun();
             }
             break;
         case 10:
-            if (Ended(inductanceProgram_)) {
+            if (ProgramHasEnded(inductanceProgram_, kShortCircuitAndEnableMask)) {
                 AfterInductanceRun();
             }
             break;
@@ -194,7 +171,7 @@ void CTestRL::AfterFirstPositioning() {
         return;
     }
     SetInfoText(kSteps[3]);
-    Rearm();
+    RearmTimer();
 }
 
 void CTestRL::AfterFirstResistanceRun() {
@@ -214,7 +191,7 @@ void CTestRL::AfterFirstResistanceRun() {
         return;
     }
     SetInfoText(kSteps[5]);
-    Rearm();
+    RearmTimer();
 }
 
 void CTestRL::AfterSecondPositioning() {
@@ -229,7 +206,7 @@ void CTestRL::AfterSecondPositioning() {
         return;
     }
     SetInfoText(kSteps[7]);
-    Rearm();
+    RearmTimer();
 }
 
 void CTestRL::AfterSecondResistanceRun() {
@@ -269,7 +246,7 @@ void CTestRL::AfterSecondResistanceRun() {
         return;
     }
     SetInfoText(kSteps[9]);
-    Rearm();
+    RearmTimer();
 }
 
 void CTestRL::AfterInductanceRun() {

@@ -19,15 +19,12 @@ class CTestRL : public CMyTestDlg {
     BOOL OnCommand(UINT id, UINT notifyCode) override;
 
   private:
-    // Each returns false when the test failed or the program still runs (the timer re-armed).
-    bool Ended(CQel_CoffFormat& program);
     void AfterFirstPositioning();
     void AfterFirstResistanceRun();
     void AfterSecondPositioning();
     void AfterSecondResistanceRun();
     void AfterInductanceRun();
     bool LaunchResistanceRun(int current, int logType);
-    void Rearm();
     void RestoreVdc();
 
     CQel_CoffFormat positioning_;

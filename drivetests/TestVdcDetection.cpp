@@ -16,7 +16,6 @@ constexpr int kVdcEditId = 1012;
 constexpr int kVdcUnitId = 1013;
 constexpr const char* kProgram = "VDC_Detection_Test";
 constexpr const char* kSteps[] = {"Launching test", "Running test"};
-constexpr UINT kTickPeriod_ms = 20;
 
 // The step the run waits in for the program's end.
 constexpr std::uint16_t kWaitStep = 2;
@@ -50,10 +49,7 @@ void CTestVdcDetection::BeginTest() {
         return;
     }
     SetInfoText(kSteps[1]);
-    if (SetTimer(kTestTimerId, kTickPeriod_ms) == 0) {
-        errorText_ = GetLastErrorText();
-        TestFailed(1);
-    }
+    RearmTimer();
 }
 
 void CTestVdcDetection::OnTimer(UINT_PTR timerId) {
@@ -76,7 +72,7 @@ void CTestVdcDetection::WaitForTheMeasurement() {
         case ProgramState::Failed:
             return;
         case ProgramState::Running:
-            SetTimer(kTestTimerId, kTickPeriod_ms);
+            RearmTimer();
             return;
         case ProgramState::Ended:
             break;

@@ -15,8 +15,6 @@ constexpr int kMaxSpeedEditId = 3267;
 constexpr int kMaxSpeedUnitId = 3268;
 constexpr int kInertiaEditId = 3263;
 constexpr int kInertiaUnitId = 3264;
-constexpr int kTestCurrentEditId = 1005;
-constexpr int kTestCurrentUnitId = 1017;
 constexpr int kProtectionEditId = 3265;
 constexpr int kProtectionUnitId = 3266;
 
@@ -30,7 +28,6 @@ constexpr const char* kSteps[] = {
 constexpr std::uint16_t kStepCount = 4;
 constexpr std::uint16_t kPositioningStep = 2;
 constexpr std::uint16_t kInertiaStep = 4;
-constexpr UINT kTickPeriod_ms = 20;
 // The run accelerates the rotor: every motion error the drive raises ends it as a failure.
 constexpr std::uint16_t kEveryMotionError = 0xFFFF;
 
@@ -126,35 +123,15 @@ void CTotalInertiaTest::BeginTest() {
     if (!LaunchInitialPositioning(positioning_, current_)) {
         return;
     }
-    Rearm();
+    RearmTimer();
     if (running_) {
         SetInfoText(kSteps[1]);
-    }
-}
-
-void CTotalInertiaTest::Rearm() {
-    if (SetTimer(kTestTimerId, kTickPeriod_ms) == 0) {
-        errorText_ = GetLastErrorText();
-        TestFailed(1);
     }
 }
 
 void CTotalInertiaTest::Fail(const char* text) {
     errorText_ = text;
     TestFailed(1);
-}
-
-bool CTotalInertiaTest::Ended(CQel_CoffFormat& program, std::uint16_t motionErrorMask) {
-    switch (WaitForProgram(program, motionErrorMask)) {
-        case ProgramState::Running:
-            Rearm();
-            return false;
-        case ProgramState::Failed:
-            return false;
-        case ProgramState::Ended:
-            return true;
-    }
-    return false;
 }
 
 void CTotalInertiaTest::OnTimer(UINT_PTR timerId) {
@@ -164,11 +141,11 @@ void CTotalInertiaTest::OnTimer(UINT_PTR timerId) {
         return;
     }
     if (currentStep_ == kPositioningStep) {
-        if (Ended(positioning_, kShortCircuitAndEnableMask)) {
+        if (ProgramHasEnded(positioning_, kShortCircuitAndEnableMask)) {
             AfterPositioning();
         }
     } else if (currentStep_ == kInertiaStep) {
-        if (Ended(program_, kEveryMotionError)) {
+        if (ProgramHasEnded(program_, kEveryMotionError)) {
             AfterInertiaRun();
         }
     }
@@ -197,7 +174,7 @@ void CTotalInertiaTest::AfterPositioning() {
         return;
     }
     SetInfoText(kSteps[3]);
-    Rearm();
+    RearmTimer();
 }
 
 void CTotalInertiaTest::AfterInertiaRun() {

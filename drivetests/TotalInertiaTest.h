@@ -29,11 +29,8 @@ class CTotalInertiaTest : public CMyTestDlg {
 
   private:
     void OnStartStop();
-    // Each returns false when the test failed or the program still runs (the timer re-armed).
-    bool Ended(CQel_CoffFormat& program, std::uint16_t motionErrorMask);
     void AfterPositioning();
     void AfterInertiaRun();
-    void Rearm();
     void Fail(const char* text);
     void ClearResult();
 

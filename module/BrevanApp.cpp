@@ -1,8 +1,12 @@
 #include "module/BrevanApp.h"
 
 #include "dialogs/DriveTestRunners.h"
+#include "drivetests/DetectEncoderResolution.h"
 #include "drivetests/DetectPolePairs.h"
+#include "drivetests/TestAnalogueRef.h"
+#include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
+#include "drivetests/TestPhaseConnections.h"
 #include "drivetests/TestRL.h"
 #include "drivetests/TestVdcDetection.h"
 #include "drivetests/TotalInertiaTest.h"
@@ -36,6 +40,29 @@ CBrevanApp::CBrevanApp() : CWinApp(nullptr) {
     RegisterDriveTest(DriveTest::EncoderOffset, [](CQel_Setup* setup) {
         CTestEncoderOffset test(setup, nullptr);
         return test.DoModal();
+    });
+    RegisterDriveTest(DriveTest::PhaseConnections, [](CQel_Setup* setup) {
+        CTestPhaseConnections test(setup, nullptr);
+        return test.DoModal();
+    });
+    RegisterDriveTest(DriveTest::AnalogueReference, [](CQel_Setup* setup) {
+        CTestAnalogueRef test(setup, nullptr);
+        return test.DoModal();
+    });
+    RegisterResolutionTest([](CQel_Setup* setup, int& detectedDirection) {
+        CDetectEncoderResolution test(setup, nullptr);
+        const INT_PTR result = test.DoModal();
+        detectedDirection = test.GetCountingDirection();
+        return result;
+    });
+    RegisterDriveTest(DriveTest::EncoderConnections, [](CQel_Setup* setup) {
+        CTestEncoderConnections test(setup, nullptr);
+        return test.DoModal();
+    });
+    // Run on its own (not from the motor setup) nobody keeps the counting direction.
+    RegisterDriveTest(DriveTest::EncoderResolution, [](CQel_Setup* setup) {
+        int detectedDirection = CDetectEncoderResolution::kNoDirection;
+        return FindResolutionTest()(setup, detectedDirection);
     });
 }
 

@@ -42,6 +42,38 @@ void CountPolePairsByHand(TestPerson& person) {
     d.Click(CQel_TestDlg::kStartStopId);
 }
 
+// The analogue reference test runs until Stop: once the dialog shows the voltage set on the
+// input, the person reads it and presses Stop.
+void ReadAnalogueInput(TestPerson& person) {
+    constexpr int kVoltageEdit = 1010;
+    // A person reads the value a moment after it appears.
+    constexpr std::uint64_t kRead_ms = 200;
+    ui::headless::DialogDriver& d = person.dialog;
+    if (d.Text(kVoltageEdit).empty()) {
+        return;
+    }
+    d.AdvanceTime(kRead_ms);
+    d.Click(CQel_TestDlg::kStartStopId);
+}
+
+// The encoder connections test needs a person: once it runs they turn the shaft by hand a good
+// part of a turn and press Stop.
+void TurnShaftByHand(TestPerson& person) {
+    // A firm twist of the hand on a free shaft, and how long the hand turns it.
+    constexpr double kHandTorque_Nm = 0.5;
+    constexpr std::uint64_t kTurn_ms = 300;
+    constexpr std::uint64_t kLetGo_ms = 200;
+    ui::headless::DialogDriver& d = person.dialog;
+    if (d.Text(CQel_TestDlg::kStatusTextId) != "Running test" || !person.test.IsRunning()) {
+        return;
+    }
+    person.drive.SetExternalTorque(kHandTorque_Nm);
+    d.AdvanceTime(kTurn_ms);
+    person.drive.SetExternalTorque(0.0);
+    d.AdvanceTime(kLetGo_ms);
+    d.Click(CQel_TestDlg::kStartStopId);
+}
+
 // Long enough for any identification of the example motors; a test still running after it has
 // hung.
 constexpr double kPatience_s = 300.0;
@@ -50,14 +82,16 @@ constexpr double kPatience_s = 300.0;
 constexpr std::array kRows = {
     DriveTestRow{"resistance-inductance", DriveTest::ResistanceInductance, 290, nullptr,
                  kPatience_s},
-    DriveTestRow{"encoder-resolution", std::nullopt, 292, nullptr, kPatience_s},
+    DriveTestRow{"encoder-resolution", DriveTest::EncoderResolution, 292, nullptr, kPatience_s},
     DriveTestRow{"pole-pairs", DriveTest::PolePairs, 289, CountPolePairsByHand, kPatience_s},
     DriveTestRow{"total-inertia", DriveTest::TotalInertia, 3041, nullptr, kPatience_s},
-    DriveTestRow{"phase-connections", std::nullopt, 288, nullptr, kPatience_s},
-    DriveTestRow{"encoder-connections", std::nullopt, 291, nullptr, kPatience_s},
+    DriveTestRow{"phase-connections", DriveTest::PhaseConnections, 288, nullptr, kPatience_s},
+    DriveTestRow{"encoder-connections", DriveTest::EncoderConnections, 291, TurnShaftByHand,
+                 kPatience_s},
     DriveTestRow{"encoder-offset", DriveTest::EncoderOffset, 3058, nullptr, kPatience_s},
     DriveTestRow{"dc-voltage", DriveTest::VdcDetection, 105, nullptr, kPatience_s},
-    DriveTestRow{"analogue-reference", std::nullopt, 104, nullptr, kPatience_s},
+    DriveTestRow{"analogue-reference", DriveTest::AnalogueReference, 104, ReadAnalogueInput,
+                 kPatience_s},
     DriveTestRow{"angle-controller", std::nullopt, 3057, nullptr, kPatience_s},
 };
 

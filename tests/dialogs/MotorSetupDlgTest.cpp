@@ -538,12 +538,31 @@ TEST_P(TestButtonStepsTest, RegistersFollowTheParametersBeforeATestOpens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, TestButtonStepsTest,
-                         ::testing::Values(TestButton{kPhaseConnectionButton, 0},
+                         ::testing::Values(TestButton{kPhaseConnectionButton, 288},
                                            TestButton{kPolePairsButton, 289},
                                            TestButton{kResistanceInductanceButton, 290},
-                                           TestButton{kEncoderConnectionsButton, 0},
-                                           TestButton{kResolutionButton, 0},
+                                           TestButton{kEncoderConnectionsButton, 291},
+                                           TestButton{kResolutionButton, 292},
                                            TestButton{kOffsetButton, 3058}));
+
+TEST_F(MotorSetupDlgTest, TheResolutionTestsCountingDirectionOutlivesItsCancel) {
+    constexpr int kResolutionTemplate = 292;
+    constexpr int kTestsReverseCountingCheck = 3357;
+    Force("ReverseCounting", 0);
+    ui_->When(kTemplate, [&](ui::headless::DialogDriver& d) {
+        ASSERT_TRUE(d.Click(kResolutionButton));
+        EXPECT_TRUE(d.IsChecked(kReverseCountingCheck));
+        d.Click(IDCANCEL);
+    });
+    ui_->When(kResolutionTemplate, [&](ui::headless::DialogDriver& d) {
+        d.SetCheck(kTestsReverseCountingCheck, true);
+        d.Click(IDCANCEL);
+    });
+    CMotorSetupDialog dialog(setup_.get(), nullptr);
+    dialog.DoModal();
+    ExpectScriptCompleted();
+    EXPECT_EQ(Base("ReverseCounting"), 1.0);
+}
 
 // A Motor Setup dialog whose tests are scripted stand-ins.
 class ScriptedMotorSetupDlg : public CMotorSetupDialog {

@@ -51,8 +51,12 @@ constexpr int kInertiaQuestion = 3056;
 constexpr int kVdcDetection = 105;
 constexpr int kResistanceInductance = 290;
 constexpr int kPolePairsDetection = 289;
+constexpr int kPhaseConnections = 288;
+constexpr int kAnalogueReference = 104;
 constexpr int kTotalInertia = 3041;
 constexpr int kEncoderOffset = 3058;
+constexpr int kEncoderResolution = 292;
+constexpr int kEncoderConnections = 291;
 constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
@@ -309,10 +313,18 @@ const DialogCase kDialogs[] = {
      "Total Resistance and Inductance Identification Test", true, true, kStartId, "Close"},
     {kPolePairsDetection, "289-pole-pairs-detection-test.json", "Motor Pole Pairs Detection Test",
      true, true, kStartId, "Close"},
+    {kPhaseConnections, "288-phase-connection-test.json", "Motor Phase Connection Test", true, true,
+     kStartId, "Close"},
+    {kAnalogueReference, "104-analogue-reference-test.json", "Analogue Reference Test", true, true,
+     kStartId, "Close"},
     {kTotalInertia, "3041-total-inertia-test.json", "Total inertia test", true, true, kStartId,
      "Close"},
     {kEncoderOffset, "3058-encoder-offset-test.json", "Detect Offset Test", true, true, kStartId,
      "Close"},
+    {kEncoderResolution, "292-encoder-resolution-test.json",
+     "Encoder Resolution And Direction Test", true, true, kStartId, "Close"},
+    {kEncoderConnections, "291-encoder-connections-test.json", "Encoder Connections Test", true,
+     true, kStartId, "Close"},
 };
 
 const json& DialogJson(int dialogId) {
@@ -844,7 +856,25 @@ const ExpectedControl kExpectedControls[] = {
     // Pole pairs detection, total inertia and encoder offset tests
     {kPolePairsDetection, 1021, "button", "&Move"},
     {kPolePairsDetection, 3126, "edit", nullptr},
+    {kPhaseConnections, 1020, "edit", nullptr},
+    {kPhaseConnections, 1021, "bargraph", nullptr},
+    {kPhaseConnections, 1022, "edit", nullptr},
+    {kPhaseConnections, 1023, "bargraph", nullptr},
+    {kAnalogueReference, 1010, "edit", nullptr},
+    {kAnalogueReference, 1011, "edit", nullptr},
+    {kAnalogueReference, 1012, "static", "Analogue input voltage"},
+    {kAnalogueReference, 1014, "bargraph", nullptr},
+    {kAnalogueReference, 1015, "bargraph", nullptr},
     {kEncoderOffset, 3131, "edit", nullptr},
+    {kEncoderResolution, 3126, "edit", nullptr},
+    {kEncoderResolution, 3357, "check", "Reverse encoder counting"},
+    {kEncoderResolution, 1021, "edit", nullptr},
+    {kEncoderResolution, 3131, "edit", nullptr},
+    {kEncoderResolution, 1024, "diagram", "Encoder"},
+    {kEncoderResolution, 1025, "diagram", "Phases"},
+    {kEncoderConnections, 3131, "edit", nullptr},
+    {kEncoderConnections, 1024, "diagram", "Encoder"},
+    {kEncoderConnections, 1025, "diagram", "Phase currents"},
 };
 
 class ExpectedControlTest : public ::testing::TestWithParam<ExpectedControl> {};

@@ -16,8 +16,12 @@
 #include "dialogs/FiltersDlg.h"
 #include "dialogs/MotorInertiaDlg.h"
 #include "dialogs/MotorSetupDlg.h"
+#include "drivetests/DetectEncoderResolution.h"
 #include "drivetests/DetectPolePairs.h"
+#include "drivetests/TestAnalogueRef.h"
+#include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
+#include "drivetests/TestPhaseConnections.h"
 #include "drivetests/TestRL.h"
 #include "drivetests/TestVdcDetection.h"
 #include "drivetests/TotalInertiaTest.h"
@@ -91,10 +95,18 @@ inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
          [](CQel_Setup& s) { return std::make_unique<CTestRL>(&s, nullptr); }},
         {289, "pole-pairs-detection-test",
          [](CQel_Setup& s) { return std::make_unique<CDetectPolePairs>(&s, nullptr); }},
+        {288, "phase-connection-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestPhaseConnections>(&s, nullptr); }},
+        {104, "analogue-reference-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestAnalogueRef>(&s, nullptr); }},
         {3041, "total-inertia-test",
          [](CQel_Setup& s) { return std::make_unique<CTotalInertiaTest>(&s, nullptr); }},
         {3058, "encoder-offset-test",
          [](CQel_Setup& s) { return std::make_unique<CTestEncoderOffset>(&s, nullptr); }},
+        {292, "encoder-resolution-test",
+         [](CQel_Setup& s) { return std::make_unique<CDetectEncoderResolution>(&s, nullptr); }},
+        {291, "encoder-connections-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestEncoderConnections>(&s, nullptr); }},
     };
     return dialogs;
 }
