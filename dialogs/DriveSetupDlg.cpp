@@ -438,7 +438,7 @@ void CDriveSetupDlg::OnTunePositionController() {
 }
 
 void CDriveSetupDlg::OnTuneStartMode() {
-    OpenChild(kDriveTestNotAvailable, ChildSteps{});
+    OpenChild(DriveTestChild(DriveTest::AngleController), ChildSteps{});
 }
 
 void CDriveSetupDlg::OnExternalReferenceSetup() {

@@ -20,6 +20,7 @@ enum class DriveTest {
     AnalogueReference,
     EncoderResolution,
     EncoderConnections,
+    AngleController,
 };
 
 // Runs the test's dialog modally on the setup and returns DoModal's result.

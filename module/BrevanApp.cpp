@@ -4,6 +4,7 @@
 #include "drivetests/DetectEncoderResolution.h"
 #include "drivetests/DetectPolePairs.h"
 #include "drivetests/TestAnalogueRef.h"
+#include "drivetests/TestAngle.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
@@ -43,6 +44,10 @@ CBrevanApp::CBrevanApp() : CWinApp(nullptr) {
     });
     RegisterDriveTest(DriveTest::PhaseConnections, [](CQel_Setup* setup) {
         CTestPhaseConnections test(setup, nullptr);
+        return test.DoModal();
+    });
+    RegisterDriveTest(DriveTest::AngleController, [](CQel_Setup* setup) {
+        CTestAngle test(setup, nullptr);
         return test.DoModal();
     });
     RegisterDriveTest(DriveTest::AnalogueReference, [](CQel_Setup* setup) {

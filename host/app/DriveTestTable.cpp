@@ -92,7 +92,7 @@ constexpr std::array kRows = {
     DriveTestRow{"dc-voltage", DriveTest::VdcDetection, 105, nullptr, kPatience_s},
     DriveTestRow{"analogue-reference", DriveTest::AnalogueReference, 104, ReadAnalogueInput,
                  kPatience_s},
-    DriveTestRow{"angle-controller", std::nullopt, 3057, nullptr, kPatience_s},
+    DriveTestRow{"angle-controller", DriveTest::AngleController, 3057, nullptr, kPatience_s},
 };
 
 }  // namespace

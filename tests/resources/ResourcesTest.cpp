@@ -57,6 +57,7 @@ constexpr int kTotalInertia = 3041;
 constexpr int kEncoderOffset = 3058;
 constexpr int kEncoderResolution = 292;
 constexpr int kEncoderConnections = 291;
+constexpr int kAngleController = 3057;
 constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
@@ -325,6 +326,8 @@ const DialogCase kDialogs[] = {
      "Encoder Resolution And Direction Test", true, true, kStartId, "Close"},
     {kEncoderConnections, "291-encoder-connections-test.json", "Encoder Connections Test", true,
      true, kStartId, "Close"},
+    {kAngleController, "3057-angle-controller-test.json", "Electric Angle Controller Tuning Test",
+     true, true, kStartId, "Cancel"},
 };
 
 const json& DialogJson(int dialogId) {

@@ -240,10 +240,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {"dc-voltage", "--motor", "/nonexistent/motor.json"},
                     3,
                     "/nonexistent/motor.json: file: cannot be opened for reading"},
-        RefusalCase{"NotAvailableYet",
-                    {"angle-controller", "--motor", "MOTOR"},
-                    1,
-                    "the test angle-controller is not available yet"},
         RefusalCase{"NoTestNamed", {}, 2, "wrong number of arguments"}),
     ByLabel());
 

@@ -19,6 +19,7 @@
 #include "drivetests/DetectEncoderResolution.h"
 #include "drivetests/DetectPolePairs.h"
 #include "drivetests/TestAnalogueRef.h"
+#include "drivetests/TestAngle.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
@@ -107,6 +108,8 @@ inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
          [](CQel_Setup& s) { return std::make_unique<CDetectEncoderResolution>(&s, nullptr); }},
         {291, "encoder-connections-test",
          [](CQel_Setup& s) { return std::make_unique<CTestEncoderConnections>(&s, nullptr); }},
+        {3057, "angle-controller-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestAngle>(&s, nullptr); }},
     };
     return dialogs;
 }
