@@ -102,15 +102,8 @@ void CDetectPolePairs::OnTimer(UINT_PTR timerId) {
     }
     switch (currentStep_) {
         case kPositioningStep:
-            switch (WaitForProgram(positioning_, kShortCircuitAndEnableMask)) {
-                case ProgramState::Running:
-                    RearmTimer();
-                    break;
-                case ProgramState::Ended:
-                    AfterPositioning();
-                    break;
-                case ProgramState::Failed:
-                    break;
+            if (ProgramHasEnded(positioning_, kShortCircuitAndEnableMask)) {
+                AfterPositioning();
             }
             break;
         case kHoldStep:

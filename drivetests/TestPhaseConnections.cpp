@@ -143,15 +143,8 @@ void CTestPhaseConnections::OnTimer(UINT_PTR timerId) {
     }
     switch (currentStep_) {
         case kPositioningStep:
-            switch (WaitForProgram(positioning_, kShortCircuitAndEnableMask)) {
-                case ProgramState::Running:
-                    RearmTimer();
-                    break;
-                case ProgramState::Ended:
-                    AfterPositioning();
-                    break;
-                case ProgramState::Failed:
-                    break;
+            if (ProgramHasEnded(positioning_, kShortCircuitAndEnableMask)) {
+                AfterPositioning();
             }
             break;
         case kLaunchStep:
@@ -163,15 +156,8 @@ void CTestPhaseConnections::OnTimer(UINT_PTR timerId) {
             }
             break;
         case kEvaluationStep:
-            switch (WaitForProgram(program_, kShortCircuitAndEnableMask)) {
-                case ProgramState::Running:
-                    RearmTimer();
-                    break;
-                case ProgramState::Ended:
-                    Evaluate();
-                    break;
-                case ProgramState::Failed:
-                    break;
+            if (ProgramHasEnded(program_, kShortCircuitAndEnableMask)) {
+                Evaluate();
             }
             break;
         default:
