@@ -27,6 +27,7 @@ enum class BindingKind {
     Check,
     Radio,
     List,
+    Slider,
 };
 
 std::string Trim(std::string_view text) {
@@ -137,7 +138,15 @@ struct CQel_EditSetupDlg::Binding {
     int firstId = 0;                // edit, check box, first radio button or list
     int lastId = 0;                 // last radio button
     int unitId = 0;                 // unit combo of an edit, 0 for none
+    // Sliders: the two spin buttons and the slider's range in base units.
+    int fineSpinId = 0;
+    int coarseSpinId = 0;
+    double low_base = 0.0;
+    double high_base = 0.0;
 
+    double SliderStep_base() const {
+        return (high_base - low_base) / CQel_EditSetupDlg::kSliderPositions;
+    }
     bool Controls(int id) const {
         if (kind == BindingKind::Radio) {
             return id >= firstId && id <= lastId;
@@ -201,6 +210,31 @@ void CQel_EditSetupDlg::AddUserParameterControls(CQel_Parameter* parameter, int 
         bindings_.push_back(Binding{BindingKind::Value, parameter->GetName(), parameter, editId,
                                     editId, unitComboId});
     }
+}
+
+void CQel_EditSetupDlg::AddSliderParameterControls(std::string_view name, int sliderId, int editId,
+                                                   int unitComboId, int fineSpinId,
+                                                   int coarseSpinId) {
+    if (!SetupHolds(setup_, name)) {
+        return;
+    }
+    AddParameterControls(name, editId, unitComboId);
+    const CQel_Parameter& parameter = *setup_->FindParameter(name);
+    const double value_base = parameter.GetValueInBaseUnit();
+    const double minimum_base =
+        std::min(parameter.GetMinInBaseUnit(), parameter.GetMaxInBaseUnit());
+    const double maximum_base =
+        std::max(parameter.GetMinInBaseUnit(), parameter.GetMaxInBaseUnit());
+    Binding slider{BindingKind::Slider, std::string(name), nullptr, sliderId, sliderId, 0};
+    slider.fineSpinId = fineSpinId;
+    slider.coarseSpinId = coarseSpinId;
+    slider.low_base = std::max(minimum_base, std::min(0.5 * value_base, 1.5 * value_base));
+    slider.high_base = std::min(maximum_base, std::max(0.5 * value_base, 1.5 * value_base));
+    if (!(slider.low_base < slider.high_base)) {
+        slider.low_base = minimum_base;
+        slider.high_base = maximum_base;
+    }
+    bindings_.push_back(slider);
 }
 
 void CQel_EditSetupDlg::InitializeMotorEditor() {
@@ -293,6 +327,15 @@ void CQel_EditSetupDlg::Display(const Binding& binding) {
             combo->SetCurSel(found);
             break;
         }
+        case BindingKind::Slider:
+            if (auto* slider = dynamic_cast<CSliderCtrl*>(GetDlgItem(binding.firstId))) {
+                const double step_base = binding.SliderStep_base();
+                slider->SetPos(step_base > 0.0 ? RoundToInt((parameter->GetValueInBaseUnit() -
+                                                             binding.low_base) /
+                                                            step_base)
+                                               : 0);
+            }
+            break;
     }
 }
 
@@ -464,6 +507,77 @@ void CQel_EditSetupDlg::OnControlNotification(UINT id, UINT notifyCode) {
     }
 }
 
+void CQel_EditSetupDlg::TakeOverSliderStep(const Binding& binding, double position) {
+    CQel_Parameter* parameter = Resolve(binding);
+    if (parameter == nullptr) {
+        return;
+    }
+    const double value_base = std::clamp(binding.low_base + position * binding.SliderStep_base(),
+                                         binding.low_base, binding.high_base);
+    TakeOverValue(binding, parameter->BaseToInternal(value_base));
+}
+
+void CQel_EditSetupDlg::PrepareSlider(const Binding& binding) {
+    if (auto* slider = dynamic_cast<CSliderCtrl*>(GetDlgItem(binding.firstId))) {
+        slider->SetRange(0, kSliderPositions);
+        slider->SetTicFreq(kCoarseSpinSteps);
+        slider->SetLineSize(1);
+        slider->SetPageSize(kCoarseSpinSteps);
+    }
+    for (int spinId : {binding.fineSpinId, binding.coarseSpinId}) {
+        if (auto* spin = dynamic_cast<CSpinButtonCtrl*>(GetDlgItem(spinId))) {
+            // The value steps, not the spin button: it never reaches an end of this range.
+            spin->SetRange32(-kSliderPositions, kSliderPositions);
+            spin->SetPos32(0);
+        }
+    }
+}
+
+void CQel_EditSetupDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
+    const auto* slider = dynamic_cast<const CSliderCtrl*>(pScrollBar);
+    if (slider != nullptr && nSBCode != TB_ENDTRACK) {
+        for (const Binding& binding : bindings_) {
+            if (binding.kind == BindingKind::Slider && binding.firstId == slider->GetDlgCtrlID()) {
+                const int position = nSBCode == TB_THUMBTRACK || nSBCode == TB_THUMBPOSITION
+                                         ? static_cast<int>(nPos)
+                                         : slider->GetPos();
+                TakeOverSliderStep(binding, position);
+                return;
+            }
+        }
+    }
+    CDialog::OnHScroll(nSBCode, nPos, pScrollBar);
+}
+
+BOOL CQel_EditSetupDlg::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header != nullptr && header->code == UDN_DELTAPOS) {
+        const int id = static_cast<int>(header->idFrom);
+        for (const Binding& binding : bindings_) {
+            if (binding.kind != BindingKind::Slider || id == 0 ||
+                (id != binding.fineSpinId && id != binding.coarseSpinId)) {
+                continue;
+            }
+            const CQel_Parameter* parameter = Resolve(binding);
+            const CWnd* spin = GetDlgItem(id);
+            if (parameter != nullptr && spin != nullptr && spin->IsWindowEnabled()) {
+                const auto* change = reinterpret_cast<const NMUPDOWN*>(lParam);
+                const double steps =
+                    change->iDelta * (id == binding.coarseSpinId ? kCoarseSpinSteps : 1);
+                const double value_base =
+                    std::clamp(parameter->GetValueInBaseUnit() + steps * binding.SliderStep_base(),
+                               binding.low_base, binding.high_base);
+                TakeOverValue(binding, parameter->BaseToInternal(value_base));
+            }
+            if (pResult != nullptr) {
+                *pResult = 1;
+            }
+            return TRUE;
+        }
+    }
+    return CDialog::OnNotify(wParam, lParam, pResult);
+}
+
 // --- notifications ---
 
 void CQel_EditSetupDlg::OnChangedParameterValue(std::string_view name) {
@@ -536,6 +650,17 @@ BOOL CQel_EditSetupDlg::OnInitDialog() {
     for (const Binding& binding : bindings_) {
         const bool valueBinding = binding.kind == BindingKind::Value;
         const bool listBinding = binding.kind == BindingKind::List;
+        if (binding.kind == BindingKind::Slider) {
+            check(binding, binding.firstId,
+                  dynamic_cast<CSliderCtrl*>(GetDlgItem(binding.firstId)) != nullptr, "a slider");
+            for (int spinId : {binding.fineSpinId, binding.coarseSpinId}) {
+                check(binding, spinId,
+                      dynamic_cast<CSpinButtonCtrl*>(GetDlgItem(spinId)) != nullptr,
+                      "a spin button");
+            }
+            PrepareSlider(binding);
+            continue;
+        }
         for (int id : {binding.firstId, binding.lastId}) {
             CWnd* control = GetDlgItem(id);
             if (valueBinding) {

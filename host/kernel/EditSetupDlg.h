@@ -69,6 +69,15 @@ class CQel_EditSetupDlg : public CDialog {
     void AddSwitchParameterControls(std::string_view name, int comboId);
     // A parameter the dialog owns (not in the setup), shown and edited like a setup parameter.
     void AddUserParameterControls(CQel_Parameter* parameter, int editId, int unitComboId);
+    // A slider with its edit box, unit combo (0: none) and two spin buttons (0: none). The
+    // slider's range is fixed here, from the parameter's value v, minimum and maximum now:
+    // [max(minimum, 0.5 v), min(maximum, 1.5 v)] (the parameter's own range when that is empty,
+    // as for v = 0), cut into kSliderPositions steps. The first spin button steps the value by
+    // one slider step, the second by kCoarseSpinSteps; neither leaves the slider's range.
+    void AddSliderParameterControls(std::string_view name, int sliderId, int editId,
+                                    int unitComboId, int fineSpinId, int coarseSpinId);
+    static constexpr int kSliderPositions = 100;
+    static constexpr int kCoarseSpinSteps = 10;
 
     // The kernel takes over the motor database controls: kMotorDatabase... ids below.
     void InitializeMotorEditor();
@@ -103,6 +112,11 @@ class CQel_EditSetupDlg : public CDialog {
     virtual void OnRefreshParameterValue(std::string_view name);
 
     BOOL OnInitDialog() override;
+    // A bound slider moved: its value is taken over (while the thumb is dragged too, so that
+    // the value follows the thumb).
+    void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) override;
+    // A bound spin button clicked: the value steps (the spin button's own position stays).
+    BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
     // Loading: redisplays every bound control. Saving: takes over edits still being typed in;
     // a refused entry fails the exchange.
     void DoDataExchange(CDataExchange* pDX) override;
@@ -124,6 +138,8 @@ class CQel_EditSetupDlg : public CDialog {
     // Takes over the text of a bound edit; false when refused (a message box said why).
     bool TakeOverEdit(const Binding& binding);
     void TakeOverValue(const Binding& binding, double internalValue);
+    void TakeOverSliderStep(const Binding& binding, double position);
+    void PrepareSlider(const Binding& binding);
     void TakeOverUnit(const Binding& binding);
     void Notify(const std::string& name);
     void ShowGuideline(std::size_t index);

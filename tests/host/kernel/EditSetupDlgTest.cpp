@@ -37,6 +37,10 @@ constexpr int kRadioFirst = 2020;
 constexpr int kChoiceCombo = 2030;
 constexpr int kActionButton = 2040;
 constexpr int kNoteStatic = 2041;
+constexpr int kSlider = 2050;
+constexpr int kFineSpin = 2051;
+constexpr int kSliderEdit = 2052;
+constexpr int kCoarseSpin = 2053;
 
 const char* const kGuidelines[] = {"Step 1.\tFirst.", "Step 2.", "Step 3.", nullptr};
 
@@ -67,6 +71,7 @@ std::unique_ptr<CQel_Setup> MakeSetup() {
     Add(*setup, "pp", "number", 4.0, 1.0, 50.0, 0, kInteger);
     Add(*setup, "R", "resistance", 1.2, 0.01, 100.0, 4);
     Add(*setup, "Axis_ID_list", "number", 5.0, 0.0, 255.0, 0, kInteger);
+    Add(*setup, "Ki", "number", 8.0, 0.0, 10.0, 4);
     return setup;
 }
 
@@ -86,6 +91,7 @@ class CTestSetupDlg : public CQel_EditSetupDlg {
         AddCheckParameterControls("isEnabled", kCheck);
         AddSwitchParameterControls("Mode", kRadioFirst, kRadioFirst + 2);
         AddSwitchParameterControls("Choice", kChoiceCombo);
+        AddSliderParameterControls("Ki", kSlider, kSliderEdit, 0, kFineSpin, kCoarseSpin);
         InitializeMotorEditor();
         EnableCANSettings();
     }
@@ -379,6 +385,65 @@ TEST_F(EditSetupDlgTest, CheckBoxWritesOneAndZero) {
     });
     EXPECT_EQ(log_, (Log{"changed isEnabled", "refresh isEnabled", "changed isEnabled",
                          "refresh isEnabled"}));
+}
+
+// Ki is 8 in [0, 10]: the slider runs from 4 (half of 8) to 10 (the maximum, below 12), in
+// steps of 0.06.
+struct SliderCase {
+    const char* what;
+    std::function<void(DialogDriver&)> act;
+    double expected;
+};
+
+class SliderTest : public EditSetupDlgTest, public ::testing::WithParamInterface<SliderCase> {};
+
+TEST_P(SliderTest, StepsTheValueWithinHalfToOneAndAHalfOfItsValueAndTheParameterRange) {
+    double shown = 0.0;
+    Run([&](DialogDriver& d) {
+        EXPECT_EQ(d.Control(kSlider)->rangeMin, 0);
+        EXPECT_EQ(d.Control(kSlider)->rangeMax, CQel_EditSetupDlg::kSliderPositions);
+        GetParam().act(d);
+        shown = std::stod(d.Control(kSliderEdit)->text);
+        d.Click(IDOK);
+    });
+    EXPECT_NEAR(Base("Ki"), GetParam().expected, 1e-9);
+    EXPECT_NEAR(shown, GetParam().expected, 1e-9);
+    ASSERT_GE(log_.size(), 2U);
+    EXPECT_EQ(Log(log_.end() - 2, log_.end()), Log({"changed Ki", "refresh Ki"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EditSetupDlg, SliderTest,
+    ::testing::Values(SliderCase{"LowEnd", [](DialogDriver& d) { d.MoveSlider(kSlider, 0); }, 4.0},
+                      SliderCase{"HighEndIsTheMaximum",
+                                 [](DialogDriver& d) { d.MoveSlider(kSlider, 100); }, 10.0},
+                      SliderCase{"Middle", [](DialogDriver& d) { d.MoveSlider(kSlider, 50); }, 7.0},
+                      SliderCase{"FineSpinUp", [](DialogDriver& d) { d.Spin(kFineSpin, 1); }, 8.06},
+                      SliderCase{"CoarseSpinDown", [](DialogDriver& d) { d.Spin(kCoarseSpin, -1); },
+                                 7.4},
+                      SliderCase{"SpinStopsAtTheEnd",
+                                 [](DialogDriver& d) {
+                                     d.MoveSlider(kSlider, 95);
+                                     d.Spin(kCoarseSpin, 1);
+                                 },
+                                 10.0}),
+    [](const ::testing::TestParamInfo<SliderCase>& testCase) {
+        return std::string(testCase.param.what);
+    });
+
+TEST_F(EditSetupDlgTest, SliderFollowsATypedValueAndItsRangeStaysAsAtConstruction) {
+    Run([](DialogDriver& d) {
+        EXPECT_EQ(d.Control(kSlider)->position, 67);  // (8 - 4) / 0.06
+        d.Type(kSliderEdit, "5.2");
+        EXPECT_EQ(d.Control(kSlider)->position, 20);
+        // Below the slider's range but inside the parameter's: taken, the thumb at its end.
+        d.Type(kSliderEdit, "1");
+        EXPECT_EQ(d.Control(kSlider)->position, 0);
+        d.Spin(kFineSpin, 1);
+        d.Click(IDOK);
+    });
+    // A spin step from outside the slider's range lands on its end.
+    EXPECT_NEAR(Base("Ki"), 4.0, 1e-9);
 }
 
 TEST_F(EditSetupDlgTest, GuidelinesStepWithPreviousAndNext) {
