@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/app/CommandLine.h"
@@ -35,3 +36,7 @@ bool SaveOutputIfRequested(const CQel_Setup& setup, const Invocation& invocation
 std::string FullPrecision(double value);
 // A finite number, the whole text read; false otherwise.
 bool ParseNumber(const std::string& text, double& value);
+
+// Reads --bus: the supply it gives, nothing when it is not given; false (the reason printed)
+// when it is not a supply a bench can give.
+bool ReadBusOption(const Invocation& invocation, std::optional<double>& supply_V);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "drive/MotorFile.h"
 #include "host/app/Commands.h"
 #include "host/kernel/ErrorReport.h"
 #include "host/kernel/SetupFile.h"
@@ -115,4 +116,20 @@ bool ParseNumber(const std::string& text, double& value) {
     const char* end = text.data() + text.size();
     const auto [stop, status] = std::from_chars(text.data(), end, value);
     return status == std::errc() && stop == end && std::isfinite(value);
+}
+
+bool ReadBusOption(const Invocation& invocation, std::optional<double>& supply_V) {
+    if (!invocation.busVoltage) {
+        supply_V.reset();
+        return true;
+    }
+    double value = 0.0;
+    if (!ParseNumber(*invocation.busVoltage, value) || !drive::IsBenchSupply(value)) {
+        std::fprintf(stderr, "brevan: --bus expects a supply from %g to %g volts, not \"%s\"\n",
+                     drive::kMinBenchSupply_V, drive::kMaxBenchSupply_V,
+                     invocation.busVoltage->c_str());
+        return false;
+    }
+    supply_V = value;
+    return true;
 }

@@ -5,24 +5,7 @@
 
 #include "drive/MotorFile.h"
 #include "drive/SetupLoader.h"
-#include "host/app/Commands.h"
 #include "host/kernel/Comm.h"
-
-bool ReadBusOption(const Invocation& invocation, std::optional<double>& supply_V) {
-    if (!invocation.busVoltage) {
-        supply_V.reset();
-        return true;
-    }
-    double value = 0.0;
-    if (!ParseNumber(*invocation.busVoltage, value) || !drive::IsBenchSupply(value)) {
-        std::fprintf(stderr, "brevan: --bus expects a supply from %g to %g volts, not \"%s\"\n",
-                     drive::kMinBenchSupply_V, drive::kMaxBenchSupply_V,
-                     invocation.busVoltage->c_str());
-        return false;
-    }
-    supply_V = value;
-    return true;
-}
 
 std::optional<SimulatedAxis> MakeSimulatedAxis(const std::filesystem::path& motorFile,
                                                const CQel_Setup& setup,

@@ -9,7 +9,6 @@
 
 #include "drive/SimulatedDrive.h"
 #include "drive/link/SimulatedDriveLink.h"
-#include "host/app/CommandLine.h"
 #include "host/kernel/Setup.h"
 
 struct SimulatedAxis {
@@ -17,10 +16,6 @@ struct SimulatedAxis {
     std::unique_ptr<drive::SimulatedDriveLink> link;
     double supply_V = 0.0;
 };
-
-// Reads --bus: the supply it gives, nothing when it is not given; false (the reason printed)
-// when it is not a supply a bench can give.
-bool ReadBusOption(const Invocation& invocation, std::optional<double>& supply_V);
 
 // Loads the motor file and makes the drive from the setup's registers and hardware, fed from the
 // supply when one is given, else from the motor file's bench. Nothing when the motor file has

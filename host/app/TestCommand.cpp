@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -11,27 +10,19 @@
 #include "engine/Derivation.h"
 #include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
+#include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
 #include "host/app/Folders.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/kernel/CoffFormat.h"
 #include "host/kernel/SetupFile.h"
 #include "host/kernel/TestDlg.h"
-#include "host/ui/ControlState.h"
 #include "host/ui/DialogTemplate.h"
-#include "host/ui/headless/HeadlessBackend.h"
 
 namespace {
 
-using ui::headless::DialogDriver;
 using Json = nlohmann::ordered_json;
 
-// The person looks at the dialog as often as the tests tick.
-constexpr std::uint64_t kLookEvery_ms = 20;
-constexpr double kMillisecondsPerSecond = 1000.0;
-// A run that lasts longer than this much drive time reports its progress, and again after each
-// further interval.
-constexpr double kProgressInterval_s = 1.0;
 constexpr const char* kLinkErrorText = "The drive does not answer: the link to it is broken.";
 
 int Fail(int status, const std::string& message) {
@@ -149,137 +140,6 @@ std::vector<Proposal> Differences(const CQel_Setup& setup, const Snapshot& befor
     }
     return proposals;
 }
-
-// The headless backend with the person's eyes on the status line of the test dialog and their
-// answer ready for the closing question.
-class TestRunBackend : public ui::headless::HeadlessBackend {
-  public:
-    explicit TestRunBackend(std::function<void(const std::string&)> onStep)
-        : onStep_(std::move(onStep)) {}
-
-    // The answer to the next closing question (a Yes, No and Cancel box).
-    void AnswerNextQuestion(int answer) { answer_ = answer; }
-
-    void ControlChanged(CDialog& dialog, int controlId) override {
-        HeadlessBackend::ControlChanged(dialog, controlId);
-        if (controlId != CQel_TestDlg::kStatusTextId ||
-            dynamic_cast<CQel_TestDlg*>(&dialog) == nullptr || dialog.GetWindowState() == nullptr) {
-            return;
-        }
-        if (const ui::ControlState* status = dialog.GetWindowState()->Find(controlId);
-            status != nullptr && !status->text.empty()) {
-            onStep_(status->text);
-        }
-    }
-
-    int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
-                       UINT type) override {
-        if ((type & MB_TYPEMASK) == MB_YESNOCANCEL && answer_) {
-            ExpectMessageBox(std::string(text), *answer_);
-            answer_.reset();
-        }
-        return HeadlessBackend::ShowMessageBox(owner, text, caption, type);
-    }
-
-  private:
-    std::function<void(const std::string&)> onStep_;
-    std::optional<int> answer_;
-};
-
-// The backend is the windowing layer's while this lives.
-class InstalledBackend {
-  public:
-    explicit InstalledBackend(ui::Backend& backend) : previous_(ui::InstallBackend(&backend)) {}
-    ~InstalledBackend() { ui::InstallBackend(previous_); }
-    InstalledBackend(const InstalledBackend&) = delete;
-    InstalledBackend& operator=(const InstalledBackend&) = delete;
-
-  private:
-    ui::Backend* previous_;
-};
-
-// What the person saw of the run.
-struct RunRecord {
-    bool opened = false;
-    int resultState = -1;
-    std::string errorText;
-    std::optional<Snapshot> afterRun;
-    // Set when the test outlasted the person's patience and they pressed Stop.
-    bool stoppedByPerson = false;
-};
-
-// The person at the test: Start, what the test needs of them until it concludes (or Stop when it
-// outlasts their patience), then Close and the answers to the closing question.
-class ScriptedPerson {
-  public:
-    ScriptedPerson(const DriveTestRow& row, const AnswerRow& answer, TestRunBackend& backend,
-                   drive::SimulatedDrive& drive, const CQel_Setup& setup, RunRecord& record)
-        : row_(row),
-          answer_(answer),
-          backend_(backend),
-          drive_(drive),
-          setup_(setup),
-          record_(record) {}
-
-    void Act(DialogDriver& dialog) {
-        auto* test = dynamic_cast<CQel_TestDlg*>(&dialog.Dialog());
-        if (test == nullptr) {
-            backend_.RecordFailure("The dialog " + std::to_string(row_.templateId) +
-                                   " is not a test dialog.");
-            dialog.Close();
-            return;
-        }
-        record_.opened = true;
-        dialog.Click(CQel_TestDlg::kStartStopId);
-        WaitForTheConclusion(dialog, *test);
-        record_.resultState = test->GetResultState();
-        record_.errorText = test->GetErrorText();
-        record_.afterRun = TakeSnapshot(setup_);
-        for (const int answer : answer_.answers) {
-            if (!dialog.IsOpen()) {
-                break;
-            }
-            backend_.AnswerNextQuestion(answer);
-            dialog.Click(IDCANCEL);
-        }
-    }
-
-  private:
-    void WaitForTheConclusion(DialogDriver& dialog, CQel_TestDlg& test) {
-        const std::uint64_t start_ms = backend_.Now_ms();
-        const auto elapsed_s = [&] {
-            return static_cast<double>(backend_.Now_ms() - start_ms) / kMillisecondsPerSecond;
-        };
-        double nextProgress_s = kProgressInterval_s;
-        while (test.IsRunning() && dialog.IsOpen()) {
-            if (elapsed_s() >= row_.patience_s) {
-                dialog.Click(CQel_TestDlg::kStartStopId);
-                record_.stoppedByPerson = true;
-                return;
-            }
-            if (row_.duringRun != nullptr) {
-                TestPerson person{dialog, test, drive_, elapsed_s()};
-                row_.duringRun(person);
-                if (!test.IsRunning() || !dialog.IsOpen()) {
-                    return;
-                }
-            }
-            dialog.AdvanceTime(kLookEvery_ms);
-            if (elapsed_s() >= nextProgress_s && test.IsRunning()) {
-                std::fprintf(stderr, "brevan: %s: %s (%.1f s)\n", std::string(row_.name).c_str(),
-                             dialog.Text(CQel_TestDlg::kStatusTextId).c_str(), elapsed_s());
-                nextProgress_s += kProgressInterval_s;
-            }
-        }
-    }
-
-    const DriveTestRow& row_;
-    const AnswerRow& answer_;
-    TestRunBackend& backend_;
-    drive::SimulatedDrive& drive_;
-    const CQel_Setup& setup_;
-    RunRecord& record_;
-};
 
 // What the command line asks for.
 struct TestRequest {
@@ -419,12 +279,12 @@ const char* AnswerName(int answer) {
     }
 }
 
-void ReportWhatTheRunShowed(const TestRunBackend& backend) {
-    for (const auto& box : backend.MessageBoxes()) {
+void ReportWhatTheRunShowed(const DriveTestRun& run) {
+    for (const auto& box : run.messageBoxes) {
         std::fprintf(stderr, "brevan: message box \"%s\" answered %s\n", box.text.c_str(),
                      AnswerName(box.answer));
     }
-    for (const std::string& failure : backend.Failures()) {
+    for (const std::string& failure : run.failures) {
         std::fprintf(stderr, "brevan: the scripted user: %s\n", failure.c_str());
     }
 }
@@ -464,31 +324,34 @@ int RunTest(CommandContext& context) {
     CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
     Outcome outcome;
     outcome.test = row.name;
-    TestRunBackend backend([&](const std::string& step) {
+    const Snapshot before = TakeSnapshot(setup);
+    std::optional<Snapshot> afterRun;
+    RunObserver observer;
+    observer.onStep = [&](const std::string& step) {
         outcome.steps.push_back(step);
         if (!invocation.json) {
             std::printf("step: %s\n", step.c_str());
             std::fflush(stdout);
         }
-    });
-    const InstalledBackend installed(backend);
-    axis->link->AttachToClock(backend);
-    const ConnectedDrive connected(setup, axis->link.get());
-
-    const Snapshot before = TakeSnapshot(setup);
-    RunRecord record;
-    ScriptedPerson person(row, *request->answer, backend, *axis->drive, setup, record);
-    backend.When(row.templateId, [&person](DialogDriver& dialog) { person.Act(dialog); });
-    outcome.dialogResult = runner(&setup);
+    };
+    observer.onProgress = [&row](const std::string& step, double elapsed_s) {
+        std::fprintf(stderr, "brevan: %s: %s (%.1f s)\n", std::string(row.name).c_str(),
+                     step.c_str(), elapsed_s);
+    };
+    observer.onConcluded = [&] { afterRun = TakeSnapshot(setup); };
+    const DriveTestRun run = RunDriveTestDialog(row, request->answer->answers, setup, *axis->drive,
+                                                *axis->link, observer);
+    const RunRecord& record = run.record;
+    outcome.dialogResult = run.dialogResult;
     const Snapshot afterDialog = TakeSnapshot(setup);
-    ReportWhatTheRunShowed(backend);
+    ReportWhatTheRunShowed(run);
 
     outcome.error = ErrorOf(record, row);
     // A failed run proposes nothing, whatever it left in the setup on its way.
     if (!outcome.error) {
         outcome.proposed = Differences(
             setup, before,
-            outcome.dialogResult == IDOK ? afterDialog : record.afterRun.value_or(afterDialog));
+            outcome.dialogResult == IDOK ? afterDialog : afterRun.value_or(afterDialog));
     }
     int status = outcome.error ? kExitFailure : kExitSuccess;
     if (outcome.dialogResult == IDOK) {

@@ -69,6 +69,21 @@ void CQel_TestDlg::EndRunByUser() {
 
 void CQel_TestDlg::ShowRunning(bool running) {
     SetChildText(kStartStopId, running ? kStopCaption : kStartCaption);
+    if (running) {
+        ShowResultIcon("");
+    }
+}
+
+void CQel_TestDlg::ShowResultIcon(std::string_view bitmapName) {
+    auto* icon = dynamic_cast<CStatic*>(GetDlgItem(kResultIconId));
+    if (icon == nullptr) {
+        return;
+    }
+    if (bitmapName.empty()) {
+        icon->SetBitmap(ui::Bitmap{});
+    } else if (const std::optional<ui::Bitmap> bitmap = ui::LoadBitmapResource(bitmapName)) {
+        icon->SetBitmap(*bitmap);
+    }
 }
 
 void CQel_TestDlg::SetInfoText(std::string_view text) {
@@ -84,6 +99,7 @@ void CQel_TestDlg::TestSucceeded(int show) {
     ShowRunning(false);
     ShowChild(kDetailsId, 0);
     SetChildText(kResultTextId, show ? kSucceededText : "");
+    ShowResultIcon(show ? kPassedIcon : "");
 }
 
 void CQel_TestDlg::TestFailed(int show) {
@@ -97,6 +113,7 @@ void CQel_TestDlg::TestFailed(int show) {
     }
     SetChildText(kResultTextId, show ? errorText_ : std::string());
     ShowChild(kDetailsId, show ? 1 : 0);
+    ShowResultIcon(show ? kFailedIcon : "");
 }
 
 void CQel_TestDlg::ShowDetails() {

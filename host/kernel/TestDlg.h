@@ -53,6 +53,9 @@ class CQel_TestDlg : public CQel_EditSetupDlg {
     static constexpr int kResultIconId = 10004;
     // The timer the tests step on.
     static constexpr UINT_PTR kTestTimerId = 1;
+    // The bitmaps kResultIconId shows after a run that succeeded or failed.
+    static constexpr std::string_view kPassedIcon = "TEST_PASSED";
+    static constexpr std::string_view kFailedIcon = "TEST_FAILED";
 
     // Starts the test; called by Start. The base only marks the run as started.
     virtual void BeginTest();
@@ -107,6 +110,9 @@ class CQel_TestDlg : public CQel_EditSetupDlg {
     // Ends a run the user stopped: the timer, the program on the drive, the display.
     void EndRunByUser();
     void ShowRunning(bool running);
+    // The picture kResultIconId shows the outcome; an empty name clears it.
+    void ShowResultIcon(std::string_view bitmapName);
+
     void ShowDetails();
 
     std::string lastStatus_;

@@ -37,6 +37,7 @@ TEST_P(VdcOnBench, ProposesTheBenchSupplyAndKeepsItOnYes) {
         EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
         EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), "Running test");
         EXPECT_EQ(d.Text(CQel_TestDlg::kResultTextId), "Test completed successfully.");
+        EXPECT_EQ(d.Control(CQel_TestDlg::kResultIconId)->bitmap, CQel_TestDlg::kPassedIcon);
         EXPECT_NE(d.Text(kVdcEdit), "");
         d.Click(IDCANCEL);
     });
@@ -107,6 +108,7 @@ TEST_P(VdcFailure, FailsWithItsTextLeavesVdcAndClosesWithoutAQuestion) {
         RunTest(d, test, 5000);
         EXPECT_EQ(test.GetResultState(), 0);
         EXPECT_EQ(d.Text(CQel_TestDlg::kResultTextId), GetParam().error);
+        EXPECT_EQ(d.Control(CQel_TestDlg::kResultIconId)->bitmap, CQel_TestDlg::kFailedIcon);
         EXPECT_TRUE(d.IsVisible(CQel_TestDlg::kDetailsId));
         EXPECT_EQ(d.Text(CQel_TestDlg::kStartStopId), "&Start");
         d.Click(IDCANCEL);
@@ -151,6 +153,7 @@ TEST_F(VdcDetectionTest, StopEndsTheRunAndLeavesTheSetup) {
         d.AdvanceTime(2000);
         EXPECT_EQ(test.GetResultState(), -1);
         EXPECT_EQ(d.Text(CQel_TestDlg::kResultTextId), "Test stopped.");
+        EXPECT_EQ(d.Control(CQel_TestDlg::kResultIconId)->bitmap, "");
         d.Click(IDCANCEL);
     });
     EXPECT_EQ(test.DoModal(), IDCANCEL);
