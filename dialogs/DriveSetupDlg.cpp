@@ -424,7 +424,7 @@ void CDriveSetupDlg::OnDetectSupplyVoltage() {
 }
 
 void CDriveSetupDlg::OnTuneCurrentController() {
-    OpenChild(kDriveTestNotAvailable, ChildSteps{});
+    OpenChild(DriveTestChild(DriveTest::CurrentController), ChildSteps{});
 }
 
 void CDriveSetupDlg::OnTuneSpeedController() {

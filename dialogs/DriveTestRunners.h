@@ -21,6 +21,7 @@ enum class DriveTest {
     EncoderResolution,
     EncoderConnections,
     AngleController,
+    CurrentController,
 };
 
 // Runs the test's dialog modally on the setup and returns DoModal's result.

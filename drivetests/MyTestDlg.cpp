@@ -1,5 +1,7 @@
 #include "drivetests/MyTestDlg.h"
 
+#include <utility>
+
 #include "engine/QuietProbes.h"
 #include "engine/StepSupport.h"
 #include "host/kernel/Comm.h"
@@ -194,6 +196,28 @@ bool CMyTestDlg::CheckInitialPositioning(CQel_CoffFormat& program) {
     return true;
 }
 
+bool CMyTestDlg::WriteRegistersToDrive(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        const CQel_Parameter* parameter = GetSetup()->FindParameter(name);
+        if (parameter == nullptr || !parameter->WriteToChip()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CMyTestDlg::SendRegisters(std::initializer_list<const char*> names) {
+    if (WriteRegistersToDrive(names)) {
+        return true;
+    }
+    errorText_ = CQel_Comm::GetLastErrorText();
+    if (errorText_.empty()) {
+        errorText_ = msc_pszErrInternal;
+    }
+    TestFailed(1);
+    return false;
+}
+
 bool CMyTestDlg::Upload(CQel_SingleAxisLogger& logger) {
     if (logger.BeginUploadData()) {
         return true;
@@ -209,4 +233,71 @@ void CMyTestDlg::ShowHelp(DWORD_PTR topic) {
         return;
     }
     HtmlHelp(nullptr, GetGUIDirectory() + helpFile, HH_HELP_CONTEXT, topic);
+}
+
+// --- the tuning tests' pages ---
+
+void CMyTestDlg::SetPages(std::vector<int> parametersPage, std::vector<int> testPage) {
+    pages_[kParametersPage] = std::move(parametersPage);
+    pages_[kTestPage] = std::move(testPage);
+}
+
+void CMyTestDlg::InsertPages() {
+    if (auto* tab = dynamic_cast<CTabCtrl*>(GetDlgItem(kTabId))) {
+        tab->InsertItem(kParametersPage, "Test Parameters");
+        tab->InsertItem(kTestPage, "Test");
+        tab->SetCurSel(kParametersPage);
+    }
+    ShowPage(kParametersPage);
+}
+
+void CMyTestDlg::ShowPage(int page) {
+    page_ = page;
+    for (int id : pages_[1 - page]) {
+        ShowChild(id, 0);
+    }
+    for (int id : pages_[page]) {
+        ShowChild(id, 1);
+    }
+    if (auto* tab = dynamic_cast<CTabCtrl*>(GetDlgItem(kTabId))) {
+        tab->SetCurSel(page);
+    }
+}
+
+void CMyTestDlg::OnPageSelected() {
+    auto* tab = dynamic_cast<CTabCtrl*>(GetDlgItem(kTabId));
+    const int selected = tab->GetCurSel();
+    if ((selected == kParametersPage && running_) || !UpdateData(TRUE) ||
+        (selected == kTestPage && !MayShowTestPage())) {
+        tab->SetCurSel(page_);
+        return;
+    }
+    ShowPage(selected);
+    UpdateData(FALSE);
+    if (selected == kParametersPage) {
+        ShowChild(kDetailsId, 0);
+    } else if (result_ == 1) {
+        TestSucceeded(0);
+    } else if (!errorText_.empty()) {
+        TestFailed(0);
+    }
+}
+
+BOOL CMyTestDlg::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header != nullptr && header->code == TCN_SELCHANGE &&
+        static_cast<int>(header->idFrom) == kTabId && !pages_[kTestPage].empty()) {
+        OnPageSelected();
+        return TRUE;
+    }
+    return CQel_TestDlg::OnNotify(wParam, lParam, pResult);
+}
+
+void CMyTestDlg::OnShowWindow(BOOL show, UINT status) {
+    CQel_TestDlg::OnShowWindow(show, status);
+    if (show && !pages_[kTestPage].empty()) {
+        ShowPage(kParametersPage);
+        UpdateData(FALSE);
+        ShowChild(kDetailsId, 0);
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <vector>
 
 #include "host/kernel/CoffFormat.h"
 #include "host/kernel/Loggers.h"
@@ -34,7 +36,25 @@ class CMyTestDlg : public CQel_TestDlg {
     // The id every help button has.
     static constexpr int kHelpButtonId = 10024;
 
+    // The tuning tests' tab control and its two pages.
+    static constexpr int kTabId = 1300;
+    static constexpr int kParametersPage = 0;
+    static constexpr int kTestPage = 1;
+
+    BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    void OnShowWindow(BOOL show, UINT status) override;
+
   protected:
+    // The tuning tests' pages: "Test Parameters" (the test's settings) and "Test" (the gains, the
+    // run and its graph). Showing a page shows its controls and hides the other page's. Set in
+    // the constructor; InsertPages (in OnInitDialog) makes the tabs.
+    void SetPages(std::vector<int> parametersPage, std::vector<int> testPage);
+    void InsertPages();
+    void ShowPage(int page);
+    int GetPage() const { return page_; }
+    // Whether the test page may come into view now; a test refuses with its own message box.
+    virtual bool MayShowTestPage() { return true; }
+
     // One poll of a running program in a wait step. Running: it has not started yet or still
     // runs (the caller re-arms its timer); Ended: it has ended without a selected motion error
     // (the caller reads its results); Failed: the test has failed.
@@ -67,6 +87,11 @@ class CMyTestDlg : public CQel_TestDlg {
     bool CheckInitialPositioning(CQel_CoffFormat& program);
     // Takes the logged points from the drive.
     bool Upload(CQel_SingleAxisLogger& logger);
+    // Sends registers of the setup to the drive in order, stopping at the first missing or
+    // refused one; true when all were taken.
+    bool WriteRegistersToDrive(std::initializer_list<const char*> names);
+    // The same at the start of a run, whose failure fails the test with the drive's reason.
+    bool SendRegisters(std::initializer_list<const char*> names);
 
     // The name of the initial positioning program, which several tests run first.
     static constexpr const char* kInitialPositioning = "Initial_Positioning_Test";
@@ -78,6 +103,13 @@ class CMyTestDlg : public CQel_TestDlg {
     bool ReadDriveVariable(const char* name, bool baseUnit, double& value);
 
   private:
+    // The user picked a tab: the parameters page only while no test runs, either page only when
+    // the controls' data are valid; the test page shows the last outcome again.
+    void OnPageSelected();
+
+    std::vector<int> pages_[2];
+    int page_ = kParametersPage;
+
     // Reads the error register and looks for the first error of the table the mask selects.
     template <std::size_t N>
     int CheckErrorRegister(const char* registerName, const ErrorBit (&errors)[N], int failNow,

@@ -5,6 +5,7 @@
 #include "drivetests/DetectPolePairs.h"
 #include "drivetests/TestAnalogueRef.h"
 #include "drivetests/TestAngle.h"
+#include "drivetests/TestCurrent.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
@@ -44,6 +45,10 @@ CBrevanApp::CBrevanApp() : CWinApp(nullptr) {
     });
     RegisterDriveTest(DriveTest::PhaseConnections, [](CQel_Setup* setup) {
         CTestPhaseConnections test(setup, nullptr);
+        return test.DoModal();
+    });
+    RegisterDriveTest(DriveTest::CurrentController, [](CQel_Setup* setup) {
+        CTestCurrent test(setup, nullptr);
         return test.DoModal();
     });
     RegisterDriveTest(DriveTest::AngleController, [](CQel_Setup* setup) {

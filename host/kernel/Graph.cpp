@@ -6,14 +6,26 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
 
 #include "host/kernel/DrawingSupport.h"
 #include "host/kernel/ErrorReport.h"
 #include "host/kernel/GraphFiles.h"
+#include "host/ui/FileDialogs.h"
 
 namespace {
 
 constexpr const char* kTimeAxisTitle = "time [s]";
+constexpr const char* kSavePromptTitle = "Save Plots";
+// The kinds SaveGraph writes, in the order the save prompt offers them.
+const std::vector<ui::FileType>& SavedFileTypes() {
+    static const std::vector<ui::FileType> types = {
+        {"SVG picture", "svg"},
+        {"PNG picture", "png"},
+        {"Text, comma-separated", "csv"},
+    };
+    return types;
+}
 
 std::uint64_t NewSerial() {
     static std::atomic<std::uint64_t> next{1};
@@ -244,17 +256,40 @@ void CGraphWindow::OnAttached() {
     }
 }
 
-BOOL CGraphWindow::SaveGraph(const std::filesystem::path& path) const {
+BOOL CGraphWindow::SaveGraph(const std::filesystem::path& path,
+                             std::string_view defaultName) const {
+    if (!path.empty()) {
+        return WriteGraph(path);
+    }
+    const std::optional<std::filesystem::path> chosen =
+        ui::AskSaveFilePath(GetParent(), kSavePromptTitle, defaultName, SavedFileTypes());
+    return chosen ? WriteGraph(*chosen) : FALSE;
+}
+
+BOOL CGraphWindow::WriteGraph(const std::filesystem::path& path) const {
     const std::string extension = Lower(path.extension().string());
+    const auto picture = [this] {
+        const ui::ControlState* control = GetControlState();
+        return qel::GraphSvg(view_, control != nullptr ? control->text : std::string());
+    };
     std::string content;
     if (extension == ".csv") {
         content = qel::GraphCsv(view_);
     } else if (extension == ".svg") {
-        const ui::ControlState* control = GetControlState();
-        content = qel::GraphSvg(view_, control != nullptr ? control->text : std::string());
+        content = picture();
+    } else if (extension == ".png") {
+        const std::string problem = ui::WritePngFromSvg(picture(), qel::kGraphPictureWidth_px,
+                                                        qel::kGraphPictureHeight_px, path);
+        if (!problem.empty()) {
+            qel::ReportError("The graph could not be saved as " + path.filename().string() + ": " +
+                             problem + ". It can be saved as a picture (.svg) or a table " +
+                             "(.csv).");
+            return FALSE;
+        }
+        return TRUE;
     } else {
         qel::ReportError("The graph cannot be saved as " + path.filename().string() +
-                         ": it is saved as a table (.csv) or a picture (.svg).");
+                         ": it is saved as a table (.csv) or a picture (.svg, .png).");
         return FALSE;
     }
     std::ofstream file(path, std::ios::binary | std::ios::trunc);

@@ -9,7 +9,7 @@
 // - CGraphFilter: which of the document's curves a window shows (all of them while it names
 //   none).
 // - CGraphWindow: the view. It shows the document's curves over a time axis and one or two value
-//   axes, with a legend, and saves them as CSV or as an SVG picture.
+//   axes, with a legend, and saves them as CSV or as an SVG or PNG picture.
 //
 //   CGraphDocument document_;  CGraphFilter shown_;  CGraphWindow graph_{2, 0};
 //   document_.AddCurve(CXYCurve("IQ", "A", RGB16(12)));
@@ -17,7 +17,8 @@
 //   graph_.SubclassDlgItem(1040, this);
 //   graph_.SetDocument(&document_, &shown_);
 //   ... each tick: document_.GetAt(0)->AddPoint(t_s, current_A); ...; graph_.UpdateLastPoint();
-//   graph_.SaveGraph("/tmp/run.svg");   // or .csv
+//   graph_.SaveGraph("/tmp/run.svg");   // or .png, .csv
+//   graph_.SaveGraph({}, "step-response.svg");   // asks the user where ("Save Plots")
 //
 // The window's view (ui::GraphState, readable with GetView and from the control's state) holds
 // copies of the shown curves and the ranges of the axes; RefreshGraph copies everything again,
@@ -125,8 +126,11 @@ class CGraphWindow : public CWnd {
     // Saves the view (UpdateLastPoint first for the newest points) by the path's extension:
     // ".csv" a table of the curves, a "time [s]" column then a "name [unit]" column per curve
     // (qel::GraphCsv); ".svg" a picture with axes, units, ticks, the curves and a legend
-    // (qel::GraphSvg). FALSE, reported, for another extension or a file that cannot be written.
-    BOOL SaveGraph(const std::filesystem::path& path) const;
+    // (qel::GraphSvg); ".png" that picture drawn by the windowing layer (only the desktop can).
+    // FALSE, reported, for another extension or a file that cannot be written.
+    // With an empty path the user is asked where, in the save prompt "Save Plots" offering the
+    // three kinds with defaultName proposed; FALSE, and nothing reported, when the user cancels.
+    BOOL SaveGraph(const std::filesystem::path& path, std::string_view defaultName = {}) const;
 
     // What the window shows; kept also while no dialog window is attached.
     const ui::GraphState& GetView() const { return view_; }
@@ -140,6 +144,8 @@ class CGraphWindow : public CWnd {
     void FitAxes();
     // Writes the whole view into the control's state.
     void Publish();
+    // Saves to the path by its extension (SaveGraph with a path).
+    BOOL WriteGraph(const std::filesystem::path& path) const;
 
     std::size_t axisCount_;
     CGraphDocument* document_ = nullptr;

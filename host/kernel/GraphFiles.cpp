@@ -11,8 +11,8 @@ namespace qel {
 namespace {
 
 // The picture's size and the room around the plot area, in pixels.
-constexpr double kWidth_px = 800.0;
-constexpr double kHeight_px = 480.0;
+constexpr double kWidth_px = kGraphPictureWidth_px;
+constexpr double kHeight_px = kGraphPictureHeight_px;
 constexpr double kAxisMargin_px = 72.0;    // tick labels and the title of a value axis
 constexpr double kBareMargin_px = 20.0;    // a side without a value axis
 constexpr double kTitleBand_px = 32.0;     // the graph's title above the plot area

@@ -19,10 +19,14 @@ namespace qel {
 // heading with a comma or a quote is quoted.
 std::string GraphCsv(const ui::GraphState& view);
 
-// The picture (800 x 480 pixels): the title (when not empty), the plot area with its grid, the
-// time axis below it and the value axes left and right with their ticks and titles, the curves
-// clipped to the plot area (with a dot per point when the view has markers) and a legend under
-// the time axis naming each curve in its colour.
+// The size of the picture, in pixels (also of its PNG rendering).
+constexpr int kGraphPictureWidth_px = 800;
+constexpr int kGraphPictureHeight_px = 480;
+
+// The picture (kGraphPictureWidth_px x kGraphPictureHeight_px): the title (when not empty), the
+// plot area with its grid, the time axis below it and the value axes left and right with their
+// ticks and titles, the curves clipped to the plot area (with a dot per point when the view has
+// markers) and a legend under the time axis naming each curve in its colour.
 std::string GraphSvg(const ui::GraphState& view, std::string_view title);
 
 }  // namespace qel

@@ -92,28 +92,30 @@ void CQel_TestDlg::SetInfoText(std::string_view text) {
     ++currentStep_;
 }
 
-void CQel_TestDlg::TestSucceeded(int show) {
+void CQel_TestDlg::TestSucceeded(int /*show*/) {
     KillTimer(kTestTimerId);
     running_ = 0;
     result_ = 1;
     ShowRunning(false);
     ShowChild(kDetailsId, 0);
-    SetChildText(kResultTextId, show ? kSucceededText : "");
-    ShowResultIcon(show ? kPassedIcon : "");
+    SetChildText(kResultTextId, kSucceededText);
+    ShowResultIcon(kPassedIcon);
 }
 
 void CQel_TestDlg::TestFailed(int show) {
     KillTimer(kTestTimerId);
     running_ = 0;
     result_ = 0;
-    CQel_Comm::StopProgram();
+    if (show != 0) {
+        CQel_Comm::StopProgram();
+    }
     ShowRunning(false);
     if (errorText_.empty()) {
         errorText_ = msc_pszErrInternal;
     }
-    SetChildText(kResultTextId, show ? errorText_ : std::string());
-    ShowChild(kDetailsId, show ? 1 : 0);
-    ShowResultIcon(show ? kFailedIcon : "");
+    SetChildText(kResultTextId, errorText_);
+    ShowChild(kDetailsId, 1);
+    ShowResultIcon(kFailedIcon);
 }
 
 void CQel_TestDlg::ShowDetails() {

@@ -65,8 +65,10 @@ class CQel_TestDlg : public CQel_EditSetupDlg {
     // Shows the status text and counts one step more.
     void SetInfoText(std::string_view text);
     // Concludes the run: no longer running; succeeded sets the result state to 1, failed to 0.
-    // With show non-zero the result text says how it ended (a failure: the error text, with the
-    // Details button for the whole story); with 0 the run ends without a result shown.
+    // The result line and icon say how it ended (a failure: the error text, with the Details
+    // button for the whole story). show non-zero announces a run that has just ended (a failed
+    // one also stops its program on the drive); 0 shows the last outcome again, as a dialog does
+    // when the page holding the result comes back into view.
     void TestSucceeded(int show);
     void TestFailed(int show);
 

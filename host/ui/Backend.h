@@ -1,21 +1,24 @@
 #pragma once
 
-// What a windowing backend does for the layer: modal loops (nested), timers, message boxes, the
-// message pump, pop-up menus, cursors and help requests, and drawing the control state it is told
-// changed. The headless backend (headless/HeadlessBackend.h) is the one in use unless the host
-// installs another one; a desktop backend implements the same interface over its toolkit (a modal
-// loop per dialog, toolkit timers, toolkit message boxes, event processing for the pump) and feeds
-// user input back through UserInput.h.
+// What a windowing backend does for the layer: modal loops (nested), timers, message boxes, save
+// prompts, the message pump, pop-up menus, cursors, help requests and PNG pictures, and drawing
+// the control state it is told changed. The headless backend (headless/HeadlessBackend.h) is the
+// one in use unless the host installs another one; a desktop backend implements the same interface
+// over its toolkit (a modal loop per dialog, toolkit timers, toolkit message boxes, event
+// processing for the pump) and feeds user input back through UserInput.h.
 //
 //   ui::Backend& backend = ui::CurrentBackend();
 //   ui::InstallBackend(&myBackend);   // returns the previous one; nullptr restores the default
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/ui/AfxTypes.h"
+#include "host/ui/FileDialogs.h"
 #include "host/ui/Menu.h"
 
 class CWnd;
@@ -53,6 +56,15 @@ class Backend {
     // A modal message box; returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO, ...).
     virtual int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
                                UINT type) = 0;
+
+    // A modal save prompt (FileDialogs.h); returns the chosen path, std::nullopt when cancelled.
+    virtual std::optional<std::filesystem::path> AskSaveFilePath(CWnd* owner,
+                                                                 const SaveFilePrompt& prompt) = 0;
+
+    // Writes the SVG picture as a PNG file of that size; returns an empty text when written,
+    // else why not (FileDialogs.h).
+    virtual std::string WritePngFromSvg(std::string_view svg, int width_px, int height_px,
+                                        const std::filesystem::path& path) = 0;
 
     // Shows a pop-up menu over the owner's window at the screen point and waits for the user;
     // returns the chosen item's id, 0 when the menu was dismissed.

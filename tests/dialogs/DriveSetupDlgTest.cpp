@@ -696,7 +696,7 @@ TEST_P(ButtonTest, RegistersAndDerivationRunBeforeChild) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, ButtonTest,
                          ::testing::Values(ButtonRow{"DetectSupply", 3171, 105, false},
-                                           ButtonRow{"TuneCurrent", 3137, 0, false},
+                                           ButtonRow{"TuneCurrent", 3137, 101, false},
                                            ButtonRow{"TuneSpeed", 3178, 0, true},
                                            ButtonRow{"TunePosition", 3198, 0, false},
                                            ButtonRow{"TuneStartMode", 3263, 3057, false},

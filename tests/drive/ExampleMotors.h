@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 
@@ -16,3 +17,11 @@ inline drive::MotorData LoadExampleMotor(const std::string& fileName) {
     EXPECT_TRUE(loaded.motor) << drive::DescribeMotorFileProblems(path, loaded.problems);
     return loaded.motor.value_or(drive::MotorData{});
 }
+
+// Every motor of examples/motors, each once (MotorFileTest checks that the folder holds exactly
+// these): tests that must hold for any motor a user may connect run on all of them.
+inline constexpr std::array<const char*, 6> kExampleMotorFiles = {
+    "reference-axis-motor.json",   "large-motor.json",
+    "small-delta-motor.json",      "absolute-encoder-motor.json",
+    "reversed-encoder-motor.json", "load-torque-motor.json",
+};

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "drive/MotorFile.h"
 #include "tests/drive/CaseLabel.h"
@@ -143,5 +147,39 @@ TEST(MotorFile, MissingFileIsReportedNotThrown) {
     ASSERT_EQ(result.problems.size(), 1u);
     EXPECT_EQ(result.problems[0].message, "cannot be opened for reading");
 }
+
+TEST(ExampleMotorFiles, TheListNamesEveryMotorOfTheFolder) {
+    std::vector<std::string> inFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(BREVAN_SOURCE_DIR) / "examples" / "motors")) {
+        if (entry.path().extension() == ".json") {
+            inFolder.push_back(entry.path().filename().string());
+        }
+    }
+    std::vector<std::string> listed(kExampleMotorFiles.begin(), kExampleMotorFiles.end());
+    std::sort(inFolder.begin(), inFolder.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(inFolder, listed);
+}
+
+class ExampleMotorFile : public ::testing::TestWithParam<const char*> {};
+
+// A motor file with a misspelt member or a value out of range gives no motor. A load torque must
+// stay below the friction that holds it (else the shaft runs away before any test starts).
+TEST_P(ExampleMotorFile, LoadsAndHoldsItsLoadAtRest) {
+    const std::filesystem::path path =
+        std::filesystem::path(BREVAN_SOURCE_DIR) / "examples" / "motors" / GetParam();
+    const drive::MotorFileResult result = drive::LoadMotorFile(path);
+    ASSERT_TRUE(result.motor) << drive::DescribeMotorFileProblems(path, result.problems);
+    EXPECT_LE(std::abs(result.motor->loadTorque_Nm), result.motor->coulombFriction_Nm);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleMotorFile, ::testing::ValuesIn(kExampleMotorFiles),
+                         [](const ::testing::TestParamInfo<const char*>& motor) {
+                             std::string name = motor.param;
+                             name = name.substr(0, name.find('.'));
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 }  // namespace

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <numbers>
 #include <string>
 
 #include "drive/link/SimulatedDriveLink.h"
@@ -22,6 +24,34 @@
 #include "tests/drive/SetupForMotor.h"
 #include "tests/support/CollectedErrors.h"
 #include "tests/support/Examples.h"
+
+// The true encoder offset nearest to an offset: the encoder's position at a shaft angle where the
+// rotor's d axis lies on phase A (there is one such angle per pole pair).
+inline std::int64_t NearestTrueOffset(const drive::SimulatedDrive& axis,
+                                      const drive::MotorData& motor, std::int64_t offset) {
+    const std::int64_t turn = axis.Encoder().CountsPerTurn();
+    std::int64_t nearest = 0;
+    std::int64_t nearestApart = turn;
+    for (int pair = 0; pair < motor.polePairs; ++pair) {
+        const double angle_rad = 2.0 * std::numbers::pi * pair / motor.polePairs;
+        const std::int64_t truth = axis.Encoder().ReadAbsolutePosition(angle_rad).value_or(0);
+        const std::int64_t apart = ((offset - truth) % turn + turn) % turn;
+        if (std::min(apart, turn - apart) < nearestApart) {
+            nearestApart = std::min(apart, turn - apart);
+            nearest = truth;
+        }
+    }
+    return nearest;
+}
+
+// The counts between an offset and the nearest true one, the way round the turn that is shorter.
+inline std::int64_t CountsFromTrueOffset(const drive::SimulatedDrive& axis,
+                                         const drive::MotorData& motor, std::int64_t offset) {
+    const std::int64_t turn = axis.Encoder().CountsPerTurn();
+    const std::int64_t apart =
+        ((offset - NearestTrueOffset(axis, motor, offset)) % turn + turn) % turn;
+    return std::min(apart, turn - apart);
+}
 
 class DriveTestDialogTest : public ::testing::Test {
   protected:

@@ -83,6 +83,7 @@ TEST_P(AngleVerdict, ShowsTheProgramsVerdictAndDrawsBothCurves) {
     SetUpAxis(row);
     CTestAngle test(setup_.get(), nullptr);
     ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
         RunTest(d, test);
         EXPECT_EQ(test.GetResultState(), row.result) << test.GetErrorText();
         EXPECT_EQ(test.GetErrorText(), row.error);
@@ -126,6 +127,7 @@ TEST_F(AngleTest, TypedGainGoesToTheRegistersAndTheDriveAndStaysOnOk) {
     char typed[32];
     std::snprintf(typed, sizeof typed, "%.4f", 1.25 * kp);
     ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
         d.Type(kKpEdit, typed);
         RunTest(d, test);
         EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();

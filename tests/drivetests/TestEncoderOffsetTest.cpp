@@ -51,18 +51,9 @@ class EncoderOffsetTest : public DriveTestDialogTest {
         }));
     }
 
-    // The counts between an offset and the nearest true one: the encoder's position at a shaft
-    // angle where the rotor's d axis lies on phase A (one per pole pair).
+    // The counts between an offset and the nearest true one.
     std::int64_t CountsFromTrueOffset(std::int64_t offset) const {
-        const std::int64_t turn = axis_->Encoder().CountsPerTurn();
-        std::int64_t nearest = turn;
-        for (int pair = 0; pair < motor_.polePairs; ++pair) {
-            const double angle_rad = 2.0 * std::numbers::pi * pair / motor_.polePairs;
-            const std::int64_t truth = axis_->Encoder().ReadAbsolutePosition(angle_rad).value_or(0);
-            const std::int64_t apart = ((offset - truth) % turn + turn) % turn;
-            nearest = std::min({nearest, apart, turn - apart});
-        }
-        return nearest;
+        return ::CountsFromTrueOffset(*axis_, motor_, offset);
     }
 
     drive::SimulatedDrive& Axis() { return *axis_; }

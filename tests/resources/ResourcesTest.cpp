@@ -58,6 +58,7 @@ constexpr int kEncoderOffset = 3058;
 constexpr int kEncoderResolution = 292;
 constexpr int kEncoderConnections = 291;
 constexpr int kAngleController = 3057;
+constexpr int kCurrentController = 101;
 constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
@@ -328,6 +329,8 @@ const DialogCase kDialogs[] = {
      true, kStartId, "Close"},
     {kAngleController, "3057-angle-controller-test.json", "Electric Angle Controller Tuning Test",
      true, true, kStartId, "Cancel"},
+    {kCurrentController, "101-current-controller-test.json", "Current Controller Tuning Test", true,
+     true, kStartId, "Cancel"},
 };
 
 const json& DialogJson(int dialogId) {
@@ -1177,12 +1180,13 @@ TEST(BitmapList, NamesEveryBitmapTheDialogsShowOnceWithADescription) {
                     !bitmap["description"].get<std::string>().empty())
             << name << " has no description";
     }
-    // Host bitmaps on buttons, the motor drawing, the four control schemes and the three
-    // reference chains.
+    // Host bitmaps on buttons, the motor drawing, the four control schemes, the three
+    // reference chains, the tuning tests' pictures and the test dialogs' result icons.
     const std::set<std::string> expected = {"TO_MOTORSETUP", "TO_DRIVESETUP", "WARN_SWITCH_HW_LS",
                                             "3059",          "3016",          "3017",
                                             "3060",          "3061",          "3003",
-                                            "3044",          "3002"};
+                                            "3044",          "3002",          "3015",
+                                            "3354",          "TEST_PASSED",   "TEST_FAILED"};
     EXPECT_EQ(names, expected);
 }
 

@@ -345,6 +345,14 @@ void HeadlessBackend::ExpectMenu(std::string itemText) {
     menuExpectations_.push_back(std::move(itemText));
 }
 
+void HeadlessBackend::ExpectSavePrompt(std::filesystem::path answer) {
+    savePromptExpectations_.emplace_back(std::move(answer));
+}
+
+void HeadlessBackend::ExpectSavePromptCancelled() {
+    savePromptExpectations_.emplace_back(std::nullopt);
+}
+
 std::size_t HeadlessBackend::PendingMessageBoxExpectations() const {
     return expectations_.size();
 }
@@ -545,6 +553,32 @@ int HeadlessBackend::ShowMessageBox(CWnd* /*owner*/, std::string_view text,
     }
     messageBoxes_.push_back(record);
     return record.answer;
+}
+
+std::optional<std::filesystem::path> HeadlessBackend::AskSaveFilePath(
+    CWnd* /*owner*/, const SaveFilePrompt& prompt) {
+    SavePromptRecord record{prompt, std::nullopt, false};
+    if (savePromptExpectations_.empty()) {
+        RecordFailure("The save prompt \"" + prompt.title +
+                      "\" came with no answer in the script; it was cancelled.");
+    } else {
+        record.answer = std::move(savePromptExpectations_.front());
+        record.expected = true;
+        savePromptExpectations_.erase(savePromptExpectations_.begin());
+    }
+    if (echo_) {
+        const std::string answer = record.answer ? record.answer->string() : "cancelled";
+        std::fprintf(stderr, "[%s] %s: %s\n", prompt.title.c_str(), prompt.defaultName.c_str(),
+                     answer.c_str());
+    }
+    savePrompts_.push_back(record);
+    return record.answer;
+}
+
+std::string HeadlessBackend::WritePngFromSvg(std::string_view /*svg*/, int /*width_px*/,
+                                             int /*height_px*/,
+                                             const std::filesystem::path& /*path*/) {
+    return "PNG pictures need the desktop";
 }
 
 UINT HeadlessBackend::TrackPopupMenu(CWnd& /*owner*/, const std::vector<MenuItem>& items,

@@ -11,7 +11,9 @@
 // the step's dialog coming up), the run has "run out": the dialog is ended with IDCANCEL and a
 // failure is recorded. Message boxes are answered from expectations (by text fragment), else
 // with their default button; pop-up menus are answered from expectations in order (by item
-// text), else dismissed; all are recorded.
+// text), else dismissed; save prompts are answered from expectations in order (a path, or
+// cancelled), and one that no expectation answers is cancelled and is a failure; all are
+// recorded. PNG pictures are refused: drawing them needs the desktop.
 //
 //   ui::headless::Session ui;                       // installs a fresh backend for this scope
 //   ui->When("Brushless Motor Setup", [](ui::headless::DialogDriver& d) {
@@ -20,11 +22,14 @@
 //       d.Click(IDOK);
 //   });
 //   ui->ExpectMessageBox("start current bigger", IDOK);
+//   ui->ExpectSavePrompt("/tmp/step.svg");            // or ui->ExpectSavePromptCancelled();
 //   EXPECT_EQ(dialog.DoModal(), IDOK);
 //   EXPECT_TRUE(ui->Failures().empty());
 //   EXPECT_EQ(ui->MessageBoxes()[0].text, "...");
+//   EXPECT_EQ(ui->SavePrompts()[0].title, "Save Plots");
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,6 +40,7 @@
 #include "host/ui/Backend.h"
 #include "host/ui/ControlState.h"
 #include "host/ui/Dialog.h"
+#include "host/ui/FileDialogs.h"
 #include "host/ui/UserInput.h"
 
 namespace ui::headless {
@@ -52,6 +58,12 @@ struct MenuRecord {
     std::string chosen;              // the chosen item's text, empty when dismissed
     UINT answer = 0;                 // the chosen item's id, 0 when dismissed
     bool expected = false;           // answered by an expectation
+};
+
+struct SavePromptRecord {
+    SaveFilePrompt prompt;
+    std::optional<std::filesystem::path> answer;  // std::nullopt: cancelled
+    bool expected = false;                        // answered by an expectation
 };
 
 struct HelpRequest {
@@ -151,16 +163,22 @@ class HeadlessBackend : public Backend {
     // dismisses it. An item the menu lacks or that cannot be chosen is a failure (and the menu
     // is dismissed).
     void ExpectMenu(std::string itemText);
+    // The next save prompt gets that path as the user's choice (taken as it is: no extension is
+    // added), or is cancelled.
+    void ExpectSavePrompt(std::filesystem::path answer);
+    void ExpectSavePromptCancelled();
     std::size_t PendingSteps() const;
     std::size_t PendingMessageBoxExpectations() const;
     std::size_t PendingMenuExpectations() const { return menuExpectations_.size(); }
+    std::size_t PendingSavePromptExpectations() const { return savePromptExpectations_.size(); }
 
     // What happened.
     const std::vector<MessageBoxRecord>& MessageBoxes() const { return messageBoxes_; }
     const std::vector<HelpRequest>& HelpRequests() const { return helpRequests_; }
     const std::vector<MenuRecord>& Menus() const { return menus_; }
-    // Script failures (ran out, refused actions, missing controls, unanswered expectations are
-    // not failures until checked) and problems the layer reported.
+    const std::vector<SavePromptRecord>& SavePrompts() const { return savePrompts_; }
+    // Script failures (ran out, refused actions, missing controls, save prompts nothing expected;
+    // unanswered expectations are not failures until checked) and problems the layer reported.
     const std::vector<std::string>& Failures() const { return failures_; }
     const std::vector<std::string>& Problems() const { return problems_; }
     void RecordFailure(std::string failure);
@@ -191,6 +209,10 @@ class HeadlessBackend : public Backend {
     void StopTimer(CWnd& window, UINT_PTR timerId) override;
     int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
                        UINT type) override;
+    std::optional<std::filesystem::path> AskSaveFilePath(CWnd* owner,
+                                                         const SaveFilePrompt& prompt) override;
+    std::string WritePngFromSvg(std::string_view svg, int width_px, int height_px,
+                                const std::filesystem::path& path) override;
     UINT TrackPopupMenu(CWnd& owner, const std::vector<MenuItem>& items, CPoint screen) override;
     void PumpWaitingMessages() override;
     void SetCursor(Cursor cursor) override { cursor_ = cursor; }
@@ -237,6 +259,8 @@ class HeadlessBackend : public Backend {
     std::vector<MessageBoxRecord> messageBoxes_;
     std::vector<std::string> menuExpectations_;
     std::vector<MenuRecord> menus_;
+    std::vector<std::optional<std::filesystem::path>> savePromptExpectations_;
+    std::vector<SavePromptRecord> savePrompts_;
     std::vector<HelpRequest> helpRequests_;
     std::vector<std::string> failures_;
     std::vector<std::string> problems_;

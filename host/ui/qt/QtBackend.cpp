@@ -11,7 +11,9 @@
 #include "host/ui/UserInput.h"
 #include "host/ui/qt/Keys.h"
 #include "host/ui/qt/MessageBoxes.h"
+#include "host/ui/qt/PngPictures.h"
 #include "host/ui/qt/PopupMenus.h"
+#include "host/ui/qt/SaveFileDialog.h"
 #include "host/ui/qt/TextConversion.h"
 
 namespace ui::qt {
@@ -123,6 +125,16 @@ void QtBackend::StopTimer(CWnd& window, UINT_PTR timerId) {
 int QtBackend::ShowMessageBox(CWnd* /*owner*/, std::string_view text, std::string_view caption,
                               UINT type) {
     return RunMessageBox(InnermostWindow(), metrics_.Font(), text, caption, type);
+}
+
+std::optional<std::filesystem::path> QtBackend::AskSaveFilePath(CWnd* /*owner*/,
+                                                                const SaveFilePrompt& prompt) {
+    return RunSaveFileDialog(InnermostWindow(), metrics_.Font(), prompt);
+}
+
+std::string QtBackend::WritePngFromSvg(std::string_view svg, int width_px, int height_px,
+                                       const std::filesystem::path& path) {
+    return WritePng(svg, width_px, height_px, path);
 }
 
 UINT QtBackend::TrackPopupMenu(CWnd& /*owner*/, const std::vector<MenuItem>& items, CPoint screen) {

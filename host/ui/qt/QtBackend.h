@@ -2,10 +2,11 @@
 
 // The desktop backend of the windowing layer, on Qt 6 Widgets: a QDialog per dialog (built from
 // its template, DialogWindow.h), modal runs with QDialog::exec (nested as the dialogs nest),
-// window timers with QTimer, message boxes with QMessageBox, pop-up menus with QMenu, the pump
-// with QCoreApplication::processEvents, the wait cursor as the application's override cursor,
-// help pages in the desktop's browser (HelpPages.h) and problems as warning boxes. Dialogs draw
-// with the Fusion style and DejaVu Sans so that they look the same on every desktop.
+// window timers with QTimer, message boxes with QMessageBox, save prompts with Qt's own
+// QFileDialog (SaveFileDialog.h), PNG pictures with Qt SVG (PngPictures.h), pop-up menus with
+// QMenu, the pump with QCoreApplication::processEvents, the wait cursor as the application's
+// override cursor, help pages in the desktop's browser (HelpPages.h) and problems as warning boxes.
+// Dialogs draw with the Fusion style and DejaVu Sans so that they look the same on every desktop.
 //
 // A QApplication must exist while the backend lives.
 //
@@ -67,6 +68,10 @@ class QtBackend : public Backend {
     void StopTimer(CWnd& window, UINT_PTR timerId) override;
     int ShowMessageBox(CWnd* owner, std::string_view text, std::string_view caption,
                        UINT type) override;
+    std::optional<std::filesystem::path> AskSaveFilePath(CWnd* owner,
+                                                         const SaveFilePrompt& prompt) override;
+    std::string WritePngFromSvg(std::string_view svg, int width_px, int height_px,
+                                const std::filesystem::path& path) override;
     UINT TrackPopupMenu(CWnd& owner, const std::vector<MenuItem>& items, CPoint screen) override;
     void PumpWaitingMessages() override;
     void SetCursor(Cursor cursor) override;

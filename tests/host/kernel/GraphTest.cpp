@@ -295,4 +295,84 @@ TEST_F(GraphTest, SaveGraphWritesByExtension) {
     std::filesystem::remove_all(folder);
 }
 
+// Saving where the user says, in a headless run whose script answers the save prompt.
+class GraphSaveTest : public GraphTest {
+  protected:
+    GraphSaveTest()
+        : folder_(std::filesystem::temp_directory_path() /
+                  ("brevan-graph-save-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(folder_);
+        window_.SetDocument(&document_);
+    }
+    ~GraphSaveTest() override { std::filesystem::remove_all(folder_); }
+
+    static std::string Read(const std::filesystem::path& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool FolderIsEmpty() const { return std::filesystem::is_empty(folder_); }
+
+    ui::headless::Session ui_;
+    std::filesystem::path folder_;
+    CGraphWindow window_{2, 0};
+};
+
+struct PromptedSaveCase {
+    const char* name;
+    const char* chosenFile;
+    std::function<std::string(const ui::GraphState&)> content;
+};
+
+void PrintTo(const PromptedSaveCase& testCase, std::ostream* os) {
+    *os << testCase.name;
+}
+
+class PromptedSaveTest : public GraphSaveTest,
+                         public ::testing::WithParamInterface<PromptedSaveCase> {};
+
+TEST_P(PromptedSaveTest, WritesTheChosenFileByItsExtension) {
+    const std::filesystem::path chosen = folder_ / GetParam().chosenFile;
+    ui_->ExpectSavePrompt(chosen);
+    EXPECT_EQ(window_.SaveGraph({}, "step-response.svg"), TRUE);
+    ASSERT_EQ(ui_->SavePrompts().size(), 1U);
+    const ui::SaveFilePrompt& prompt = ui_->SavePrompts()[0].prompt;
+    EXPECT_EQ(prompt.title, "Save Plots");
+    EXPECT_EQ(prompt.defaultName, "step-response.svg");
+    EXPECT_EQ(prompt.types, (std::vector<ui::FileType>{{"SVG picture", "svg"},
+                                                       {"PNG picture", "png"},
+                                                       {"Text, comma-separated", "csv"}}));
+    EXPECT_EQ(Read(chosen), GetParam().content(window_.GetView()));
+    EXPECT_TRUE(errors_.Messages().empty());
+    EXPECT_TRUE(ui_->Failures().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PromptedSaveTest,
+                         ::testing::Values(PromptedSaveCase{"Picture", "chosen.svg",
+                                                            [](const ui::GraphState& view) {
+                                                                return qel::GraphSvg(view, "");
+                                                            }},
+                                           PromptedSaveCase{"Table", "chosen.CSV",
+                                                            [](const ui::GraphState& view) {
+                                                                return qel::GraphCsv(view);
+                                                            }}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(GraphSaveTest, CancelledPromptWritesNothingAndReportsNothing) {
+    ui_->ExpectSavePromptCancelled();
+    EXPECT_EQ(window_.SaveGraph({}, "step-response.svg"), FALSE);
+    EXPECT_EQ(ui_->SavePrompts().size(), 1U);
+    EXPECT_TRUE(FolderIsEmpty());
+    EXPECT_TRUE(errors_.Messages().empty());
+}
+
+TEST_F(GraphSaveTest, PngIsRefusedWithoutTheDesktop) {
+    EXPECT_EQ(window_.SaveGraph(folder_ / "run.png"), FALSE);
+    EXPECT_TRUE(FolderIsEmpty());
+    EXPECT_TRUE(ui_->SavePrompts().empty()) << "a path given is not asked for";
+    EXPECT_EQ(errors_.Messages(),
+              (std::vector<std::string>{"The graph could not be saved as run.png: PNG pictures "
+                                        "need the desktop. It can be saved as a picture (.svg) "
+                                        "or a table (.csv)."}));
+}
+
 }  // namespace

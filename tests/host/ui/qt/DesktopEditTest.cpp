@@ -1,7 +1,9 @@
 // brevan edit as a person runs it, on a virtual X display: the Drive Setup window comes up with
 // Motor Setup over it; xdotool clicks into the pole pairs field, types a new value and presses
 // OK in Motor Setup, then OK in Drive Setup; the program ends with 0 and the saved file holds
-// the new value. Xvfb picks a free display itself (-displayfd) and is always stopped.
+// the new value. On a simulated drive (--motor), the resistance and inductance test runs from
+// Motor Setup on the wall clock and its values, kept with Yes, are saved. Xvfb picks a free
+// display itself (-displayfd) and is always stopped; every wait is bounded.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -22,6 +25,7 @@
 
 #include "host/ui/DialogTemplate.h"
 #include "host/ui/qt/DialogMetrics.h"
+#include "tests/host/ui/qt/WindowPixels.h"
 
 extern char** environ;
 
@@ -32,8 +36,15 @@ namespace fs = std::filesystem;
 constexpr int kMotorSetup = 108;
 constexpr int kDriveSetup = 106;
 constexpr int kPolePairsEdit = 1165;
+constexpr int kResistanceInductanceButton = 1177;
+constexpr int kResistanceInductanceTest = 290;
+// The test dialogs' Start button and the line that says how the run ended.
+constexpr int kStartButton = 10000;
+constexpr int kResultText = 10002;
 // How long any one step may take before the test gives up on it.
 constexpr int kStepTimeout_ms = 20000;
+// How long a test run on the wall clock may take before the test gives up on it.
+constexpr int kRunTimeout_ms = 60000;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 // Qt needs a moment after a window is mapped before it takes input.
 constexpr auto kSettle = std::chrono::milliseconds(300);
@@ -188,6 +199,7 @@ class DesktopEditTest : public ::testing::Test {
         ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/resources");
     }
     void TearDown() override {
+        xvfbProcess_.reset();
         if (!folder_.empty()) {
             fs::remove_all(folder_);
         }
@@ -228,24 +240,126 @@ class DesktopEditTest : public ::testing::Test {
 
     // A click in the middle of a control of a dialog's window, where the backend places it.
     bool ClickControl(const std::string& window, int templateId, int controlId) {
+        const std::optional<QRect> area = ControlRect(templateId, controlId);
+        if (!area) {
+            return false;
+        }
+        const QPoint centre = area->center();
+        return Xdotool({"mousemove", "--window", window, std::to_string(centre.x()),
+                        std::to_string(centre.y()), "click", "1"})
+            .has_value();
+    }
+
+    // Starts Xvfb on a display it picks; the display's number, empty when none came up.
+    std::string StartDisplay() {
+        int displayPipe[2] = {-1, -1};
+        if (::pipe(displayPipe) != 0) {
+            return {};
+        }
+        xvfbProcess_ = std::make_unique<Child>(
+            std::vector<std::string>{xvfb_->string(), "-displayfd", std::to_string(displayPipe[1]),
+                                     "-screen", "0", "1600x1200x24", "-nolisten", "tcp"},
+            DesktopEnvironment(""), folder_ / "xvfb.log", displayPipe[1]);
+        ::close(displayPipe[1]);
+        std::string display;
+        QElapsedTimer clock;
+        clock.start();
+        char c = 0;
+        while (xvfbProcess_->Started() && clock.elapsed() < kStepTimeout_ms) {
+            pollfd ready{displayPipe[0], POLLIN, 0};
+            if (::poll(&ready, 1, 50) > 0 && ::read(displayPipe[0], &c, 1) == 1 && c != '\n') {
+                display += c;
+            } else if (!display.empty()) {
+                break;
+            }
+        }
+        ::close(displayPipe[0]);
+        if (!display.empty()) {
+            display_ = ":" + display;
+            environment_ = DesktopEnvironment(display_);
+        }
+        return display;
+    }
+
+    // brevan edit with the arguments on the display; its output goes to brevan.log.
+    std::unique_ptr<Child> StartBrevanEdit(const std::vector<std::string>& arguments) {
+        std::vector<std::string> command = {BREVAN_BINARY_DIR "/bin/brevan", "edit"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return std::make_unique<Child>(command, environment_, folder_ / "brevan.log");
+    }
+
+    std::string Log() const {
+        std::ifstream file(folder_ / "brevan.log");
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+    // The place of a control of a dialog's template in its window, as the backend places it.
+    std::optional<QRect> ControlRect(int templateId, int controlId) const {
         const ui::TemplateLoad loaded = ui::LoadDialogTemplate(templateId);
         if (!loaded.dialogTemplate) {
-            return false;
+            return std::nullopt;
         }
         for (const ui::ControlTemplate& control : loaded.dialogTemplate->controls) {
             if (control.id == controlId) {
-                const QPoint centre = metrics_.ToPixels(control.rect).center();
-                return Xdotool({"mousemove", "--window", window, std::to_string(centre.x()),
-                                std::to_string(centre.y()), "click", "1"})
-                    .has_value();
+                return metrics_.ToPixels(control.rect);
             }
         }
+        return std::nullopt;
+    }
+
+    // Whether the control of the dialog's window shows something (a text, an icon); nothing
+    // when the window cannot be read.
+    std::optional<bool> ControlShows(const std::string& window, int templateId, int controlId) {
+        const std::optional<QRect> area = ControlRect(templateId, controlId);
+        if (!area || window.empty()) {
+            return std::nullopt;
+        }
+        return AreaShowsDetail(display_, std::stoul(window), area->x(), area->y(), area->width(),
+                               area->height());
+    }
+
+    // Waits until the control shows something; false when it still shows nothing after the time.
+    bool WaitUntilControlShows(const std::string& window, int templateId, int controlId,
+                               int timeout_ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeout_ms) {
+            if (ControlShows(window, templateId, controlId).value_or(false)) {
+                return true;
+            }
+            std::this_thread::sleep_for(kPollInterval);
+        }
         return false;
+    }
+
+    // A window with that title other than the one given, once it is shown.
+    std::string WaitForOtherWindow(const std::string& title, const std::string& other) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < kStepTimeout_ms) {
+            if (const std::optional<std::string> found =
+                    Xdotool({"search", "--onlyvisible", "--name", title})) {
+                std::size_t start = 0;
+                while (start < found->size()) {
+                    const std::size_t end = std::min(found->find('\n', start), found->size());
+                    const std::string window = found->substr(start, end - start);
+                    if (!window.empty() && window != other) {
+                        std::this_thread::sleep_for(kSettle);
+                        return window;
+                    }
+                    start = end + 1;
+                }
+            }
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        return {};
     }
 
     std::optional<fs::path> xvfb_;
     std::optional<fs::path> xdotool_;
     fs::path folder_;
+    std::unique_ptr<Child> xvfbProcess_;
+    std::string display_;
     std::vector<std::string> environment_;
     ui::qt::DialogMetrics metrics_;
 };
@@ -260,61 +374,86 @@ double SavedValue(const nlohmann::json& setup, const std::string& name) {
 }
 
 TEST_F(DesktopEditTest, ValueTypedInMotorSetupIsSavedAfterOkInBothDialogs) {
-    int displayPipe[2] = {-1, -1};
-    ASSERT_EQ(::pipe(displayPipe), 0);
-    Child xvfb({xvfb_->string(), "-displayfd", std::to_string(displayPipe[1]), "-screen", "0",
-                "1600x1200x24", "-nolisten", "tcp"},
-               DesktopEnvironment(""), folder_ / "xvfb.log", displayPipe[1]);
-    ::close(displayPipe[1]);
-    ASSERT_TRUE(xvfb.Started());
-    std::string display;
-    {
-        QElapsedTimer clock;
-        clock.start();
-        char c = 0;
-        while (clock.elapsed() < kStepTimeout_ms) {
-            pollfd ready{displayPipe[0], POLLIN, 0};
-            if (::poll(&ready, 1, 50) > 0 && ::read(displayPipe[0], &c, 1) == 1 && c != '\n') {
-                display += c;
-            } else if (!display.empty()) {
-                break;
-            }
-        }
-        ::close(displayPipe[0]);
-    }
-    ASSERT_FALSE(display.empty()) << "Xvfb gave no display";
-    environment_ = DesktopEnvironment(":" + display);
-
+    ASSERT_FALSE(StartDisplay().empty()) << "Xvfb gave no display";
     const fs::path saved = folder_ / "out.json";
-    Child brevan({BREVAN_BINARY_DIR "/bin/brevan", "edit",
-                  BREVAN_SOURCE_DIR "/examples/reference-axis.json", "-o", saved.string()},
-                 environment_, folder_ / "brevan.log");
-    ASSERT_TRUE(brevan.Started());
-    const auto log = [this] {
-        std::ifstream file(folder_ / "brevan.log");
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    };
+    const std::unique_ptr<Child> brevan =
+        StartBrevanEdit({BREVAN_SOURCE_DIR "/examples/reference-axis.json", "-o", saved.string()});
+    ASSERT_TRUE(brevan->Started());
 
     const std::string driveSetup = WaitForWindow("^Drive Setup$");
-    ASSERT_FALSE(driveSetup.empty()) << log();
+    ASSERT_FALSE(driveSetup.empty()) << Log();
     const std::string motorSetup = WaitForWindow("Motor Setup");
-    ASSERT_FALSE(motorSetup.empty()) << log();
+    ASSERT_FALSE(motorSetup.empty()) << Log();
 
     ASSERT_TRUE(ClickControl(motorSetup, kMotorSetup, kPolePairsEdit));
     ASSERT_TRUE(Xdotool({"key", "ctrl+a"}));
     ASSERT_TRUE(Xdotool({"type", "5"}));
-    ASSERT_TRUE(ClickControl(motorSetup, kMotorSetup, 1));
-    ASSERT_TRUE(WaitUntilGone("Motor Setup")) << log();
+    ASSERT_TRUE(ClickControl(motorSetup, kMotorSetup, IDOK));
+    ASSERT_TRUE(WaitUntilGone("Motor Setup")) << Log();
     std::this_thread::sleep_for(kSettle);
-    ASSERT_TRUE(ClickControl(driveSetup, kDriveSetup, 1));
+    ASSERT_TRUE(ClickControl(driveSetup, kDriveSetup, IDOK));
 
-    const std::optional<int> status = brevan.Wait(kStepTimeout_ms);
-    ASSERT_TRUE(status) << "brevan edit did not end: " << log();
-    EXPECT_EQ(*status, 0) << log();
+    const std::optional<int> status = brevan->Wait(kStepTimeout_ms);
+    ASSERT_TRUE(status) << "brevan edit did not end: " << Log();
+    EXPECT_EQ(*status, 0) << Log();
     std::ifstream file(saved);
-    ASSERT_TRUE(file) << log();
+    ASSERT_TRUE(file) << Log();
     const nlohmann::json setup = nlohmann::json::parse(file);
     EXPECT_EQ(SavedValue(setup, "pp"), 5.0);
+}
+
+// The setup starts from guesses of R and L (twice and half the motor's); what the test measured
+// on the simulated motor, kept with Yes, is what the saved setup holds.
+TEST_F(DesktopEditTest, ResistanceAndInductanceMeasuredFromMotorSetupAreSaved) {
+    constexpr double kTrueResistance_ohm = 1.2;
+    constexpr double kTrueInductance_H = 0.0024;
+    constexpr double kTolerance = 0.01;
+    ASSERT_FALSE(StartDisplay().empty()) << "Xvfb gave no display";
+    const fs::path saved = folder_ / "out.json";
+    const std::unique_ptr<Child> brevan =
+        StartBrevanEdit({BREVAN_SOURCE_DIR "/examples/reference-axis.json", "--motor",
+                         BREVAN_SOURCE_DIR "/examples/motors/reference-axis-motor.json", "--set",
+                         "R=" + std::to_string(2.0 * kTrueResistance_ohm), "--set",
+                         "L=" + std::to_string(0.5 * kTrueInductance_H), "-o", saved.string()});
+    ASSERT_TRUE(brevan->Started());
+
+    const std::string driveSetup = WaitForWindow("^Drive Setup$");
+    ASSERT_FALSE(driveSetup.empty()) << Log();
+    const std::string motorSetup = WaitForWindow("Motor Setup");
+    ASSERT_FALSE(motorSetup.empty()) << Log();
+
+    ASSERT_TRUE(ClickControl(motorSetup, kMotorSetup, kResistanceInductanceButton));
+    const std::string test = WaitForWindow("^Total Resistance and Inductance Identification Test$");
+    ASSERT_FALSE(test.empty()) << Log();
+    // Nothing has run yet: the result line is empty (so that it showing something later means
+    // the run has ended).
+    ASSERT_EQ(ControlShows(test, kResistanceInductanceTest, kResultText), std::optional(false));
+    ASSERT_TRUE(ClickControl(test, kResistanceInductanceTest, kStartButton));
+    ASSERT_TRUE(WaitUntilControlShows(test, kResistanceInductanceTest, kResultText, kRunTimeout_ms))
+        << "the run did not end: " << Log();
+    std::this_thread::sleep_for(kSettle);
+    ASSERT_TRUE(ClickControl(test, kResistanceInductanceTest, IDCANCEL));
+
+    // The closing question, under the application's title; Yes is its default button.
+    const std::string question = WaitForOtherWindow("^brevan$", test);
+    ASSERT_FALSE(question.empty()) << Log();
+    ASSERT_TRUE(Xdotool({"windowfocus", "--sync", question}));
+    ASSERT_TRUE(Xdotool({"key", "Return"}));
+    ASSERT_TRUE(WaitUntilGone("^Total Resistance and Inductance Identification Test$")) << Log();
+    std::this_thread::sleep_for(kSettle);
+    ASSERT_TRUE(ClickControl(motorSetup, kMotorSetup, IDOK));
+    ASSERT_TRUE(WaitUntilGone("Motor Setup")) << Log();
+    std::this_thread::sleep_for(kSettle);
+    ASSERT_TRUE(ClickControl(driveSetup, kDriveSetup, IDOK));
+
+    const std::optional<int> status = brevan->Wait(kStepTimeout_ms);
+    ASSERT_TRUE(status) << "brevan edit did not end: " << Log();
+    EXPECT_EQ(*status, 0) << Log();
+    std::ifstream file(saved);
+    ASSERT_TRUE(file) << Log();
+    const nlohmann::json setup = nlohmann::json::parse(file);
+    EXPECT_NEAR(SavedValue(setup, "R"), kTrueResistance_ohm, kTolerance * kTrueResistance_ohm);
+    EXPECT_NEAR(SavedValue(setup, "L"), kTrueInductance_H, kTolerance * kTrueInductance_H);
 }
 
 }  // namespace

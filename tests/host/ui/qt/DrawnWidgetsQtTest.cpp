@@ -15,6 +15,7 @@
 #include <QSvgRenderer>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <numbers>
 
@@ -283,6 +284,27 @@ TEST_F(DrawnWidgetsQtTest, SavedSvgIsAPictureQtCanDraw) {
     const std::filesystem::path folder = std::filesystem::path(BREVAN_BINARY_DIR) / "screenshots";
     std::filesystem::create_directories(folder);
     EXPECT_TRUE(image.save(QString::fromStdString((folder / "graph-picture.png").string())));
+}
+
+TEST_F(DrawnWidgetsQtTest, SavedPngIsTheGraphPictureDrawn) {
+    CGraphDocument document;
+    AddStepResponse(document);
+    CGraphWindow graph(2, 0);
+    graph.SetDocument(&document);
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("brevan-graph-" + std::to_string(::getpid()) + ".png");
+    ASSERT_EQ(graph.SaveGraph(path), TRUE);
+    std::ifstream in(path, std::ios::binary);
+    std::string signature(8, '\0');
+    in.read(signature.data(), static_cast<std::streamsize>(signature.size()));
+    in.close();
+    const QImage image(QString::fromStdString(path.string()));
+    std::filesystem::remove(path);
+    EXPECT_EQ(signature, std::string("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(image.size(), QSize(800, 480));
+    EXPECT_GT(CountPixels(image, IsBlue), 300) << "the speed curve";
+    EXPECT_GT(CountPixels(image, [](QRgb pixel) { return qGray(pixel) < 60; }), 500)
+        << "the axes, ticks and texts";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 //           Click(w, IDOK);
 //       });
 //       script_.AnswerMessageBox("out of range", QMessageBox::Ok);
+//       script_.WhenFileDialog([](QFileDialog& d) { d.reject(); });
 //       EXPECT_EQ(dialog.DoModal(), IDOK);
 //       ExpectScriptCompleted();
 //   }
@@ -21,6 +22,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -90,12 +92,14 @@ inline void Type(QWidget& window, int id, const QString& text) {
 
 // A scripted user on the real windows. Steps run in order, each when the innermost modal window
 // is its dialog; message boxes are answered by a fragment of their text (a box nothing expects
-// is a failure and gets its escape or default button). The script looks on fresh single-shot
-// timers, so it keeps acting inside nested modal loops. When nothing happens for the wait budget
-// it records a failure and closes what is open, so that a test never hangs.
+// is a failure and gets its escape or default button); file dialogs are acted on by their own
+// steps, in order (one nothing expects is a failure and is cancelled). The script looks on fresh
+// single-shot timers, so it keeps acting inside nested modal loops. When nothing happens for the
+// wait budget it records a failure and closes what is open, so that a test never hangs.
 class ModalScript {
   public:
     using Step = std::function<void(ui::qt::DialogWindow& window)>;
+    using FileStep = std::function<void(QFileDialog& dialog)>;
 
     // The script starts looking at the windows with its first step or answer.
     void When(int templateId, Step step) {
@@ -106,10 +110,14 @@ class ModalScript {
         answers_.push_back({std::move(fragment), answer});
         Start();
     }
+    void WhenFileDialog(FileStep step) {
+        fileSteps_.push_back(std::move(step));
+        Start();
+    }
 
     const std::vector<std::string>& MessageTexts() const { return messageTexts_; }
     const std::vector<std::string>& Failures() const { return failures_; }
-    std::size_t PendingSteps() const { return steps_.size(); }
+    std::size_t PendingSteps() const { return steps_.size() + fileSteps_.size(); }
     std::size_t PendingAnswers() const { return answers_.size(); }
 
   private:
@@ -140,6 +148,8 @@ class ModalScript {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             Answer(*box);
+        } else if (auto* fileDialog = qobject_cast<QFileDialog*>(modal)) {
+            RunFileStep(*fileDialog);
         } else if (auto* window = dynamic_cast<ui::qt::DialogWindow*>(modal)) {
             RunStep(*window);
         }
@@ -186,6 +196,25 @@ class ModalScript {
         QTest::mouseClick(button, Qt::LeftButton);
     }
 
+    void RunFileStep(QFileDialog& dialog) {
+        constexpr const char* kActedOn = "actedOnByScript";
+        if (dialog.property(kActedOn).toBool() || !dialog.isVisible()) {
+            return;
+        }
+        dialog.setProperty(kActedOn, true);
+        waiting_.restart();
+        if (fileSteps_.empty()) {
+            failures_.push_back("a file dialog nothing expects: " +
+                                dialog.windowTitle().toStdString());
+            dialog.reject();
+            return;
+        }
+        const FileStep step = std::move(fileSteps_.front());
+        fileSteps_.pop_front();
+        step(dialog);
+        waiting_.restart();
+    }
+
     void RunStep(ui::qt::DialogWindow& window) {
         if (steps_.empty() || running_.contains(&window) ||
             steps_.front().templateId != static_cast<int>(window.Dialog().GetTemplateId())) {
@@ -206,6 +235,7 @@ class ModalScript {
 
     QObject context_;
     std::deque<PendingStep> steps_;
+    std::deque<FileStep> fileSteps_;
     std::vector<Expectation> answers_;
     std::vector<std::string> messageTexts_;
     std::vector<std::string> failures_;

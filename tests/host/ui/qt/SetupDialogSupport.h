@@ -18,8 +18,10 @@
 #include "dialogs/MotorSetupDlg.h"
 #include "drivetests/DetectEncoderResolution.h"
 #include "drivetests/DetectPolePairs.h"
+#include "drivetests/MyTestDlg.h"
 #include "drivetests/TestAnalogueRef.h"
 #include "drivetests/TestAngle.h"
+#include "drivetests/TestCurrent.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
@@ -110,6 +112,10 @@ inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
          [](CQel_Setup& s) { return std::make_unique<CTestEncoderConnections>(&s, nullptr); }},
         {3057, "angle-controller-test",
          [](CQel_Setup& s) { return std::make_unique<CTestAngle>(&s, nullptr); }},
+        // The controller tuning tests' templates, drawn on the test base until their classes
+        // exist.
+        {101, "current-controller-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestCurrent>(&s, nullptr); }},
     };
     return dialogs;
 }
