@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <string>
 
 #include "drivetests/TestAngle.h"
 #include "engine/BaseScales.h"
 #include "engine/RegisterComputation.h"
+#include "host/kernel/HostServices.h"
 #include "tests/drive/CaseLabel.h"
 #include "tests/drivetests/DriveTestSupport.h"
 
@@ -17,7 +21,14 @@ using ui::headless::DialogDriver;
 
 constexpr int kTemplate = 3057;
 constexpr int kKpEdit = 1335;
+constexpr int kKpSlider = 1337;
+constexpr int kKiSlider = 1342;
 constexpr int kGraph = 1361;
+constexpr int kSavePlots = 1372;
+constexpr int kProcedure = 1377;
+constexpr int kCurrentEdit = 3362;
+constexpr int kPointsEdit = 3357;
+constexpr int kPeriodEdit = 3359;
 constexpr double kBench_V = 48.0;
 
 // The gains that settle the angle: a stiffness letting the rotor give way by a twentieth of the
@@ -142,6 +153,130 @@ TEST_F(AngleTest, TypedGainGoesToTheRegistersAndTheDriveAndStaysOnOk) {
                   expected.GetParameterValueInInternalUnit(name))
             << name;
     }
+}
+
+// The dialog opens on its settings page; the test page holds the gains, Start and the graph,
+// and cannot be left while a test runs.
+TEST_F(AngleTest, PagesShowTheirOwnControlsAndTheSettingsPageWaitsForTheRun) {
+    SetUpAxis(Verdict{"", "reference-axis-motor.json", 1, 1, 0, 0, 1, ""});
+    CTestAngle test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        EXPECT_TRUE(d.IsVisible(kCurrentEdit));
+        EXPECT_FALSE(d.IsVisible(kKpEdit));
+        EXPECT_FALSE(d.IsVisible(kGraph));
+        EXPECT_FALSE(d.IsVisible(CQel_TestDlg::kStartStopId));
+        EXPECT_EQ(d.Text(kProcedure), CTestAngle::kProcedureWithStartPosition);
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        EXPECT_FALSE(d.IsVisible(kCurrentEdit));
+        EXPECT_TRUE(d.IsVisible(kGraph));
+        d.Click(CQel_TestDlg::kStartStopId);
+        ASSERT_TRUE(test.IsRunning());
+        EXPECT_FALSE(d.IsEnabled(kKpEdit));
+        EXPECT_FALSE(d.IsEnabled(kKpSlider));
+        EXPECT_FALSE(d.IsEnabled(IDOK));
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kParametersPage);
+        EXPECT_EQ(d.Control(CMyTestDlg::kTabId)->selection, CMyTestDlg::kTestPage);
+        while (test.IsRunning()) {
+            d.AdvanceTime(20);
+        }
+        EXPECT_TRUE(d.IsEnabled(kKpEdit));
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        // Back and forth: the outcome is shown again on the test page.
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kParametersPage);
+        EXPECT_TRUE(d.IsVisible(kCurrentEdit));
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        EXPECT_EQ(d.Text(CQel_TestDlg::kResultTextId), "Test completed successfully.");
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+// The gain sliders run from half to one and a half times the gain the dialog opened with.
+TEST_F(AngleTest, GainSlidersSpanHalfToOneAndAHalfTimesTheGain) {
+    SetUpAxis(Verdict{"", "reference-axis-motor.json", 1, 1, 0, 0, 1, ""});
+    const double kp = Base("Kp_T_scl");
+    const double ki = Base("Ki_T_scl");
+    CTestAngle test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        d.MoveSlider(kKpSlider, 0);
+        EXPECT_NEAR(Base("Kp_T_scl"), 0.5 * kp, 1e-9 * kp);
+        d.MoveSlider(kKiSlider, CQel_EditSetupDlg::kSliderPositions);
+        EXPECT_NEAR(Base("Ki_T_scl"), 1.5 * ki, 1e-9 * ki);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    EXPECT_DOUBLE_EQ(Base("Kp_T_scl"), kp);
+}
+
+// Without the logger settings in the setup the dialog keeps its own: 2000 points, one every
+// second period, edited like the setup's and used by the run.
+TEST_F(AngleTest, LoggerSettingsTheSetupLacksAreTheDialogsOwn) {
+    SetUpAxis(Verdict{"", "reference-axis-motor.json", 1, 1, 0, 0, 1, ""});
+    setup_->RemoveParameter("AquisitionsNo");
+    setup_->RemoveParameter("SamplingRate");
+    setup_->RemoveParameter("START_POS");
+    CTestAngle test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        EXPECT_EQ(d.Text(kProcedure), CTestAngle::kProcedure);
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        EXPECT_EQ(d.Text(kPointsEdit), "2000");
+        EXPECT_EQ(d.Text(kPeriodEdit), "2");
+        d.Type(kPointsEdit, "500");
+        RunTest(d, test);
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        EXPECT_EQ(d.Graph(kGraph).curves[0].points.size(), 500U);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+// A run that did not settle offers the tuning help with its details.
+TEST_F(AngleTest, DetailsOfAnUnsettledAngleOfferTheTuningHelp) {
+    SetUpAxis(Verdict{"", "large-motor.json", 0, 0, 0, 0, 0, ""});
+    qel::SetHelpFileOfGUI("brevan-help.html");
+    CTestAngle test(setup_.get(), nullptr);
+    ui_->ExpectMessageBox("Open the help on tuning the electric angle controller?", IDYES);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        RunTest(d, test);
+        EXPECT_EQ(test.GetErrorText(), NotStabilizedAt("-16384"));
+        EXPECT_EQ(d.Control(CQel_TestDlg::kResultIconId)->bitmap, CQel_TestDlg::kFailedIcon);
+        d.Click(CQel_TestDlg::kDetailsId);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    qel::SetHelpFileOfGUI("");
+    ASSERT_EQ(ui_.Backend().HelpRequests().size(), 1U);
+    EXPECT_EQ(ui_.Backend().HelpRequests()[0].topic, 262415U);
+}
+
+// Save Plots asks where and writes the curves there; while a run goes on it does nothing.
+TEST_F(AngleTest, SavePlotsAsksWhereAndWritesTheCurves) {
+    SetUpAxis(Verdict{"", "reference-axis-motor.json", 1, 1, 0, 0, 1, ""});
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("brevan-angle-" + std::to_string(::getpid()) + ".csv");
+    CTestAngle test(setup_.get(), nullptr);
+    ui_->ExpectSavePrompt(file);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.Click(kSavePlots);
+        EXPECT_TRUE(ui_->SavePrompts().empty());
+        while (test.IsRunning()) {
+            d.AdvanceTime(20);
+        }
+        d.Click(kSavePlots);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    ASSERT_EQ(ui_->SavePrompts().size(), 1U);
+    EXPECT_EQ(ui_->SavePrompts()[0].prompt.defaultName, "AngleControllerTuning.svg");
+    std::ifstream saved(file);
+    std::string header;
+    std::getline(saved, header);
+    EXPECT_EQ(header, "time [s],Motor_Current [A],Electric_Angle");
+    std::filesystem::remove(file);
 }
 
 }  // namespace
