@@ -430,7 +430,7 @@ void CDriveSetupDlg::OnTuneCurrentController() {
 void CDriveSetupDlg::OnTuneSpeedController() {
     ChildSteps steps;
     steps.limitsBefore = true;
-    OpenChild(kDriveTestNotAvailable, steps);
+    OpenChild(DriveTestChild(DriveTest::SpeedController), steps);
 }
 
 void CDriveSetupDlg::OnTunePositionController() {

@@ -22,6 +22,7 @@ enum class DriveTest {
     EncoderConnections,
     AngleController,
     CurrentController,
+    SpeedController,
 };
 
 // Runs the test's dialog modally on the setup and returns DoModal's result.

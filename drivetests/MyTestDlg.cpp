@@ -1,5 +1,7 @@
 #include "drivetests/MyTestDlg.h"
 
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "engine/QuietProbes.h"
@@ -9,6 +11,7 @@
 #include "host/kernel/KernelFunctions.h"
 #include "host/kernel/Setup.h"
 #include "host/kernel/Variable.h"
+#include "host/ui/DialogTemplate.h"
 
 namespace {
 
@@ -216,6 +219,24 @@ bool CMyTestDlg::SendRegisters(std::initializer_list<const char*> names) {
     }
     TestFailed(1);
     return false;
+}
+
+bool CMyTestDlg::SendProfile(CQel_CoffFormat& program, const profile::Segments& segments) {
+    const std::optional<profile::Fault> fault = profile::FirstFault(segments);
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (fault && fault->segment == i) {
+            errorText_ = ui::LoadResourceString(fault->messageId);
+            TestFailed(1);
+            return false;
+        }
+        const std::string index = std::to_string(i);
+        if (!SetProgramVariable(program, ("a" + index).c_str(), segments[i].length) ||
+            !SetProgramVariable(program, ("b" + index).c_str(),
+                                segments[i].increment / profile::kFixedPointOne)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool CMyTestDlg::Upload(CQel_SingleAxisLogger& logger) {

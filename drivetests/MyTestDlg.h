@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "drivetests/TestProfile.h"
 #include "host/kernel/CoffFormat.h"
 #include "host/kernel/Loggers.h"
 #include "host/kernel/TestDlg.h"
@@ -92,6 +93,10 @@ class CMyTestDlg : public CQel_TestDlg {
     bool WriteRegistersToDrive(std::initializer_list<const char*> names);
     // The same at the start of a run, whose failure fails the test with the drive's reason.
     bool SendRegisters(std::initializer_list<const char*> names);
+    // Writes the reference profile into the test program ("a0" to "a5", "b0" to "b5"), segment
+    // by segment; a segment the drive cannot take fails the test with the string table's reason
+    // (the segments before it stay written).
+    bool SendProfile(CQel_CoffFormat& program, const profile::Segments& segments);
 
     // The name of the initial positioning program, which several tests run first.
     static constexpr const char* kInitialPositioning = "Initial_Positioning_Test";

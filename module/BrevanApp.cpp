@@ -6,6 +6,7 @@
 #include "drivetests/TestAnalogueRef.h"
 #include "drivetests/TestAngle.h"
 #include "drivetests/TestCurrent.h"
+#include "drivetests/TestSpeedTuning.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
@@ -49,6 +50,10 @@ CBrevanApp::CBrevanApp() : CWinApp(nullptr) {
     });
     RegisterDriveTest(DriveTest::CurrentController, [](CQel_Setup* setup) {
         CTestCurrent test(setup, nullptr);
+        return test.DoModal();
+    });
+    RegisterDriveTest(DriveTest::SpeedController, [](CQel_Setup* setup) {
+        CTestSpeedTuning test(setup, nullptr);
         return test.DoModal();
     });
     RegisterDriveTest(DriveTest::AngleController, [](CQel_Setup* setup) {

@@ -27,7 +27,8 @@ ProfileProgram::ProfileProgram(std::string_view name, LoopMode mode) : name_(nam
 
 void ProfileProgram::Begin(SimulatedDrive& drive) {
     protection_ = std::trunc(Variable(kProtection));
-    Variable(kVerdict) = 0.0;
+    // Good until the protection trips: a host running cycles reads it while the profile runs.
+    Variable(kVerdict) = 1.0;
     DriveFirmware& firmware = drive.Firmware();
     firmware.SetElectricAngleReference(0);
     firmware.SetAngleSource(AngleSource::Encoder);
@@ -36,7 +37,10 @@ void ProfileProgram::Begin(SimulatedDrive& drive) {
     level_ = 0.0;
     segment_ = 0;
     periodInSegment_ = 0;
+    // The host's logger records the profile from its first period until it holds its points.
+    logging_ = true;
     if (!drive.SwitchOn()) {
+        Variable(kVerdict) = 0.0;
         Finish(drive);
     }
 }

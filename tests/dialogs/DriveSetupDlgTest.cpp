@@ -697,7 +697,7 @@ TEST_P(ButtonTest, RegistersAndDerivationRunBeforeChild) {
 INSTANTIATE_TEST_SUITE_P(Rows, ButtonTest,
                          ::testing::Values(ButtonRow{"DetectSupply", 3171, 105, false},
                                            ButtonRow{"TuneCurrent", 3137, 101, false},
-                                           ButtonRow{"TuneSpeed", 3178, 0, true},
+                                           ButtonRow{"TuneSpeed", 3178, 102, true},
                                            ButtonRow{"TunePosition", 3198, 0, false},
                                            ButtonRow{"TuneStartMode", 3263, 3057, false},
                                            ButtonRow{"ExternalReference", 3208, 111, true},

@@ -59,6 +59,7 @@ constexpr int kEncoderResolution = 292;
 constexpr int kEncoderConnections = 291;
 constexpr int kAngleController = 3057;
 constexpr int kCurrentController = 101;
+constexpr int kSpeedController = 102;
 constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
@@ -331,6 +332,8 @@ const DialogCase kDialogs[] = {
      true, true, kStartId, "Cancel"},
     {kCurrentController, "101-current-controller-test.json", "Current Controller Tuning Test", true,
      true, kStartId, "Cancel"},
+    {kSpeedController, "102-speed-controller-test.json", "Speed Controller Tuning Test", true, true,
+     kStartId, "Cancel"},
 };
 
 const json& DialogJson(int dialogId) {
@@ -1186,7 +1189,9 @@ TEST(BitmapList, NamesEveryBitmapTheDialogsShowOnceWithADescription) {
                                             "3059",          "3016",          "3017",
                                             "3060",          "3061",          "3003",
                                             "3044",          "3002",          "3015",
-                                            "3354",          "TEST_PASSED",   "TEST_FAILED"};
+                                            "3354",          "TEST_PASSED",   "TEST_FAILED",
+                                            "308",           "314",           "3063",
+                                            "3062",          "PAUSE_",        "CONTINUE_"};
     EXPECT_EQ(names, expected);
 }
 

@@ -101,6 +101,9 @@ TEST_P(Profile, CyclicRunRepeatsUntilTheHostClearsMultiC) {
     const double period_s = drive_->SpeedLoopPeriod_s();
     drive_->Advance(period_s * (3 * kCycle));
     EXPECT_TRUE(drive_->IsOn());
+    // A host running cycles reads a good verdict while they go on, and the logger records them.
+    EXPECT_EQ(*program_->GetVariable("test_flag"), 1.0);
+    EXPECT_TRUE(program_->IsLogging());
     ASSERT_TRUE(program_->SetVariable("MultiC", 0.0));
     drive_->Advance(period_s * (kCycle + 10));
     EXPECT_FALSE(drive_->IsOn());

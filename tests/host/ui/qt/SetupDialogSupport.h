@@ -22,6 +22,7 @@
 #include "drivetests/TestAnalogueRef.h"
 #include "drivetests/TestAngle.h"
 #include "drivetests/TestCurrent.h"
+#include "drivetests/TestSpeedTuning.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
@@ -116,6 +117,8 @@ inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
         // exist.
         {101, "current-controller-test",
          [](CQel_Setup& s) { return std::make_unique<CTestCurrent>(&s, nullptr); }},
+        {102, "speed-controller-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestSpeedTuning>(&s, nullptr); }},
     };
     return dialogs;
 }

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "drivetests/TestSpeedTuning.h"
+#include "engine/BaseScales.h"
+#include "engine/RegisterComputation.h"
+#include "tests/drive/CaseLabel.h"
+#include "tests/drivetests/DriveTestSupport.h"
+
+namespace {
+
+using ui::headless::DialogDriver;
+
+constexpr int kTemplate = 102;
+constexpr int kLimitEdit = 3284;
+constexpr int kProtectionEdit = 3281;
+constexpr int kStartCurrentEdit = 3287;
+constexpr int kSpeedEdit = 1320;
+constexpr int kRiseEdit = 1327;
+constexpr int kMultiCycle = 1332;
+constexpr int kOnlinePlot = 1369;
+constexpr int kTune = 1390;
+constexpr int kKpEdit = 1335;
+constexpr int kGraph = 1361;
+constexpr double kBench_V = 48.0;
+
+class SpeedTuningTest : public DriveTestDialogTest {
+  protected:
+    void SetUp() override {
+        SetUpDrive(kBench_V, "reference-axis-motor.json", Belief::Nameplate);
+        ComputeDriveRegisters(*setup_);
+    }
+    static void ToTestPage(DialogDriver& d) {
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+    }
+};
+
+// Tune designs the loop from the passband and the true inertia; the run follows the profile: the
+// load speed reaches the final speed and holds it, within a few percent, and ends at rest.
+TEST_F(SpeedTuningTest, TunedLoopFollowsTheSpeedProfile) {
+    ForceParameter(*setup_, "Jt", motor_.TotalInertia_kgm2());
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.Click(kTune);
+        RunTest(d, test);
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        const ui::GraphState& graph = d.Graph(kGraph);
+        ASSERT_EQ(graph.curves.size(), 4U);
+        EXPECT_EQ(graph.curves[0].name, "Speed_Reference");
+        EXPECT_EQ(graph.curves[1].name, "Current_Reference");
+        EXPECT_EQ(graph.curves[2].name, "Load_Speed");
+        EXPECT_EQ(graph.curves[3].name, "Motor_Current");
+        EXPECT_EQ(graph.curves[0].unit, "rad/s");
+        EXPECT_EQ(graph.curves[1].unit, "A");
+        const auto& reference = graph.curves[0].points;
+        const auto& load = graph.curves[2].points;
+        ASSERT_FALSE(reference.empty());
+        ASSERT_EQ(reference.size(), load.size());
+        const double final_rad_s = Base("TestSpeed");
+        const double peak_rad_s =
+            std::max_element(reference.begin(), reference.end(), [](auto a, auto b) {
+                return a.y < b.y;
+            })->y;
+        EXPECT_NEAR(peak_rad_s, final_rad_s, 0.01 * final_rad_s);
+        // Half way through the hold the loop has caught up with the reference.
+        const double holdMiddle_s = Base("TaPS") + 0.5 * Base("TPS");
+        const auto middle = std::find_if(
+            load.begin(), load.end(), [&](const auto& point) { return point.x >= holdMiddle_s; });
+        ASSERT_NE(middle, load.end());
+        EXPECT_NEAR(middle->y, final_rad_s, 0.03 * final_rad_s);
+        EXPECT_NEAR(load.back().y, 0.0, 0.03 * final_rad_s);
+        d.Click(IDOK);
+    });
+    EXPECT_EQ(test.DoModal(), IDOK);
+    EXPECT_DOUBLE_EQ(Base("IlimPS"), Base("TestLimitCurrent"));
+    EXPECT_DOUBLE_EQ(Base("Imax_Prot"), Base("TestProtectionCurrent"));
+    EXPECT_DOUBLE_EQ(Base("StartCurrent"), Base("TestStartCurrent"));
+}
+
+// Several cycles run until Stop; the logger's first cycles are then drawn and the run passes.
+TEST_F(SpeedTuningTest, MultipleCyclesRunUntilStopAndDrawTheFirstOnes) {
+    ForceParameter(*setup_, "MultiCycleS", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.AdvanceTime(3000);
+        ASSERT_TRUE(test.IsRunning());
+        EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), CTestSpeedTuning::kRunningUntilStop);
+        d.Click(CQel_TestDlg::kStartStopId);
+        for (int tick = 0; tick < 100 && test.IsRunning(); ++tick) {
+            d.AdvanceTime(20);
+        }
+        EXPECT_FALSE(test.IsRunning());
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        EXPECT_FALSE(d.Graph(kGraph).curves[0].points.empty());
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+struct PageCase {
+    const char* label;
+    double limit_A;
+    double protection_A;
+    bool opens;
+    friend std::ostream& operator<<(std::ostream& out, const PageCase& row) {
+        return out << row.label;
+    }
+};
+
+class SpeedTestPageEntry : public SpeedTuningTest,
+                           public ::testing::WithParamInterface<PageCase> {};
+
+TEST_P(SpeedTestPageEntry, NeedsAProtectionAtLeastTheCurrentLimit) {
+    const PageCase& row = GetParam();
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    if (!row.opens) {
+        ui_->ExpectMessageBox(CTestSpeedTuning::kProtectionBelowLimit, IDOK);
+    }
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.Type(kProtectionEdit, std::to_string(row.protection_A));
+        d.Type(kLimitEdit, std::to_string(row.limit_A));
+        ToTestPage(d);
+        EXPECT_EQ(d.Control(CMyTestDlg::kTabId)->selection,
+                  row.opens ? CMyTestDlg::kTestPage : CMyTestDlg::kParametersPage);
+        EXPECT_EQ(d.IsVisible(kKpEdit), row.opens);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    EXPECT_EQ(ui_->PendingMessageBoxExpectations(), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, SpeedTestPageEntry,
+                         ::testing::Values(PageCase{"Equal", 2.0, 2.0, true},
+                                           PageCase{"ProtectionBelow", 2.5, 2.0, false}),
+                         ByLabel());
+
+// The test speed is a whole, non-zero number of the drive's speed units.
+TEST_F(SpeedTuningTest, TestSpeedIsSnappedToWholeDriveUnits) {
+    const double unit_rad_s = 1.0 / ComputeSpeedScale(*setup_);
+    ForceParameter(*setup_, "TestSpeed", 0.3 * unit_rad_s);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    EXPECT_DOUBLE_EQ(Base("TestSpeed"), unit_rad_s);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.SelectUnit(1321, "rad/s");
+        char typed[32];
+        std::snprintf(typed, sizeof typed, "%.6f", -0.2 * unit_rad_s);
+        d.Type(kSpeedEdit, typed);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+struct WarningCase {
+    const char* label;
+    const char* typed;
+    bool warns;
+    friend std::ostream& operator<<(std::ostream& out, const WarningCase& row) {
+        return out << row.label;
+    }
+};
+
+class StartCurrentWarning : public SpeedTuningTest,
+                            public ::testing::WithParamInterface<WarningCase> {};
+
+TEST_P(StartCurrentWarning, WarnsAboveTheNominalCurrentWithTheTimeItIsApplied) {
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    char expected[512];
+    std::snprintf(expected, sizeof expected, CTestSpeedTuning::kStartCurrentAboveNominal,
+                  2.0 * Base("time_AB"));
+    if (GetParam().warns) {
+        ui_->ExpectMessageBox(expected, IDOK);
+    }
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.Type(kStartCurrentEdit, GetParam().typed);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    EXPECT_EQ(ui_.Backend().MessageBoxes().size(), GetParam().warns ? 1U : 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Warnings, StartCurrentWarning,
+                         ::testing::Values(WarningCase{"Nominal", "100", false},
+                                           WarningCase{"AboveNominal", "100.5", true}),
+                         ByLabel());
+
+// Reading the drive between cycles needs the cycles: switching them off switches the on-line
+// plot off.
+TEST_F(SpeedTuningTest, SingleCycleSwitchesTheOnlinePlotOff) {
+    ForceParameter(*setup_, "MultiCycleS", 1.0);
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        d.Click(kMultiCycle);
+        EXPECT_EQ(Base("OnlinePlotS"), 0.0);
+        ToTestPage(d);
+        EXPECT_EQ(d.Control(kOnlinePlot)->checked, BST_UNCHECKED);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+// A rise shorter than half a loop period cannot be made: the profile's slope check fails the run
+// before the test program starts.
+TEST_F(SpeedTuningTest, RiseTooShortForTheLoopFailsWithTheSlopeMessage) {
+    ForceParameter(*setup_, "TaPS", 0.4 * ComputeSpeedLoopPeriod(*setup_));
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        RunTest(d, test);
+        EXPECT_EQ(test.GetResultState(), 0);
+        EXPECT_EQ(test.GetErrorText(),
+                  "Reference variation between two consecutive points is too big (slope "
+                  "overflow).");
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+// With the start mode of the motionless start the rotor is not positioned first: the run starts
+// with the test program.
+TEST_F(SpeedTuningTest, MotionlessStartSkipsThePositioning) {
+    ForceParameter(*setup_, "StartMode", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.Click(CQel_TestDlg::kStartStopId);
+        EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), "Launching the application for test");
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+}  // namespace
