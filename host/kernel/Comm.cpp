@@ -76,7 +76,7 @@ int CQel_Comm::CheckForUnrequestedMessages() {
     int handed = 0;
     for (const qel::UnsolicitedMessage& message : g_activeLink->TakeUnsolicitedMessages()) {
         if (g_unsolicitedHandler != nullptr) {
-            g_unsolicitedHandler(message.data(), message.size());
+            g_unsolicitedHandler(static_cast<int>(message.size()), message.data());
             ++handed;
         }
     }

@@ -18,8 +18,10 @@ class CQel_Setup;
 //   if (!variable->ReadFromChip()) { show(CQel_Comm::GetLastErrorText()); }
 class CQel_Comm {
   public:
-    // A handler of unsolicited messages: the whole message; returns 0 when it took the message.
-    using UnsolicitedMsgHandler = int (*)(const std::uint8_t* message, std::size_t size);
+    // A handler of unsolicited messages: the whole message's size in bytes and its bytes;
+    // returns 0 when it took the message, else what it makes of it (the message's code when it
+    // is not one the handler takes).
+    using UnsolicitedMsgHandler = int (*)(int byteCount, const std::uint8_t* data);
 
     // Makes the link the active one and connects the setup's parameters and variables to it;
     // a null link disconnects.
@@ -41,7 +43,8 @@ class CQel_Comm {
     // Registers the handler of unsolicited messages and returns the one it replaces.
     static UnsolicitedMsgHandler RegisterReceiveUnsolicitedMsgHandler(
         UnsolicitedMsgHandler handler);
-    // Hands every message the drive sent since the last call to the handler; returns how many
-    // were handed over.
+    // Takes every message the active drive sent since the last call and hands each, oldest
+    // first, to the registered handler; returns how many were handed over (none without a
+    // handler: the messages are dropped).
     static int CheckForUnrequestedMessages();
 };

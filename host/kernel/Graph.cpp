@@ -17,15 +17,11 @@ namespace {
 
 constexpr const char* kTimeAxisTitle = "time [s]";
 constexpr const char* kSavePromptTitle = "Save Plots";
-// The kinds SaveGraph writes, in the order the save prompt offers them.
-const std::vector<ui::FileType>& SavedFileTypes() {
-    static const std::vector<ui::FileType> types = {
-        {"SVG picture", "svg"},
-        {"PNG picture", "png"},
-        {"Text, comma-separated", "csv"},
-    };
-    return types;
-}
+constexpr const char* kPicturePromptTitle = "Save Picture";
+constexpr const char* kTablePromptTitle = "Export Data";
+const ui::FileType kSvgType{"SVG picture", "svg"};
+const ui::FileType kPngType{"PNG picture", "png"};
+const ui::FileType kCsvType{"Text, comma-separated", "csv"};
 
 std::uint64_t NewSerial() {
     static std::atomic<std::uint64_t> next{1};
@@ -200,6 +196,28 @@ void CGraphWindow::UpdateLastPoint() {
     }
 }
 
+void CGraphWindow::UpdatePoint(int index) {
+    if (ShownCurves() != shownIndices_) {
+        RefreshGraph();
+        return;
+    }
+    const auto needed = static_cast<std::size_t>(std::max(index, 0)) + 1;
+    for (std::size_t c = 0; c < view_.curves.size(); ++c) {
+        const CXYCurve& curve = *document_->GetAt(shownIndices_[c]);
+        const ui::GraphCurve& shown = view_.curves[c];
+        if (curve.GetSerial() != shown.serial ||
+            (shown.points.size() < needed && curve.GetPoints().size() > shown.points.size())) {
+            UpdateLastPoint();
+            return;
+        }
+    }
+}
+
+void CGraphWindow::UpdateWindow() {
+    UpdateLastPoint();
+    Publish();
+}
+
 void CGraphWindow::ZoomTo(double start_s, double end_s) {
     if (!std::isfinite(start_s) || !std::isfinite(end_s) || !(end_s > start_s)) {
         qel::ReportError("The graph cannot show the time from " + std::to_string(start_s) +
@@ -261,8 +279,21 @@ BOOL CGraphWindow::SaveGraph(const std::filesystem::path& path,
     if (!path.empty()) {
         return WriteGraph(path);
     }
+    return AskAndWrite(kSavePromptTitle, defaultName, {kSvgType, kPngType, kCsvType});
+}
+
+BOOL CGraphWindow::CreateWMF(std::string_view proposedName) const {
+    return AskAndWrite(kPicturePromptTitle, proposedName, {kSvgType, kPngType});
+}
+
+BOOL CGraphWindow::ExportToASCII(std::string_view proposedName) const {
+    return AskAndWrite(kTablePromptTitle, proposedName, {kCsvType});
+}
+
+BOOL CGraphWindow::AskAndWrite(std::string_view title, std::string_view proposedName,
+                               const std::vector<ui::FileType>& types) const {
     const std::optional<std::filesystem::path> chosen =
-        ui::AskSaveFilePath(GetParent(), kSavePromptTitle, defaultName, SavedFileTypes());
+        ui::AskSaveFilePath(GetParent(), title, proposedName, types);
     return chosen ? WriteGraph(*chosen) : FALSE;
 }
 

@@ -37,6 +37,7 @@
 
 #include "host/kernel/KernelFunctions.h"
 #include "host/ui/DrawnControls.h"
+#include "host/ui/FileDialogs.h"
 #include "host/ui/Wnd.h"
 
 class CXYCurve {
@@ -117,6 +118,12 @@ class CGraphWindow : public CWnd {
     // Adds the points the shown curves gained since the view last copied them; a curve whose
     // points were removed, or a change of the shown curves, copies everything anew.
     void UpdateLastPoint();
+    // Shows the point of that index of the shown curves, as a scope draws each point of a frame
+    // as it arrives: the view catches up with the document (UpdateLastPoint) when it lacks the
+    // point or a curve's points were replaced.
+    void UpdatePoint(int index);
+    // Redraws the view at once: the control gets the whole view anew.
+    void UpdateWindow();
     // Shows the time from start to end (seconds), the value axes fitted to the points within.
     // An empty or non-finite range is refused and reported.
     void ZoomTo(double start_s, double end_s);
@@ -131,6 +138,12 @@ class CGraphWindow : public CWnd {
     // With an empty path the user is asked where, in the save prompt "Save Plots" offering the
     // three kinds with defaultName proposed; FALSE, and nothing reported, when the user cancels.
     BOOL SaveGraph(const std::filesystem::path& path, std::string_view defaultName = {}) const;
+    // Asks where to save the picture of the view, in the save prompt "Save Picture" offering SVG
+    // and PNG with the name proposed, and saves it as SaveGraph does; FALSE when the user
+    // cancels or the file cannot be written (reported).
+    BOOL CreateWMF(std::string_view proposedName) const;
+    // The same for the table of the view's curves: "Export Data", CSV only.
+    BOOL ExportToASCII(std::string_view proposedName) const;
 
     // What the window shows; kept also while no dialog window is attached.
     const ui::GraphState& GetView() const { return view_; }
@@ -144,6 +157,9 @@ class CGraphWindow : public CWnd {
     void FitAxes();
     // Writes the whole view into the control's state.
     void Publish();
+    // Asks where to save, offering the types, and saves there; FALSE when the user cancels.
+    BOOL AskAndWrite(std::string_view title, std::string_view proposedName,
+                     const std::vector<ui::FileType>& types) const;
     // Saves to the path by its extension (SaveGraph with a path).
     BOOL WriteGraph(const std::filesystem::path& path) const;
 

@@ -2,8 +2,11 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
+#include <vector>
 
 #include "host/kernel/Setup.h"
+#include "host/ui/FileDialogs.h"
 
 std::uint32_t Compute_ADCMaxValue(const CQel_Setup& setup) {
     const qel::AdcFormat& adc = setup.GetAdcFormat();
@@ -59,4 +62,17 @@ QelColour RGB16(int paletteCode) {
         {255, 255, 255},
     }};
     return kPalette[static_cast<std::size_t>(PositiveModulo(paletteCode, kPalette.size()))];
+}
+
+int DoPromptScopeLoggerFileName(int open, std::string_view proposedName,
+                                std::filesystem::path& path) {
+    const std::vector<ui::FileType> types = {{"Scope settings", "json"}};
+    const std::optional<std::filesystem::path> chosen =
+        open != 0 ? ui::AskOpenFilePath(nullptr, "Load Scope Settings", proposedName, types)
+                  : ui::AskSaveFilePath(nullptr, "Save Scope Settings", proposedName, types);
+    if (!chosen) {
+        return 0;
+    }
+    path = *chosen;
+    return 1;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <string_view>
 
 class CQel_Setup;
 
@@ -26,3 +28,8 @@ struct QelColour {
 };
 // Codes outside 0 ... 15 wrap around the palette.
 QelColour RGB16(int paletteCode);
+
+// Asks for a file of scope settings (JSON): one to load (open 1) or where to save them (open 0),
+// with the name proposed. 1 with the path chosen, 0 when the user cancelled.
+int DoPromptScopeLoggerFileName(int open, std::string_view proposedName,
+                                std::filesystem::path& path);

@@ -2,14 +2,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/kernel/DriveLink.h"
+#include "host/kernel/Graph.h"
+#include "host/kernel/ScopeSettings.h"
 
 class CQel_Setup;
 class CQel_CoffFormat;
+class CQel_Variable;
 
 // What the drive's loggers share: the variables to log and the settings ExecuteCode hands to the
 // drive with the program.
@@ -85,13 +90,21 @@ class CQel_SingleAxisLogger : public CQel_Logger {
 
 // The drive's scope: a triggered acquisition whose points arrive while it runs, as scope frames
 // among the drive's unsolicited messages; the host hands each frame to OnFrameReceive and draws
-// the points it names.
+// the points it names. The logger keeps a graph document of its own: the curves added with
+// AddCurve, which OnFrameReceive fills (time in seconds from the trigger, values in the
+// variables' base units), shown through graph filter 0. Each logged variable is a channel with a
+// display scale (value per division and the value on the centre line, in a unit of its own),
+// kept with the settings: Save, Load and the setup's options carry them as JSON (ScopeSettings.h).
 //
+//   scope.AddVariable("Speed_Reference", 1);
+//   scope.AddCurve(0, 0, 1, RGB16(2));                                // item 1 against the time
 //   scope.ChangeSettings(0.5, 4, 1, "Speed_Reference", 100.0, 10);   // level in base units
+//   scope.RescaleVariable("Speed_Reference", "rpm", 500.0, 0.0);
+//   graph.SetDocument(scope.GetGraphDocument(), scope.GetGraphFilter(0));
 //   CQel_CoffFormat::ExecuteCode("Speed_Controller_Tuning_Test", &program, &scope, nullptr,
 //                                nullptr);
 //   ... a frame of code 0xE900: scope.OnFrameReceive(bytes, data) > 0
-//       scope.GetPointsToBeDrawn(first, count);  scope.GetPoint(index, buffer) ...
+//       scope.GetPointsToBeDrawn(first, count);  graph.UpdatePoint(index) ...
 //   if (scope.DoGracefulStop()) { scope.EndUploadData(); }
 class CQel_ScopeLogger : public CQel_Logger {
   public:
@@ -103,8 +116,58 @@ class CQel_ScopeLogger : public CQel_Logger {
     // a triggered mode names a variable the setup does not have.
     int ChangeSettings(double duration_s, int mode, int slope, std::string_view variable,
                        double level, int preTrigger_percent);
-    // Keeps the points a frame carries; returns how many (0 for a frame with none), or -1 for a
-    // frame that is not a scope frame of this acquisition's variables (nothing is kept).
+    // Finds the logged variables in the setup and names them, and their curves, as the setup
+    // does; returns how many were found, 0 (each missing one reported) when one is missing.
+    int LocateItems();
+    // Back to the settings of a new logger: no variables, curves or channel scales, an
+    // untriggered acquisition of one second. The points of a past acquisition are forgotten.
+    void SetDefaultValues();
+
+    // The scope graph: its document and filter 0, which shows the curves added (null for
+    // another filter).
+    CGraphDocument* GetGraphDocument() { return &document_; }
+    CGraphFilter* GetGraphFilter(int index);
+    // Adds to filter 0 a curve of logged item yItem (1 the first variable added) against item
+    // xItem, which must be 0 (the time), in the colour; returns the curve's index in the
+    // document, -1 (reported) for another filter or an item that is not logged.
+    int AddCurve(int filterIndex, int xItem, int yItem, QelColour colour);
+
+    // Shows a logged variable in the unit named (of the variable's family) at valuePerDivision
+    // per division of the grid with centre on its centre line, both in that unit. 0 (reported)
+    // when the variable is not logged, the unit not of its family or the scale not positive.
+    int RescaleVariable(std::string_view variable, std::string_view unitName,
+                        double valuePerDivision, double centre);
+    // Steps a channel's scale (0 the first variable added) along 1, 2, 5, 10, ... per division:
+    // +1 one value coarser, -1 one finer. 0 (reported) for a channel not logged or no step.
+    int ChangeChannelScale(int channel, int step);
+    // Scales every channel from the points the curves hold: the finest scale of the sequence
+    // that shows them within the grid's divisions, centred on a whole number of divisions. 0
+    // (reported) when no curve holds a point.
+    int Autoscale();
+    // The display scale of a channel, its defaults (base unit, 1 per division, centre 0) before
+    // a rescale; std::nullopt for a channel not logged.
+    std::optional<qel::ScopeChannel> GetChannel(int channel) const;
+    // The settings as ScopeSettings.h describes them.
+    qel::ScopeSettings GetScopeSettings() const;
+
+    // The settings in a dialog of their own; this host has none, so FALSE (reported).
+    BOOL Edit(CWnd* parent);
+    // The settings in a JSON file, written atomically; 0 (reported) when it cannot be written.
+    int Save(const std::filesystem::path& path) const;
+    // The settings of a JSON file; 0 (reported, the settings unchanged) when the file cannot be
+    // read, is not scope settings or names what this setup does not have.
+    int Load(const std::filesystem::path& path);
+    // The settings in a text option of the setup, and back; an empty or missing option loads
+    // nothing and answers 0, as does one that cannot be used (reported).
+    int SaveSettingsToSetupOption(std::string_view option) const;
+    int LoadSettingsFromSetupOption(std::string_view option);
+    // Asks where to save the scope graph ("Save Plots": SVG, PNG or CSV) with the name proposed
+    // and saves it; FALSE when the user cancels or the file cannot be written (reported).
+    BOOL SaveGraph(std::string_view proposedName) const;
+
+    // Keeps the points a frame carries and adds them to the curves; returns how many (0 for a
+    // frame with none), or -1 for a frame that is not a scope frame of this acquisition's
+    // variables (nothing is kept).
     int OnFrameReceive(int byteCount, const std::uint8_t* data);
     // The points of the last frame taken: the first one's index and their number.
     void GetPointsToBeDrawn(int& first, int& count) const;
@@ -121,7 +184,22 @@ class CQel_ScopeLogger : public CQel_Logger {
     void OnProgramStarted() override;
 
   private:
-    std::vector<double> values_;  // points x variables
+    double PointTime_s(int index) const;
+    // The variable logged as item (1 the first), null when the setup has none.
+    const CQel_Variable* ItemVariable(int item) const;
+    // Applies settings checked against the setup; 0 (reported, nothing changed) when they name
+    // what the setup lacks.
+    int Apply(const qel::ScopeSettings& settings, std::string_view origin);
+    // A channel's scale before any rescale: its variable's base unit, 1 per division, centre 0.
+    qel::ScopeChannel DefaultChannel(int channel) const;
+    // The channel's scale, made with its defaults when it was never rescaled.
+    qel::ScopeChannel& MutableChannel(int channel);
+
+    std::vector<double> values_;               // points x variables
+    std::vector<qel::ScopeChannel> channels_;  // the first variables', made by MutableChannel
+    CGraphDocument document_;
+    CGraphFilter filter_;
+    std::vector<int> curveItems_;  // the logged item of each curve of the document
     int lastFirst_ = 0;
     int lastCount_ = 0;
     bool uploading_ = false;

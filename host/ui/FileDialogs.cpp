@@ -7,7 +7,14 @@ namespace ui {
 std::optional<std::filesystem::path> AskSaveFilePath(CWnd* owner, std::string_view title,
                                                      std::string_view defaultName,
                                                      const std::vector<FileType>& types) {
-    const SaveFilePrompt prompt{std::string(title), std::string(defaultName), types};
+    const SaveFilePrompt prompt{std::string(title), std::string(defaultName), types, false};
+    return CurrentBackend().AskSaveFilePath(owner, prompt);
+}
+
+std::optional<std::filesystem::path> AskOpenFilePath(CWnd* owner, std::string_view title,
+                                                     std::string_view defaultName,
+                                                     const std::vector<FileType>& types) {
+    const SaveFilePrompt prompt{std::string(title), std::string(defaultName), types, true};
     return CurrentBackend().AskSaveFilePath(owner, prompt);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-// Asking the user where to save a file, and writing pictures the desktop renders. Both go
-// through the backend: the desktop shows its file dialog and draws with its toolkit; the headless
-// backend answers save prompts from its script (HeadlessBackend::ExpectSavePrompt) and draws no
-// pictures.
+// Asking the user where to save a file or which file to open, and writing pictures the desktop
+// renders. Both go through the backend: the desktop shows its file dialog and draws with its
+// toolkit; the headless backend answers save prompts from its script
+// (HeadlessBackend::ExpectSavePrompt) and draws no pictures.
 //
 //   const std::optional<std::filesystem::path> path = ui::AskSaveFilePath(
 //       this, "Save Plots", "step-response.svg",
@@ -30,11 +30,12 @@ struct FileType {
 
 // What a save prompt shows: its title, the file name it proposes (a bare name lands in the
 // current folder) and the kinds of file offered, the first one chosen unless the proposed name
-// has the extension of another.
+// has the extension of another. An open prompt is the same prompt choosing an existing file.
 struct SaveFilePrompt {
     std::string title;
     std::string defaultName;
     std::vector<FileType> types;
+    bool opening = false;
 };
 
 // Shows a modal save prompt for the owner (may be null; like a message box it opens over the
@@ -42,6 +43,12 @@ struct SaveFilePrompt {
 // the desktop a name typed without an extension gets the chosen type's, and choosing an existing
 // file asks before replacing it.
 std::optional<std::filesystem::path> AskSaveFilePath(CWnd* owner, std::string_view title,
+                                                     std::string_view defaultName,
+                                                     const std::vector<FileType>& types);
+
+// The same prompt choosing an existing file to open (the backend's save prompt with opening set;
+// the headless backend answers it like a save prompt).
+std::optional<std::filesystem::path> AskOpenFilePath(CWnd* owner, std::string_view title,
                                                      std::string_view defaultName,
                                                      const std::vector<FileType>& types);
 

@@ -12,7 +12,13 @@
 //       menu.AppendMenu(MF_STRING | MF_GRAYED, 10063, "Save");
 //       UINT id = menu.TrackPopupMenu(TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, this);
 //   }
+//
+// Menus a program keeps as resources load from resources/menus/<id>.json (resources/README.md):
+//
+//   CMenu menu;
+//   if (menu.LoadMenu(101)) { menu.GetSubMenu(0)->TrackPopupMenu(TPM_RIGHTBUTTON, x, y, this); }
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +40,17 @@ struct MenuItem {
     bool IsChoosable() const { return !IsSeparator() && IsEnabled(); }
 };
 
+// A pop-up of a menu resource: its caption and items.
+struct MenuPopup {
+    std::string caption;
+    std::vector<MenuItem> items;
+};
+
+// The pop-ups of a menu resource's JSON text; std::nullopt with the problem (words for the user
+// to follow a colon) when the text is not a menu resource.
+std::optional<std::vector<MenuPopup>> ParseMenuResource(std::string_view jsonText,
+                                                        std::string& problem);
+
 }  // namespace ui
 
 class CMenu {
@@ -42,13 +59,22 @@ class CMenu {
     BOOL CreatePopupMenu();
     BOOL DestroyMenu();
     BOOL AppendMenu(UINT flags, UINT_PTR id = 0, std::string_view text = {});
-    int GetMenuItemCount() const;  // -1 when the menu does not exist
+    // Its items and pop-ups; -1 when the menu does not exist.
+    int GetMenuItemCount() const;
     // Shows the menu at the screen point and waits for the user's choice.
     BOOL TrackPopupMenu(UINT flags, int x, int y, CWnd* pWnd);
+
+    // Loads the menu resource of that id (menus/<id>.json in the resource directory): a menu
+    // of pop-ups, reached by GetSubMenu, and no items of its own. FALSE, with the problem reported,
+    // when this menu exists already or the resource cannot be read or is not a menu.
+    BOOL LoadMenu(UINT resourceId);
+    // The pop-up at that position of a loaded menu; null outside it.
+    CMenu* GetSubMenu(int position);
 
     const std::vector<ui::MenuItem>& Items() const { return items_; }
 
   private:
     bool created_ = false;
     std::vector<ui::MenuItem> items_;
+    std::vector<CMenu> subMenus_;
 };

@@ -40,8 +40,8 @@ std::optional<std::filesystem::path> RunSaveFileDialog(QWidget* parent, const QF
     QFileDialog dialog(parent, ToQString(prompt.title));
     dialog.setFont(font);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(prompt.opening ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(prompt.opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     QStringList filters;
     for (const FileType& type : prompt.types) {
         filters.push_back(NameFilterOf(type));

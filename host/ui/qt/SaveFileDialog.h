@@ -4,6 +4,7 @@
 // the same on every desktop, on the offscreen platform and under Xvfb), the prompt's file types
 // as its name filters ("SVG picture (*.svg)"), the proposed name in its name field. A name typed
 // without an extension gets the chosen filter's; an existing file is replaced only after asking.
+// An open prompt (SaveFilePrompt::opening) accepts only an existing file.
 //
 //   std::optional<std::filesystem::path> path = ui::qt::RunSaveFileDialog(parent, font, prompt);
 

@@ -416,8 +416,8 @@ TEST_F(CommTest, NoConnectedDriveIsTheLastError) {
 
 std::vector<std::vector<std::uint8_t>> g_handled;
 
-int RecordMessage(const std::uint8_t* message, std::size_t size) {
-    g_handled.emplace_back(message, message + size);
+int RecordMessage(int byteCount, const std::uint8_t* data) {
+    g_handled.emplace_back(data, data + byteCount);
     return 0;
 }
 
@@ -443,8 +443,9 @@ std::uint16_t WordAt(const std::uint8_t* message, std::size_t offset) {
     return static_cast<std::uint16_t>(message[offset] | (message[offset + 1] << 8));
 }
 
-int HandleScopeFrame(const std::uint8_t* message, std::size_t size) {
+int HandleScopeFrame(int byteCount, const std::uint8_t* message) {
     constexpr std::size_t kCodeOffset = 4;
+    const auto size = static_cast<std::size_t>(byteCount);
     if (size < qel::kScopeFrameHeaderBytes ||
         WordAt(message, kCodeOffset) != qel::kScopeFrameCode) {
         return qel::kScopeFrameCode;
@@ -476,6 +477,7 @@ TEST_P(ScopeAcquisition, DeliversItsPointsInFramesFromThePreTrigger) {
     CQel_ScopeLogger scope(setup_.get(), &program);
     ASSERT_EQ(scope.AddVariable("THTST", 1), 1);
     ASSERT_EQ(scope.AddVariable("Target_Position", 1), 1);
+    ASSERT_EQ(scope.AddCurve(0, 0, 1, RGB16(2)), 0);
     const double period_s = axis_->CurrentLoopPeriod_s();
     const double level = Variable("THTST").InternalToBase(GetParam().triggerAngle);
     ASSERT_EQ(scope.ChangeSettings(scope.GetPointsNo() * period_s, GetParam().mode, 1, "THTST",
@@ -503,6 +505,15 @@ TEST_P(ScopeAcquisition, DeliversItsPointsInFramesFromThePreTrigger) {
         ASSERT_NEAR(point[0], (index - beforeTrigger) * period_s, 1e-12);
     }
     EXPECT_EQ(scope.GetPoint(scope.GetPointsNo(), point), 0);
+    // The scope graph holds the acquisition in the test angle's base unit.
+    const CXYCurve& angle = *scope.GetGraphDocument()->GetAt(0);
+    ASSERT_EQ(angle.GetPointsNo(), scope.GetPointsNo());
+    for (int index = 0; index < scope.GetPointsNo(); ++index) {
+        ASSERT_EQ(angle.GetPoint(index).y,
+                  Variable("THTST").InternalToBase(GetParam().firstPoint + index))
+            << index;
+        ASSERT_NEAR(angle.GetPoint(index).x, (index - beforeTrigger) * period_s, 1e-12);
+    }
     int first = -1;
     int count = -1;
     scope.GetPointsToBeDrawn(first, count);

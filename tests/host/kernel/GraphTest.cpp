@@ -200,6 +200,25 @@ TEST_F(GraphTest, ViewReachesTheAttachedControl) {
     EXPECT_TRUE(ui->Failures().empty()) << ui->Failures().front();
 }
 
+// A scope draws each point of a frame as it arrives; a new acquisition replaces the points.
+TEST_F(GraphTest, UpdatePointCatchesUpOnlyWhenTheViewLacksThePoint) {
+    CGraphWindow window(2, 0);
+    window.SetDocument(&document_, &filter_);
+    document_.GetAt(0)->AddPoint(0.005, 9.0);
+    window.UpdatePoint(4);
+    EXPECT_EQ(window.GetView().curves[0].points.size(), 5U) << "point 4 is shown already";
+    window.UpdatePoint(5);
+    EXPECT_EQ(window.GetView().curves[0].points.size(), 6U);
+    document_.GetAt(1)->RemoveAllPoints();
+    document_.GetAt(1)->AddPoint(0.0, 7.0);
+    window.UpdatePoint(0);
+    ASSERT_EQ(window.GetView().curves[1].points.size(), 1U);
+    EXPECT_EQ(window.GetView().curves[1].points[0].y, 7.0);
+    document_.AddCurve(CXYCurve("Later", "V"));
+    window.UpdatePoint(0);
+    EXPECT_EQ(window.GetView().curves.size(), 4U);
+}
+
 // --- files --------------------------------------------------------------------------------------
 
 TEST_F(GraphTest, CsvHasATimeColumnThenOneColumnPerCurve) {
@@ -356,6 +375,57 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PromptedSaveTest,
                                                                 return qel::GraphCsv(view);
                                                             }}),
                          [](const auto& testCase) { return std::string(testCase.param.name); });
+
+struct AskedSaveCase {
+    const char* name;
+    std::function<BOOL(const CGraphWindow&)> save;
+    const char* title;
+    std::vector<ui::FileType> types;
+    const char* chosenFile;
+    std::function<std::string(const ui::GraphState&)> content;
+};
+
+void PrintTo(const AskedSaveCase& testCase, std::ostream* os) {
+    *os << testCase.name;
+}
+
+class AskedSaveTest : public GraphSaveTest, public ::testing::WithParamInterface<AskedSaveCase> {};
+
+// The picture and the table have prompts of their own, offering only their kinds.
+TEST_P(AskedSaveTest, OffersItsKindsAndWritesTheChosenFile) {
+    const std::filesystem::path chosen = folder_ / GetParam().chosenFile;
+    ui_->ExpectSavePrompt(chosen);
+    EXPECT_EQ(GetParam().save(window_), TRUE);
+    ASSERT_EQ(ui_->SavePrompts().size(), 1U);
+    const ui::SaveFilePrompt& prompt = ui_->SavePrompts()[0].prompt;
+    EXPECT_EQ(prompt.title, GetParam().title);
+    EXPECT_EQ(prompt.defaultName, "SpeedTuning");
+    EXPECT_FALSE(prompt.opening);
+    EXPECT_EQ(prompt.types, GetParam().types);
+    EXPECT_EQ(Read(chosen), GetParam().content(window_.GetView()));
+
+    ui_->ExpectSavePromptCancelled();
+    EXPECT_EQ(GetParam().save(window_), FALSE);
+    EXPECT_TRUE(errors_.Messages().empty());
+    EXPECT_TRUE(ui_->Failures().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prompts, AskedSaveTest,
+    ::testing::Values(
+        AskedSaveCase{"Picture",
+                      [](const CGraphWindow& w) { return w.CreateWMF("SpeedTuning"); },
+                      "Save Picture",
+                      {{"SVG picture", "svg"}, {"PNG picture", "png"}},
+                      "picture.svg",
+                      [](const ui::GraphState& view) { return qel::GraphSvg(view, ""); }},
+        AskedSaveCase{"Table",
+                      [](const CGraphWindow& w) { return w.ExportToASCII("SpeedTuning"); },
+                      "Export Data",
+                      {{"Text, comma-separated", "csv"}},
+                      "data.csv",
+                      [](const ui::GraphState& view) { return qel::GraphCsv(view); }}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(GraphSaveTest, CancelledPromptWritesNothingAndReportsNothing) {
     ui_->ExpectSavePromptCancelled();

@@ -160,6 +160,27 @@ TEST_F(SavePromptLookTest, ShowsTitleTypesAndProposedName) {
     ExpectScriptCompleted();
 }
 
+// The open prompt is the same dialog choosing an existing file: nothing to replace, no
+// extension added.
+TEST_F(SavePromptLookTest, OpenPromptChoosesTheExistingFileProposed) {
+    const ScratchFolder folder("open-prompt");
+    const fs::path existing = folder.Path() / "SpeedTuning.json";
+    std::ofstream(existing) << "{}";
+    bool opens = false;
+    bool existingOnly = false;
+    script_.WhenFileDialog([&](QFileDialog& d) {
+        opens = d.acceptMode() == QFileDialog::AcceptOpen;
+        existingOnly = d.fileMode() == QFileDialog::ExistingFile;
+        PressSave(d);
+    });
+    EXPECT_EQ(ui::AskOpenFilePath(nullptr, "Load Scope Settings", existing.string(),
+                                  {{"Scope settings", "json"}}),
+              existing);
+    EXPECT_TRUE(opens);
+    EXPECT_TRUE(existingOnly);
+    ExpectScriptCompleted();
+}
+
 // --- PNG pictures ---
 
 // The left half red, the right half left empty (so it shows the white drawn under the picture).
