@@ -176,10 +176,11 @@ void CDetectEncoderResolution::AfterPositioning() {
         return;
     }
     SetInfoText(kSteps[2]);
+    // The program turns the field by whole electrical turns, one per pole pair: it gets the
+    // count, the nearest whole number to a pole-pair value a derivation left a hair below it.
+    const double polePairs = std::round(GetSetup()->GetParameterValueInBaseUnit("pp"));
     if (!SetProgramVariable(program_, "RefTest", reference) ||
-        !SetProgramVariable(program_, "PolesPairs",
-                            GetSetup()->GetParameterValueInBaseUnit("pp")) ||
-        !Launch(kProgram, program_)) {
+        !SetProgramVariable(program_, "PolesPairs", polePairs) || !Launch(kProgram, program_)) {
         return;
     }
     SetInfoText(kSteps[3]);

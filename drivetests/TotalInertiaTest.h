@@ -1,8 +1,10 @@
 #pragma once
 
 // Measures the total inertia (motor and load) seen at the motor shaft: after an initial
-// positioning the drive accelerates the rotor with the test current up to a speed limit and times
-// it; the torque over the acceleration is proposed as "Jt".
+// positioning the drive accelerates the rotor with the test current up to a speed limit and
+// decelerates it again, and reports the speed change and the time the test current alone would
+// take for it (friction and a load torque cancel between the two); the torque over that
+// acceleration is proposed as "Jt".
 
 #include "drivetests/MyTestDlg.h"
 #include "host/kernel/CoffFormat.h"

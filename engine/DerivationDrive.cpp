@@ -75,7 +75,10 @@ bool pp(CQel_Setup& setup) {
         const CQel_Parameter* fraction = setup.FindParameter("ELRES_FRACT");
         electricalTurns *= std::exp2(fraction->GetValueInBaseUnit());
     }
-    return polePairs->SetValueInBaseUnit(electricalTurns / regfmt::kElectricalTurn);
+    // ENC2THL holds its increment rounded to a whole 32-bit fraction, so the product misses a
+    // whole number of electrical turns by up to MECRESL / 2 parts in 2^32 (300 lines give
+    // 2.99999993): pole pairs are a count, the nearest whole number.
+    return polePairs->SetValueInBaseUnit(std::round(electricalTurns / regfmt::kElectricalTurn));
 }
 
 bool isMultiTurn(CQel_Setup& setup) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,18 @@ class ResistanceProgram final : public HeldCurrentProgram {
     static constexpr double kHold_s = 0.3;
     static constexpr double kMeasure_s = 0.2;
 
+    // The current held: the converter threshold (half-way between two of its steps) nearest the
+    // asked current. The phase A converter measures the q current of the test frame in whole
+    // steps, so the current loop holding a reference between steps runs a limit cycle about the
+    // nearest threshold: its measured mean is the reference, but the true current hovers at the
+    // threshold, up to half a step away, and the two runs' currents would differ by a wrong
+    // amount. Held on the threshold, the measurement falls on either side equally often and its
+    // mean is the true current.
+    static std::int64_t OnConverterThreshold(const SimulatedDrive& drive, std::int64_t current) {
+        const std::int64_t step = std::max<std::int64_t>(1, drive.Power().Hardware().adcStep);
+        return current / step * step + step / 2;
+    }
+
     void Begin(SimulatedDrive& drive) override {
         voltage_ = Mean{};
         bus_ = Mean{};
@@ -40,8 +53,9 @@ class ResistanceProgram final : public HeldCurrentProgram {
             Finish(drive);
             return;
         }
-        StartCurrent(drive, std::llround(Variable(kFirstCurrent)), target,
-                     std::llround(Variable(kIncrement)), kHold_s, kMeasure_s);
+        StartCurrent(drive, std::llround(Variable(kFirstCurrent)),
+                     OnConverterThreshold(drive, target), std::llround(Variable(kIncrement)),
+                     kHold_s, kMeasure_s);
         if (!drive.SwitchOn()) {
             Finish(drive);
         }

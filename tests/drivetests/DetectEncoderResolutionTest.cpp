@@ -72,6 +72,24 @@ INSTANTIATE_TEST_SUITE_P(ExampleMotors, EncoderResolutionOnMotor,
                              return name;
                          });
 
+// A pole-pair value a hair off its count (what the registers of a guessed 300 lines gave back
+// before their derivation rounded it) still turns the field by whole pole pairs: the lines
+// found are the encoder's, not two thirds of them.
+TEST_F(EncoderResolutionTest, APolePairValueJustBelowItsCountStillFindsTheLines) {
+    SetUpGuess("reference-axis-motor.json");
+    ForceParameter(*setup_, "pp", motor_.polePairs - 6.7e-8);
+    CDetectEncoderResolution test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        RunTest(d, test);
+        ASSERT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        EXPECT_EQ(d.Text(kEstimatedLinesEdit), std::to_string(motor_.encoder.lines));
+        d.Click(IDCANCEL);
+    });
+    ui_->ExpectMessageBox("Encoder resolution", IDYES);
+    EXPECT_EQ(test.DoModal(), IDOK);
+    EXPECT_EQ(Base("No_encoder_lines"), motor_.encoder.lines);
+}
+
 TEST_F(EncoderResolutionTest, NoEndsWithOkAndLeavesTheLinesAndCancelStays) {
     SetUpGuess("reference-axis-motor.json");
     CDetectEncoderResolution test(setup_.get(), nullptr);

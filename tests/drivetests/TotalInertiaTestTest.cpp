@@ -55,21 +55,14 @@ class InertiaTest : public DriveTestDialogTest {
 struct InertiaMotor {
     const char* name;
     const char* motorFile;
-    bool keepFriction;
 };
 
 class InertiaOnMotor : public InertiaTest, public ::testing::WithParamInterface<InertiaMotor> {};
 
-// Friction takes part of the test torque: the inertia found is the torque over the acceleration
-// the rest of it gives, which the motors without friction show as their own.
+// The motors keep their friction and load torque: the inertia found is the motor file's, not the
+// torque over an acceleration that friction and the load slowed.
 TEST_P(InertiaOnMotor, MeasuresTheTotalInertiaAndKeepsItOnYes) {
     SetUpGuess(GetParam().motorFile);
-    if (!GetParam().keepFriction) {
-        drive::MotorData motor = motor_;
-        motor.coulombFriction_Nm = 0.0;
-        motor.viscousFriction_Nms_rad = 0.0;
-        ReplaceMotor(motor);
-    }
     const double guess_kgm2 = Base("Jt");
     CTotalInertiaTest test(setup_.get(), nullptr);
     ui_->When(kTemplate, [&](DialogDriver& d) {
@@ -84,13 +77,8 @@ TEST_P(InertiaOnMotor, MeasuresTheTotalInertiaAndKeepsItOnYes) {
     });
     ui_->ExpectMessageBox("Total inertia", IDYES);
     EXPECT_EQ(test.DoModal(), IDOK);
-    const double torque_Nm = Base("K") * Base("TestCurrent");
-    // The friction over the timed acceleration, at about half the speed reached.
-    const double friction_Nm =
-        motor_.coulombFriction_Nm + motor_.viscousFriction_Nms_rad * Base("TestMaxSpeed") / 2.0;
-    const double expected_kgm2 = motor_.TotalInertia_kgm2() * torque_Nm / (torque_Nm - friction_Nm);
     const double found_kgm2 = Base("Jt");
-    EXPECT_NEAR(found_kgm2, expected_kgm2, kTolerance * expected_kgm2);
+    EXPECT_NEAR(found_kgm2, motor_.TotalInertia_kgm2(), kTolerance * motor_.TotalInertia_kgm2());
     ASSERT_EQ(ui_->MessageBoxes().size(), 1U);
     EXPECT_EQ(ui_->MessageBoxes()[0].text,
               "A different value than specified has been detected for the following "
@@ -101,11 +89,11 @@ TEST_P(InertiaOnMotor, MeasuresTheTotalInertiaAndKeepsItOnYes) {
 
 INSTANTIATE_TEST_SUITE_P(
     ExampleMotors, InertiaOnMotor,
-    ::testing::Values(InertiaMotor{"ReferenceMotor", "reference-axis-motor.json", false},
-                      InertiaMotor{"LargeMotor", "large-motor.json", false},
-                      InertiaMotor{"SmallDeltaMotor", "small-delta-motor.json", false},
-                      InertiaMotor{"AbsoluteEncoderMotor", "absolute-encoder-motor.json", false},
-                      InertiaMotor{"LargeMotorWithItsFriction", "large-motor.json", true}),
+    ::testing::Values(InertiaMotor{"ReferenceMotor", "reference-axis-motor.json"},
+                      InertiaMotor{"LargeMotorWithItsFriction", "large-motor.json"},
+                      InertiaMotor{"SmallDeltaMotor", "small-delta-motor.json"},
+                      InertiaMotor{"AbsoluteEncoderMotor", "absolute-encoder-motor.json"},
+                      InertiaMotor{"LoadTorqueMotor", "load-torque-motor.json"}),
     [](const ::testing::TestParamInfo<InertiaMotor>& row) { return std::string(row.param.name); });
 
 TEST_F(InertiaTest, NoWritesTheOldInertiaBackAndCancelKeepsTheDialogOpen) {

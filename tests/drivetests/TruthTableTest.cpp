@@ -81,26 +81,7 @@ struct KnownFault {
     const char* fault;
 };
 
-constexpr const char* kFrictionAsInertia =
-    "the total inertia test times one acceleration with the test current and takes all of its "
-    "torque for the inertia: friction and a load torque against the motion are found as inertia";
-constexpr const char* kDerivedPolePairsNotWhole =
-    "with the user's guessed 300 lines the registers give back pp = 2.99999993 (the derivation "
-    "does not round it), and the resolution program truncates PolesPairs to 2: the field turns "
-    "2/3 of a turn (1024 lines found as 720, 2048 as 1500)";
-constexpr std::array kKnownFaults = {
-    KnownFault{"large-motor.json", "total-inertia", kFrictionAsInertia},
-    KnownFault{"load-torque-motor.json", "total-inertia", kFrictionAsInertia},
-    KnownFault{"small-delta-motor.json", "total-inertia",
-               "on the motor's own 24 V bench the total inertia comes out 3.4 % high (0.15 % at "
-               "30 V, 0.07 % at 48 V)"},
-    KnownFault{"small-delta-motor.json", "resistance-inductance",
-               "on the motor's own 24 V bench the resistance comes out 1.3 % low (0.9 % low at "
-               "48 V)"},
-    KnownFault{"reference-axis-motor.json", "encoder-resolution", kDerivedPolePairsNotWhole},
-    KnownFault{"reversed-encoder-motor.json", "encoder-resolution", kDerivedPolePairsNotWhole},
-    KnownFault{"large-motor.json", "encoder-resolution", kDerivedPolePairsNotWhole},
-};
+constexpr std::array<KnownFault, 0> kKnownFaults = {};
 
 const char* KnownFaultOf(const std::string& motorFile, const std::string& test) {
     for (const KnownFault& known : kKnownFaults) {

@@ -288,6 +288,13 @@ INSTANTIATE_TEST_SUITE_P(
                     derive::pp,
                     "pp",
                     3.0},
+        // 300 lines and three pole pairs: the angle step 3 x 2^32 / 1200 = 10737418.24 is
+        // stored whole, and 1200 x 10737418 / 2^32 = 2.99999993 is still three pole pairs.
+        FormulaCase{"pp of 300 lines, whose angle step is rounded",
+                    {{"MECRESL", 1200}, {"ENC2THL", 10737418}},
+                    derive::pp,
+                    "pp",
+                    3.0},
         FormulaCase{"PWM_freq", {}, derive::PWM_freq, "PWM_freq", 20000.0},
         FormulaCase{"PWMperiod", {}, derive::PWMperiod, "PWMperiod", 50e-6},
         FormulaCase{"Ts_C with CLPER 2", {{"CLPER", 2}}, derive::Ts_C, "Ts_C", 100e-6},

@@ -24,6 +24,7 @@ constexpr double kFrequencyDivisor = 65535.0;
 struct MotorCase {
     const char* label;
     const char* motorFile;
+    double bus_V;
     double currentNoise_A;
     double resistanceTolerance;
     double inductanceTolerance;
@@ -52,8 +53,9 @@ struct Identified {
     double busVoltage_V = 0.0;
 };
 
-// Two positionings and resistance runs at the test current and half of it, then the inductance
-// run, with the module's formulas.
+// Two positionings and resistance runs at the test current and half of it (the first logged at
+// the speed-loop rate, the second at the current-loop rate, as the test dialog logs them), then
+// the inductance run, with the module's formulas.
 Identified IdentifyResistanceAndInductance(CQel_Setup& setup, drive::SimulatedDrive& drive) {
     const auto testCurrent =
         static_cast<std::int64_t>(setup.GetParameterValueInInternalUnit("TestCurrent"));
@@ -66,7 +68,8 @@ Identified IdentifyResistanceAndInductance(CQel_Setup& setup, drive::SimulatedDr
         RunProgram(drive, "Ident_R_or_Rs",
                    {{"RefTest", *first.program->GetDriveVariable("REFTST_V")},
                     {"RIncTest", *first.program->GetDriveVariable("RINCTST_V")},
-                    {"In1", double(testCurrent)}});
+                    {"In1", double(testCurrent)}},
+                   LogRate::SpeedLoop);
     const double u1 = resistance1.program->GetDriveVariable("var_i1").value_or(kNoValue);
     const double i1 = HostMean(resistance1.q);
 
@@ -113,6 +116,8 @@ Identified IdentifyResistanceAndInductance(CQel_Setup& setup, drive::SimulatedDr
 
 // The reference axis's bus is 48 V; the drive's true bus differs so that the measurement counts.
 constexpr double kTrueBus_V = 45.5;
+// The small delta motor's own bench.
+constexpr double kSmallBench_V = 24.0;
 
 class ResistanceAndInductance : public ::testing::TestWithParam<MotorCase> {};
 
@@ -121,7 +126,7 @@ TEST_P(ResistanceAndInductance, FormulasOnTheProgramsResultsGiveTheMotorsValues)
     const drive::MotorData motor = LoadExampleMotor(row.motorFile);
     std::unique_ptr<CQel_Setup> setup = SetupForMotor(motor);
     ASSERT_NE(setup, nullptr);
-    auto drive = MakeDrive(*setup, motor, row.currentNoise_A, kTrueBus_V);
+    auto drive = MakeDrive(*setup, motor, row.currentNoise_A, row.bus_V);
 
     const Identified found = IdentifyResistanceAndInductance(*setup, *drive);
 
@@ -133,18 +138,73 @@ TEST_P(ResistanceAndInductance, FormulasOnTheProgramsResultsGiveTheMotorsValues)
 }
 
 constexpr double kExact = 0.01;
+// A tenth of the converter's step.
+constexpr double kLoggedCurrentTolerance = 0.1;
 constexpr double kNoisy = 0.05;
 constexpr double kNoise_A = 0.02;
 
 INSTANTIATE_TEST_SUITE_P(
     ExampleMotors, ResistanceAndInductance,
     ::testing::Values(
-        MotorCase{"ReferenceMotor", "reference-axis-motor.json", 0.0, kExact, kExact},
-        MotorCase{"LargeMotor", "large-motor.json", 0.0, kExact, kExact},
-        MotorCase{"SmallDeltaMotor", "small-delta-motor.json", 0.0, kExact, kExact},
-        MotorCase{"ReferenceMotorNoisy", "reference-axis-motor.json", kNoise_A, kNoisy, kNoisy},
-        MotorCase{"LargeMotorNoisy", "large-motor.json", kNoise_A, kNoisy, kNoisy},
-        MotorCase{"SmallDeltaMotorNoisy", "small-delta-motor.json", kNoise_A, kNoisy, kNoisy}),
+        MotorCase{"ReferenceMotor", "reference-axis-motor.json", kTrueBus_V, 0.0, kExact, kExact},
+        MotorCase{"LargeMotor", "large-motor.json", kTrueBus_V, 0.0, kExact, kExact},
+        MotorCase{"LoadTorqueMotor", "load-torque-motor.json", kTrueBus_V, 0.0, kExact, kExact},
+        MotorCase{"SmallDeltaMotor", "small-delta-motor.json", kTrueBus_V, 0.0, kExact, kExact},
+        // On the motor's own bench, as a user runs it.
+        MotorCase{"SmallDeltaMotorOnItsBench", "small-delta-motor.json", kSmallBench_V, 0.0, kExact,
+                  kExact},
+        MotorCase{"ReferenceMotorNoisy", "reference-axis-motor.json", kTrueBus_V, kNoise_A, kNoisy,
+                  kNoisy},
+        MotorCase{"LargeMotorNoisy", "large-motor.json", kTrueBus_V, kNoise_A, kNoisy, kNoisy},
+        MotorCase{"SmallDeltaMotorNoisy", "small-delta-motor.json", kTrueBus_V, kNoise_A, kNoisy,
+                  kNoisy}),
+    ByLabel{});
+
+// The resistance program's logged current, measured in the converter's whole steps, is the
+// current that truly flows: the resistance rests on the difference of two such means, which is
+// far smaller than the currents themselves.
+struct BenchCase {
+    const char* label;
+    const char* motorFile;
+    double bus_V;
+    friend std::ostream& operator<<(std::ostream& out, const BenchCase& row) {
+        return out << row.label;
+    }
+};
+
+class ResistanceCurrent : public ::testing::TestWithParam<BenchCase> {};
+
+TEST_P(ResistanceCurrent, LoggedMeanIsTheTrueCurrent) {
+    const BenchCase& row = GetParam();
+    const drive::MotorData motor = LoadExampleMotor(row.motorFile);
+    std::unique_ptr<CQel_Setup> setup = SetupForMotor(motor);
+    ASSERT_NE(setup, nullptr);
+    auto drive = MakeDrive(*setup, motor, 0.0, row.bus_V);
+    const double step_A =
+        static_cast<double>(drive->Power().Hardware().adcStep) / drive->Power().CurrentScale();
+    const auto testCurrent =
+        static_cast<std::int64_t>(setup->GetParameterValueInInternalUnit("TestCurrent"));
+    for (const std::int64_t current : {testCurrent, testCurrent / 2}) {
+        const ProgramRun positioning =
+            RunProgram(*drive, "Initial_Positioning_Test", {{"In1", double(current)}});
+        const ProgramRun run =
+            RunProgram(*drive, "Ident_R_or_Rs",
+                       {{"RefTest", *positioning.program->GetDriveVariable("REFTST_V")},
+                        {"RIncTest", *positioning.program->GetDriveVariable("RINCTST_V")},
+                        {"In1", double(current)}});
+        ASSERT_FALSE(run.q.empty());
+        const double logged_A = HostMean(run.q) / drive->Power().CurrentScale();
+        EXPECT_NEAR(logged_A, HostMean(run.phaseA_A), kLoggedCurrentTolerance * step_A) << current;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExampleMotors, ResistanceCurrent,
+    ::testing::Values(BenchCase{"ReferenceMotor", "reference-axis-motor.json", kTrueBus_V},
+                      BenchCase{"LargeMotor", "large-motor.json", kTrueBus_V},
+                      BenchCase{"LoadTorqueMotor", "load-torque-motor.json", kTrueBus_V},
+                      BenchCase{"SmallDeltaMotorOnItsBench", "small-delta-motor.json",
+                                kSmallBench_V}),
     ByLabel{});
 
 struct BusCase {

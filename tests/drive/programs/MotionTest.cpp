@@ -161,6 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct InertiaCase {
     const char* label;
     const char* motorFile;
+    double bus_V;
     double currentNoise_A;
     double tolerance;
     friend std::ostream& operator<<(std::ostream& out, const InertiaCase& row) {
@@ -170,16 +171,16 @@ struct InertiaCase {
 
 class TotalInertia : public ::testing::TestWithParam<InertiaCase> {};
 
-TEST_P(TotalInertia, AccelerationUnderTheTestCurrentGivesTheTotalInertia) {
+// The motors keep their friction and load torque: the program must not find them as inertia.
+TEST_P(TotalInertia, TheTestCurrentsAccelerationGivesTheTotalInertia) {
     const InertiaCase& row = GetParam();
-    drive::MotorData motor = LoadExampleMotor(row.motorFile);
-    motor.viscousFriction_Nms_rad = 0.0;
-    motor.coulombFriction_Nm = 0.0;
+    const drive::MotorData motor = LoadExampleMotor(row.motorFile);
     std::unique_ptr<CQel_Setup> setup = SetupForMotor(motor);
     ASSERT_NE(setup, nullptr);
     drive::DriveFromSetup loaded = drive::ReadDriveFromSetup(*setup);
     loaded.hardware.currentNoise_A = row.currentNoise_A;
     loaded.hardware.noiseSeed = 11;
+    loaded.hardware.busVoltage_V = row.bus_V;
     drive::SimulatedDrive drive(motor, loaded.hardware, loaded.registers);
     drive.Motor().SetShaftState(kStartShaftAngle_rad, 0.0);
     const auto current =
@@ -200,6 +201,7 @@ TEST_P(TotalInertia, AccelerationUnderTheTestCurrentGivesTheTotalInertia) {
     const double deltaTime = *run.program->GetVariable("delta_time");
     const double deltaSpeed = *run.program->GetVariable("delta_speed");
     ASSERT_GT(deltaTime, 0.0);
+    ASSERT_GT(deltaSpeed, 0.0);
     const double inertia_kgm2 = ComputeMotorSpeedScale(*setup) / ComputeCurrentScale(*setup) *
                                 deltaTime * ComputeSpeedLoopPeriod(*setup) *
                                 setup->GetParameterValueInBaseUnit("K") / deltaSpeed *
@@ -210,14 +212,27 @@ TEST_P(TotalInertia, AccelerationUnderTheTestCurrentGivesTheTotalInertia) {
     EXPECT_LT(std::abs(drive.Motor().ShaftSpeed_rad_s()), 0.2);
 }
 
+constexpr double kInertiaExact = 0.01;
+constexpr double kInertiaNoisy = 0.05;
+constexpr double kInertiaNoise_A = 0.02;
+
+// The large motor has Coulomb and viscous friction, the load-torque motor a constant load torque
+// and Coulomb friction. On its own 24 V bench the small delta motor's current loop runs out of
+// voltage before the test speed, so the current falls short of its reference.
 INSTANTIATE_TEST_SUITE_P(
     ExampleMotors, TotalInertia,
-    ::testing::Values(InertiaCase{"ReferenceMotor", "reference-axis-motor.json", 0.0, 0.02},
-                      InertiaCase{"LargeMotor", "large-motor.json", 0.0, 0.02},
-                      InertiaCase{"SmallDeltaMotor", "small-delta-motor.json", 0.0, 0.02},
-                      InertiaCase{"ReferenceMotorNoisy", "reference-axis-motor.json", 0.02, 0.05},
-                      InertiaCase{"LargeMotorNoisy", "large-motor.json", 0.02, 0.05},
-                      InertiaCase{"SmallDeltaMotorNoisy", "small-delta-motor.json", 0.02, 0.05}),
+    ::testing::Values(
+        InertiaCase{"ReferenceMotor", "reference-axis-motor.json", 48.0, 0.0, kInertiaExact},
+        InertiaCase{"LargeMotorWithFriction", "large-motor.json", 48.0, 0.0, kInertiaExact},
+        InertiaCase{"LoadTorqueMotor", "load-torque-motor.json", 48.0, 0.0, kInertiaExact},
+        InertiaCase{"SmallDeltaMotor", "small-delta-motor.json", 48.0, 0.0, kInertiaExact},
+        InertiaCase{"SmallDeltaMotorOnItsBench", "small-delta-motor.json", 24.0, 0.0,
+                    kInertiaExact},
+        InertiaCase{"ReferenceMotorNoisy", "reference-axis-motor.json", 48.0, kInertiaNoise_A,
+                    kInertiaNoisy},
+        InertiaCase{"LargeMotorNoisy", "large-motor.json", 48.0, kInertiaNoise_A, kInertiaNoisy},
+        InertiaCase{"SmallDeltaMotorNoisy", "small-delta-motor.json", 24.0, kInertiaNoise_A,
+                    kInertiaNoisy}),
     ByLabel{});
 
 struct InertiaFaultCase {
