@@ -30,6 +30,8 @@ constexpr std::pair<const char*, ValueMember> kValueOptions[] = {
     {"--bus", &Invocation::busVoltage},
     {"--answer", &Invocation::answer},
     {"--fault", &Invocation::fault},
+    {"--plot", &Invocation::plotFile},
+    {"--csv", &Invocation::csvFile},
 };
 
 std::optional<ValueMember> ValueOption(const std::string& argument) {
@@ -113,6 +115,10 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
             invocation.programVariables.emplace_back(assignment.name, assignment.value);
         } else if (argument == "--json" && !attached) {
             invocation.json = true;
+        } else if (argument == "--tune" && !attached) {
+            invocation.tune = true;
+        } else if (argument == "--step" && !attached) {
+            invocation.step = true;
         } else if ((argument == "--help" || argument == "-h") && !attached) {
             invocation.help = true;
         } else if (argument.starts_with("-") && argument != "-") {

@@ -51,6 +51,12 @@ struct Invocation {
     // drive (--fault NAME).
     std::optional<std::string> answer;
     std::optional<std::string> fault;
+    // tune: press Tune before Start (--tune), a step reference (--step), the picture of the graph
+    // (--plot FILE.svg|FILE.png) and its curves as CSV (--csv FILE.csv).
+    bool tune = false;
+    bool step = false;
+    std::optional<std::string> plotFile;
+    std::optional<std::string> csvFile;
 };
 
 // Reads the arguments after the program name; on a usage error, returns nothing and says why.

@@ -87,10 +87,10 @@ class ConnectedLink {
 // outlasts their patience), then Close and the answers to the closing question.
 class ScriptedPerson {
   public:
-    ScriptedPerson(const DriveTestRow& row, std::span<const int> answers, TestRunBackend& backend,
+    ScriptedPerson(const TestDialog& test, const PersonScript& script, TestRunBackend& backend,
                    drive::SimulatedDrive& drive, const RunObserver& observer, RunRecord& record)
-        : row_(row),
-          answers_(answers),
+        : test_(test),
+          script_(script),
           backend_(backend),
           drive_(drive),
           observer_(observer),
@@ -99,12 +99,16 @@ class ScriptedPerson {
     void Act(DialogDriver& dialog) {
         auto* test = dynamic_cast<CQel_TestDlg*>(&dialog.Dialog());
         if (test == nullptr) {
-            backend_.RecordFailure("The dialog " + std::to_string(row_.templateId) +
+            backend_.RecordFailure("The dialog " + std::to_string(test_.templateId) +
                                    " is not a test dialog.");
             dialog.Close();
             return;
         }
         record_.opened = true;
+        if (!MayStart(dialog)) {
+            dialog.Close();
+            return;
+        }
         dialog.Click(CQel_TestDlg::kStartStopId);
         WaitForTheConclusion(dialog, *test);
         record_.resultState = test->GetResultState();
@@ -112,7 +116,10 @@ class ScriptedPerson {
         if (observer_.onConcluded) {
             observer_.onConcluded();
         }
-        for (const int answer : answers_) {
+        if (script_.afterConclusion && dialog.IsOpen()) {
+            script_.afterConclusion(dialog, record_);
+        }
+        for (const int answer : script_.closingAnswers) {
             if (!dialog.IsOpen()) {
                 break;
             }
@@ -122,6 +129,23 @@ class ScriptedPerson {
     }
 
   private:
+    // What the person does before Start; false (the reason in the record) when they cannot start.
+    bool MayStart(DialogDriver& dialog) {
+        if (!script_.beforeStart) {
+            return true;
+        }
+        const std::size_t boxesBefore = backend_.MessageBoxes().size();
+        std::string reason = script_.beforeStart(dialog);
+        if (reason.empty()) {
+            return true;
+        }
+        if (backend_.MessageBoxes().size() > boxesBefore) {
+            reason += ": " + backend_.MessageBoxes().back().text;
+        }
+        record_.errorText = reason;
+        return false;
+    }
+
     void WaitForTheConclusion(DialogDriver& dialog, CQel_TestDlg& test) {
         const std::uint64_t start_ms = backend_.Now_ms();
         const auto elapsed_s = [&] {
@@ -129,14 +153,14 @@ class ScriptedPerson {
         };
         double nextProgress_s = kProgressInterval_s;
         while (test.IsRunning() && dialog.IsOpen()) {
-            if (elapsed_s() >= row_.patience_s) {
+            if (elapsed_s() >= test_.patience_s) {
                 dialog.Click(CQel_TestDlg::kStartStopId);
                 record_.stoppedByPerson = true;
                 return;
             }
-            if (row_.duringRun != nullptr) {
+            if (test_.duringRun != nullptr) {
                 TestPerson person{dialog, test, drive_, elapsed_s()};
-                row_.duringRun(person);
+                test_.duringRun(person);
                 if (!test.IsRunning() || !dialog.IsOpen()) {
                     return;
                 }
@@ -151,8 +175,8 @@ class ScriptedPerson {
         }
     }
 
-    const DriveTestRow& row_;
-    std::span<const int> answers_;
+    const TestDialog& test_;
+    const PersonScript& script_;
     TestRunBackend& backend_;
     drive::SimulatedDrive& drive_;
     const RunObserver& observer_;
@@ -161,18 +185,30 @@ class ScriptedPerson {
 
 }  // namespace
 
-DriveTestRun RunDriveTestDialog(const DriveTestRow& row, std::span<const int> answers,
-                                CQel_Setup& setup, drive::SimulatedDrive& drive,
-                                drive::SimulatedDriveLink& link, const RunObserver& observer) {
+DriveTestRun RunTestDialog(const TestDialog& dialog, const PersonScript& script, CQel_Setup& setup,
+                           drive::SimulatedDrive& drive, drive::SimulatedDriveLink& link,
+                           const RunObserver& observer) {
     DriveTestRun run;
     TestRunBackend backend(observer.onStep);
     const InstalledBackend installed(backend);
     link.AttachToClock(backend);
     const ConnectedLink connected(setup, link);
-    ScriptedPerson person(row, answers, backend, drive, observer, run.record);
-    backend.When(row.templateId, [&person](DialogDriver& dialog) { person.Act(dialog); });
-    run.dialogResult = RunnerOf(row)(&setup);
+    ScriptedPerson person(dialog, script, backend, drive, observer, run.record);
+    backend.When(dialog.templateId, [&person](DialogDriver& driver) { person.Act(driver); });
+    run.dialogResult = dialog.runner(&setup);
     run.messageBoxes = backend.MessageBoxes();
     run.failures = backend.Failures();
     return run;
+}
+
+DriveTestRun RunDriveTestDialog(const DriveTestRow& row, std::span<const int> answers,
+                                CQel_Setup& setup, drive::SimulatedDrive& drive,
+                                drive::SimulatedDriveLink& link, const RunObserver& observer) {
+    PersonScript script;
+    if (row.beforeStart != nullptr) {
+        script.beforeStart = row.beforeStart;
+    }
+    script.closingAnswers = answers;
+    return RunTestDialog({RunnerOf(row), row.templateId, row.duringRun, row.patience_s}, script,
+                         setup, drive, link, observer);
 }

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <string>
 
 #include "drive/SimulatedDrive.h"
+#include "drivetests/MyTestDlg.h"
 #include "host/kernel/TestDlg.h"
 #include "host/ui/headless/HeadlessBackend.h"
 
@@ -74,6 +76,19 @@ void TurnShaftByHand(TestPerson& person) {
     d.Click(CQel_TestDlg::kStartStopId);
 }
 
+// The tuning tests' dialogs open on their "Test Parameters" page; Start, the gains and the plot
+// are on their "Test" page. The person turns to that page first; a test may refuse it (with a
+// message box of its own) while its settings do not allow a run.
+template <int TabId, int Page>
+std::string TurnToPage(ui::headless::DialogDriver& dialog) {
+    if (dialog.SelectTab(TabId, Page) && dialog.IsVisible(CQel_TestDlg::kStartStopId)) {
+        return {};
+    }
+    return "Start did not come into view on page " + std::to_string(Page) + " of the tab control " +
+           std::to_string(TabId);
+}
+constexpr auto kTurnToTestPage = TurnToPage<CMyTestDlg::kTabId, CMyTestDlg::kTestPage>;
+
 // Long enough for any identification of the example motors; a test still running after it has
 // hung.
 constexpr double kPatience_s = 300.0;
@@ -92,7 +107,8 @@ constexpr std::array kRows = {
     DriveTestRow{"dc-voltage", DriveTest::VdcDetection, 105, nullptr, kPatience_s},
     DriveTestRow{"analogue-reference", DriveTest::AnalogueReference, 104, ReadAnalogueInput,
                  kPatience_s},
-    DriveTestRow{"angle-controller", DriveTest::AngleController, 3057, nullptr, kPatience_s},
+    DriveTestRow{"angle-controller", DriveTest::AngleController, 3057, nullptr, kPatience_s,
+                 kTurnToTestPage},
 };
 
 }  // namespace

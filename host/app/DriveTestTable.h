@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "dialogs/DriveTestRunners.h"
@@ -40,6 +41,10 @@ struct DriveTestRow {
     void (*duringRun)(TestPerson& person) = nullptr;
     // How long the person waits for the test to conclude before pressing Stop, drive time.
     double patience_s = 0.0;
+    // What the person does on the opened dialog before pressing Start (turn to the page that
+    // holds Start); empty when they may press Start, else why they cannot. Null for a test whose
+    // Start is in view when its dialog opens.
+    std::string (*beforeStart)(ui::headless::DialogDriver& dialog) = nullptr;
 };
 
 std::span<const DriveTestRow> DriveTestRows();

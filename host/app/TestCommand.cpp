@@ -7,28 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/Derivation.h"
-#include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
+#include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
-#include "host/app/Folders.h"
 #include "host/app/SimulatedAxis.h"
-#include "host/kernel/CoffFormat.h"
-#include "host/kernel/SetupFile.h"
 #include "host/kernel/TestDlg.h"
-#include "host/ui/DialogTemplate.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr const char* kLinkErrorText = "The drive does not answer: the link to it is broken.";
-
-int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "brevan: %s\n", message.c_str());
-    return status;
-}
 
 template <typename Rows, typename Name>
 std::string Names(const Rows& rows, Name name) {
@@ -38,33 +26,6 @@ std::string Names(const Rows& rows, Name name) {
     }
     return names;
 }
-
-// The faults --fault injects into the simulated axis.
-struct FaultRow {
-    const char* name;
-    void (*inject)(SimulatedAxis& axis);
-};
-
-const FaultRow kFaults[] = {
-    {"open-phase-a",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::DisconnectedPhaseA); }},
-    {"open-phase-b",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::DisconnectedPhaseB); }},
-    {"open-phase-c",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::DisconnectedPhaseC); }},
-    {"swapped-phases",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::SwappedPhasesBC); }},
-    {"missing-encoder-a",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::MissingEncoderChannelA); }},
-    {"missing-encoder-b",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::MissingEncoderChannelB); }},
-    {"swapped-encoder",
-     [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::SwappedEncoderChannels); }},
-    {"enable-off", [](SimulatedAxis& a) { a.drive->SetEnableInput(false); }},
-    {"short-circuit", [](SimulatedAxis& a) { a.drive->InjectFault(drive::Fault::ShortCircuit); }},
-    {"link-error",
-     [](SimulatedAxis& a) { a.link->BreakAt(drive::LinkCall::DownloadAndStart, kLinkErrorText); }},
-};
 
 // How the person answers the closing question at each press of Close: Cancel leaves the dialog
 // open, so the person closes again and drops the values.
@@ -145,7 +106,7 @@ std::vector<Proposal> Differences(const CQel_Setup& setup, const Snapshot& befor
 struct TestRequest {
     const DriveTestRow* row = nullptr;
     const AnswerRow* answer = nullptr;
-    const FaultRow* fault = nullptr;
+    const SimulatedFault* fault = nullptr;
     std::optional<double> supply_V;
     double analogueInput_V = 0.0;
 };
@@ -170,13 +131,8 @@ std::optional<TestRequest> ReadRequest(const Invocation& invocation) {
     if (request.answer == nullptr) {
         return usage("--answer expects yes, no or cancel, not \"" + answer + "\"");
     }
-    if (invocation.fault) {
-        request.fault = FindRow(kFaults, *invocation.fault);
-        if (request.fault == nullptr) {
-            return usage("--fault expects one of " +
-                         Names(kFaults, [](const FaultRow& row) { return row.name; }) + ", not \"" +
-                         *invocation.fault + "\"");
-        }
+    if (!ReadFaultOption(invocation, request.fault)) {
+        return std::nullopt;
     }
     if (!ReadBusOption(invocation, request.supply_V)) {
         return std::nullopt;
@@ -197,26 +153,6 @@ struct Outcome {
     INT_PTR dialogResult = IDCANCEL;
     std::optional<std::filesystem::path> savedTo;
 };
-
-std::optional<std::string> ErrorOf(const RunRecord& record, const DriveTestRow& row) {
-    if (record.resultState == 1) {
-        return std::nullopt;
-    }
-    if (!record.errorText.empty()) {
-        return record.errorText;
-    }
-    if (!record.opened) {
-        return "The test's dialog did not open.";
-    }
-    if (record.stoppedByPerson) {
-        char text[128];
-        std::snprintf(text, sizeof text,
-                      "The test did not conclude within %g s of drive time; it was stopped.",
-                      row.patience_s);
-        return text;
-    }
-    return "The test did not conclude.";
-}
 
 // A base value as brevan show prints it.
 std::string Readable(const ParameterValue& value) {
@@ -264,31 +200,6 @@ void PrintOutcome(const Outcome& outcome, bool json) {
     std::printf("saved: %s\n", outcome.savedTo ? outcome.savedTo->c_str() : "no");
 }
 
-const char* AnswerName(int answer) {
-    switch (answer) {
-        case IDYES:
-            return "Yes";
-        case IDNO:
-            return "No";
-        case IDCANCEL:
-            return "Cancel";
-        case IDOK:
-            return "OK";
-        default:
-            return "another button";
-    }
-}
-
-void ReportWhatTheRunShowed(const DriveTestRun& run) {
-    for (const auto& box : run.messageBoxes) {
-        std::fprintf(stderr, "brevan: message box \"%s\" answered %s\n", box.text.c_str(),
-                     AnswerName(box.answer));
-    }
-    for (const std::string& failure : run.failures) {
-        std::fprintf(stderr, "brevan: the scripted user: %s\n", failure.c_str());
-    }
-}
-
 }  // namespace
 
 // Runs one drive test through its dialog, headless, on the simulated drive of the motor file,
@@ -307,37 +218,18 @@ int RunTest(CommandContext& context) {
         return Fail(kExitFailure, "the test " + std::string(row.name) + " is not available yet");
     }
     CQel_Setup& setup = context.setup;
-    // What the opening setup dialog does first: the test starts from agreeing values.
-    ComputeDriveRegisters(setup);
-    DeriveUserParameters(setup);
     std::optional<SimulatedAxis> axis =
-        MakeSimulatedAxis(*invocation.motorFile, setup, request->supply_V);
+        PrepareDriveTestRun(invocation, setup, request->supply_V, request->fault);
     if (!axis) {
         return kExitBadSetup;
     }
     axis->drive->SetAnalogueInput(request->analogueInput_V);
-    if (request->fault != nullptr) {
-        request->fault->inject(*axis);
-    }
 
-    ui::SetResourceDirectory(ResourceDirectory());
-    CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
     Outcome outcome;
     outcome.test = row.name;
     const Snapshot before = TakeSnapshot(setup);
     std::optional<Snapshot> afterRun;
-    RunObserver observer;
-    observer.onStep = [&](const std::string& step) {
-        outcome.steps.push_back(step);
-        if (!invocation.json) {
-            std::printf("step: %s\n", step.c_str());
-            std::fflush(stdout);
-        }
-    };
-    observer.onProgress = [&row](const std::string& step, double elapsed_s) {
-        std::fprintf(stderr, "brevan: %s: %s (%.1f s)\n", std::string(row.name).c_str(),
-                     step.c_str(), elapsed_s);
-    };
+    RunObserver observer = ReportingObserver(outcome.test, invocation.json, &outcome.steps);
     observer.onConcluded = [&] { afterRun = TakeSnapshot(setup); };
     const DriveTestRun run = RunDriveTestDialog(row, request->answer->answers, setup, *axis->drive,
                                                 *axis->link, observer);
@@ -346,7 +238,7 @@ int RunTest(CommandContext& context) {
     const Snapshot afterDialog = TakeSnapshot(setup);
     ReportWhatTheRunShowed(run);
 
-    outcome.error = ErrorOf(record, row);
+    outcome.error = ErrorOf(record, row.patience_s);
     // A failed run proposes nothing, whatever it left in the setup on its way.
     if (!outcome.error) {
         outcome.proposed = Differences(
@@ -355,15 +247,8 @@ int RunTest(CommandContext& context) {
     }
     int status = outcome.error ? kExitFailure : kExitSuccess;
     if (outcome.dialogResult == IDOK) {
-        ComputeDriveRegisters(setup);
-        DeriveUserParameters(setup);
-        const std::filesystem::path target =
-            invocation.output ? std::filesystem::path(*invocation.output)
-                              : std::filesystem::path(invocation.arguments.front());
-        if (const std::string error = qel::SaveSetupFile(setup, target); error.empty()) {
-            outcome.savedTo = target;
-        } else {
-            std::fprintf(stderr, "brevan: %s\n", error.c_str());
+        outcome.savedTo = SaveRecomputedSetup(setup, invocation);
+        if (!outcome.savedTo) {
             status = kExitFailure;
         }
     }

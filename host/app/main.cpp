@@ -54,6 +54,10 @@ const std::vector<Subcommand>& Subcommands() {
          "test SETUP TEST --motor F runs a drive test's dialog on the simulated drive with a "
          "scripted user; saves on OK",
          2, 2, RunTest},
+        {"tune",
+         "tune SETUP LOOP --motor F runs a loop's tuning test (current, speed, position) on "
+         "the simulated drive; prints the step response's figures; saves on OK",
+         2, 2, RunTune},
     };
     return subcommands;
 }
@@ -78,16 +82,23 @@ void PrintUsage(std::FILE* stream) {
                  "  --log FILE                sim: writes the logged curves as CSV\n"
                  "  --analogue VOLTS          sim, test: the voltage on the analogue reference "
                  "input\n"
-                 "  --motor FILE              test, edit: the motor file of the simulated drive\n"
-                 "  --bus VOLTS               sim, test, edit: the drive's supply instead of the "
-                 "motor\n"
-                 "                            file's bench\n"
+                 "  --motor FILE              test, tune, edit: the motor file of the simulated "
+                 "drive\n"
+                 "  --bus VOLTS               sim, test, tune, edit: the drive's supply instead of "
+                 "the\n"
+                 "                            motor file's bench\n"
                  "  --answer yes|no|cancel    test: the answer to the closing question (yes)\n"
-                 "  --fault NAME              test: a fault of the simulated drive (open-phase-a,\n"
+                 "  --fault NAME              test, tune: a fault of the simulated drive "
+                 "(open-phase-a,\n"
                  "                            open-phase-b, open-phase-c, swapped-phases,\n"
                  "                            missing-encoder-a, missing-encoder-b, "
                  "swapped-encoder,\n"
                  "                            enable-off, short-circuit, link-error)\n"
+                 "  --tune                    tune: press Tune (design the gains) before Start\n"
+                 "  --step                    tune: a step reference (the current loop's always "
+                 "is)\n"
+                 "  --plot FILE.svg|FILE.png  tune: saves the graph of the step response\n"
+                 "  --csv FILE                tune: writes the graph's curves as CSV\n"
                  "  --module FILE             the drive module to load (default: libbrevan.so\n"
                  "                            beside this program, or $BREVAN_MODULE)\n"
                  "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "

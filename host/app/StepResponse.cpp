@@ -1,0 +1,112 @@
+#include "host/app/StepResponse.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// A reference whose ends differ by less than this fraction of their size has made no step.
+constexpr double kFlatFraction = 1e-9;
+// The step is where the reference passes half-way.
+constexpr double kStepLevel = 0.5;
+// The steady state is the mean over the last tenth of the response.
+constexpr std::size_t kSteadyStateShare = 10;
+constexpr double kPercent = 100.0;
+
+// A point of the response after the step: the time since the step and the fraction of the step.
+struct Sample {
+    double since_s = 0.0;
+    double fraction = 0.0;
+};
+
+// The time at which the response crosses the level, the first time it reaches it at or after the
+// sample, interpolated between that sample and the one before; none when it never does.
+std::optional<double> TimeReaching(const std::vector<Sample>& samples, double level) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i].fraction < level) {
+            continue;
+        }
+        if (i == 0) {
+            return samples[i].since_s;
+        }
+        const Sample& before = samples[i - 1];
+        const Sample& after = samples[i];
+        return before.since_s + (level - before.fraction) / (after.fraction - before.fraction) *
+                                    (after.since_s - before.since_s);
+    }
+    return std::nullopt;
+}
+
+// When the response enters the band around the step for the last time; none when it ends
+// outside it.
+std::optional<double> SettlingTime(const std::vector<Sample>& samples) {
+    const auto outside = [](const Sample& sample) {
+        return std::abs(sample.fraction - 1.0) > kSettlingBand;
+    };
+    const auto lastOutside = std::find_if(samples.rbegin(), samples.rend(), outside);
+    if (lastOutside == samples.rend()) {
+        return samples.front().since_s;
+    }
+    if (lastOutside == samples.rbegin()) {
+        return std::nullopt;
+    }
+    const Sample& before = *lastOutside;
+    const Sample& after = *std::prev(lastOutside);
+    const double edge = before.fraction > 1.0 ? 1.0 + kSettlingBand : 1.0 - kSettlingBand;
+    return before.since_s + (edge - before.fraction) / (after.fraction - before.fraction) *
+                                (after.since_s - before.since_s);
+}
+
+}  // namespace
+
+StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
+                                 std::span<const ui::GraphPoint> response) {
+    if (reference.empty()) {
+        return {{}, "no step found: the reference curve has no points"};
+    }
+    const double start = reference.front().y;
+    const double step = reference.back().y - start;
+    if (std::abs(step) <= kFlatFraction * std::max(std::abs(start), std::abs(reference.back().y))) {
+        return {{}, "no step found: the reference curve ends where it starts"};
+    }
+    const auto fractionOf = [&](double value) { return (value - start) / step; };
+    const double step_s =
+        std::find_if(reference.begin(), reference.end(), [&](const ui::GraphPoint& point) {
+            return fractionOf(point.y) >= kStepLevel;
+        })->x;
+    std::vector<Sample> samples;
+    for (const ui::GraphPoint& point : response) {
+        if (point.x >= step_s) {
+            samples.push_back({point.x - step_s, fractionOf(point.y)});
+        }
+    }
+    if (samples.empty()) {
+        return {{}, "the measured curve has no points after the step"};
+    }
+
+    StepFigures figures;
+    if (const std::optional<double> time_s = TimeReaching(samples, kBandwidthLevel);
+        time_s && *time_s > 0.0) {
+        figures.achievedBandwidth_rad_s = 1.0 / *time_s;
+    }
+    const double peak =
+        std::max_element(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
+            return a.fraction < b.fraction;
+        })->fraction;
+    figures.overshoot_percent = std::max(0.0, peak - 1.0) * kPercent;
+    const std::optional<double> riseStart_s = TimeReaching(samples, kRiseStartLevel);
+    const std::optional<double> riseEnd_s = TimeReaching(samples, kRiseEndLevel);
+    if (riseStart_s && riseEnd_s) {
+        figures.riseTime_s = *riseEnd_s - *riseStart_s;
+    }
+    figures.settlingTime_s = SettlingTime(samples);
+    const std::size_t steadyCount = std::max<std::size_t>(1, samples.size() / kSteadyStateShare);
+    double steadySum = 0.0;
+    for (auto sample = samples.end() - static_cast<std::ptrdiff_t>(steadyCount);
+         sample != samples.end(); ++sample) {
+        steadySum += sample->fraction;
+    }
+    figures.steadyStateError = 1.0 - steadySum / static_cast<double>(steadyCount);
+    return {figures, {}};
+}

@@ -1,0 +1,311 @@
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dialogs/DriveTestRunners.h"
+#include "drivetests/MyTestDlg.h"
+#include "host/app/Commands.h"
+#include "host/app/DriveTestCommand.h"
+#include "host/app/DriveTestRun.h"
+#include "host/app/StepResponse.h"
+#include "host/kernel/GraphFiles.h"
+#include "host/kernel/Setup.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#if BREVAN_DESKTOP
+#include "host/app/OffscreenPicture.h"
+#endif
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A tuning run lasts well under a second of drive time; one still running after this has hung.
+constexpr double kPatience_s = 60.0;
+
+// A loop's tuning test: its dialog, where the person finds Tune and the graph, and what the
+// figures are read from.
+struct TuningRow {
+    std::string_view loop;
+    // The dialog the module registers for the test; none while it is being written.
+    std::optional<DriveTest> test;
+    int templateId = 0;
+    int tuneButtonId = 0;
+    int graphId = 0;
+    // The parameter the gains are designed from: the loop's bandwidth, in rad/s.
+    const char* designedBandwidth = "";
+    // The graph's curve of the loop's response; its first curve is the reference.
+    std::string_view measuredCurve;
+};
+
+// One row per loop: adding a loop's test to the command is filling in its row. The current
+// loop's test steps its reference whether or not --step is given; the speed and position rows
+// will make their reference a step (a rise of one loop period, small enough that no limit is
+// reached) when it is.
+constexpr std::array kLoops = {
+    TuningRow{"current", DriveTest::CurrentController, 101, 3149, 1361, "PB_C", "Motor_Current"},
+    TuningRow{"speed", std::nullopt, 0, 0, 0, "PB_S", ""},
+    TuningRow{"position", std::nullopt, 0, 0, 0, "PB_P", ""},
+};
+
+const TuningRow* FindLoop(std::string_view loop) {
+    for (const TuningRow& row : kLoops) {
+        if (row.loop == loop) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// What the command line asks for.
+struct TuneRequest {
+    const TuningRow* row = nullptr;
+    std::optional<double> supply_V;
+    const SimulatedFault* fault = nullptr;
+};
+
+std::optional<TuneRequest> ReadRequest(const Invocation& invocation) {
+    const auto usage = [](const std::string& message) {
+        Fail(kExitUsage, message);
+        return std::nullopt;
+    };
+    TuneRequest request;
+    const std::string& loop = invocation.arguments[1];
+    request.row = FindLoop(loop);
+    if (request.row == nullptr) {
+        std::string loops;
+        for (const TuningRow& row : kLoops) {
+            loops += (loops.empty() ? "" : ", ") + std::string(row.loop);
+        }
+        return usage("unknown loop \"" + loop + "\"; the loops: " + loops);
+    }
+    if (!request.row->test || !FindDriveTest(*request.row->test)) {
+        return usage("the " + loop + " controller tuning test is not available yet");
+    }
+    if (!invocation.motorFile) {
+        return usage("tune needs --motor FILE: the motor file of the simulated drive to run on");
+    }
+    if (invocation.plotFile) {
+        const std::string extension =
+            Lower(std::filesystem::path(*invocation.plotFile).extension().string());
+        if (extension != ".svg" && extension != ".png") {
+            return usage("--plot writes a picture named .svg or .png, not \"" +
+                         *invocation.plotFile + "\"");
+        }
+#if !BREVAN_DESKTOP
+        if (extension == ".png") {
+            return usage(
+                "--plot cannot draw a PNG picture: this build has no desktop backend; "
+                "name the picture .svg");
+        }
+#endif
+    }
+    if (!ReadBusOption(invocation, request.supply_V) ||
+        !ReadFaultOption(invocation, request.fault)) {
+        return std::nullopt;
+    }
+    return request;
+}
+
+// How the run ended, as the command reports it.
+struct Outcome {
+    std::string loop;
+    std::optional<std::string> error;  // none when the test succeeded
+    double designedBandwidth_rad_s = 0.0;
+    std::optional<StepFigures> figures;
+    std::optional<std::filesystem::path> savedTo;
+};
+
+// The picture or the table of the graph; false (the reason printed) when it cannot be written.
+bool WriteGraphFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << content;
+    file.close();
+    if (!file) {
+        Fail(kExitFailure, "the graph could not be saved in " + path.string());
+        return false;
+    }
+    return true;
+}
+
+bool WritePlot(const std::filesystem::path& path, const ui::GraphState& graph,
+               const std::string& title) {
+    const std::string picture = qel::GraphSvg(graph, title);
+    if (Lower(path.extension().string()) == ".svg") {
+        return WriteGraphFile(path, picture);
+    }
+#if BREVAN_DESKTOP
+    const std::string problem =
+        WritePngOffscreen(picture, qel::kGraphPictureWidth_px, qel::kGraphPictureHeight_px, path);
+    if (!problem.empty()) {
+        Fail(kExitFailure, "the graph could not be saved as " + path.string() + ": " + problem);
+        return false;
+    }
+#endif
+    return true;
+}
+
+// The figures of the graph's step response; nothing (the reason printed) when they cannot be
+// read.
+std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const TuningRow& row) {
+    const ui::GraphCurve* measured = nullptr;
+    for (const ui::GraphCurve& curve : graph.curves) {
+        if (curve.name == row.measuredCurve) {
+            measured = &curve;
+        }
+    }
+    if (graph.curves.empty() || measured == nullptr) {
+        Fail(kExitFailure, "the figures cannot be read: the graph has no curve " +
+                               std::string(row.measuredCurve));
+        return std::nullopt;
+    }
+    const StepResponse response =
+        MeasureStepResponse(graph.curves.front().points, measured->points);
+    if (!response.error.empty()) {
+        Fail(kExitFailure, "the figures cannot be read: " + response.error);
+        return std::nullopt;
+    }
+    return response.figures;
+}
+
+// The figures of StepFigures.
+constexpr std::size_t kFigureCount = 5;
+
+// A figure as the command reports it: its JSON key, its name and unit in the text, its value
+// (none when it cannot be measured).
+struct FigureLine {
+    const char* key;
+    const char* name;
+    const char* unit;
+    std::optional<double> value;
+};
+
+std::array<FigureLine, kFigureCount> FigureLines(const std::optional<StepFigures>& figures) {
+    std::array<FigureLine, kFigureCount> lines = {{
+        {"achievedBandwidth_rad_s", "achieved bandwidth", " rad/s", std::nullopt},
+        {"overshoot_percent", "overshoot", " %", std::nullopt},
+        {"riseTime_s", "rise time", " s", std::nullopt},
+        {"settlingTime_s", "settling time", " s", std::nullopt},
+        {"steadyStateError", "steady-state error", "", std::nullopt},
+    }};
+    if (figures) {
+        lines[0].value = figures->achievedBandwidth_rad_s;
+        lines[1].value = figures->overshoot_percent;
+        lines[2].value = figures->riseTime_s;
+        lines[3].value = figures->settlingTime_s;
+        lines[4].value = figures->steadyStateError;
+    }
+    return lines;
+}
+
+void PrintOutcome(const Outcome& outcome, bool json) {
+    const std::array<FigureLine, kFigureCount> figures = FigureLines(outcome.figures);
+    if (json) {
+        Json report{{"loop", outcome.loop},
+                    {"designedBandwidth_rad_s", outcome.designedBandwidth_rad_s}};
+        for (const FigureLine& figure : figures) {
+            report[figure.key] = figure.value ? Json(*figure.value) : Json(nullptr);
+        }
+        report["outcome"] = outcome.error ? "failed" : "succeeded";
+        report["error"] = outcome.error ? Json(*outcome.error) : Json(nullptr);
+        std::printf("%s\n", report.dump(2).c_str());
+        return;
+    }
+    std::printf("outcome: %s\n", outcome.error ? "failed" : "succeeded");
+    std::printf("error: %s\n", outcome.error ? outcome.error->c_str() : "none");
+    std::printf("designed bandwidth: %.6g rad/s\n", outcome.designedBandwidth_rad_s);
+    for (const FigureLine& figure : figures) {
+        if (figure.value) {
+            std::printf("%s: %.6g%s\n", figure.name, *figure.value, figure.unit);
+        } else {
+            std::printf("%s: not measurable\n", figure.name);
+        }
+    }
+    std::printf("saved: %s\n", outcome.savedTo ? outcome.savedTo->c_str() : "no");
+}
+
+}  // namespace
+
+// Runs a loop's tuning test through its dialog, headless, on the simulated drive of the motor
+// file, with a scripted person: the test page, Tune when asked, Start, and OK once the test has
+// succeeded. The figures of the step response are read from the dialog's graph; OK leaves the
+// gains in the setup, which is then recomputed as the opening setup dialog does and saved.
+int RunTune(CommandContext& context) {
+    const Invocation& invocation = context.invocation;
+    const std::optional<TuneRequest> request = ReadRequest(invocation);
+    if (!request) {
+        return kExitUsage;
+    }
+    const TuningRow& row = *request->row;
+    CQel_Setup& setup = context.setup;
+    std::optional<SimulatedAxis> axis =
+        PrepareDriveTestRun(invocation, setup, request->supply_V, request->fault);
+    if (!axis) {
+        return kExitBadSetup;
+    }
+
+    std::optional<ui::GraphState> graph;
+    std::string graphTitle;
+    PersonScript script;
+    script.beforeStart = [&](ui::headless::DialogDriver& dialog) -> std::string {
+        dialog.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        const ui::ControlState* pages = dialog.Control(CMyTestDlg::kTabId);
+        if (pages == nullptr || pages->selection != CMyTestDlg::kTestPage) {
+            return "The test page did not open";
+        }
+        if (invocation.tune && !dialog.Click(row.tuneButtonId)) {
+            return "Tune could not be pressed";
+        }
+        return {};
+    };
+    script.afterConclusion = [&](ui::headless::DialogDriver& dialog, const RunRecord& record) {
+        if (record.resultState == 1) {
+            graph = dialog.Graph(row.graphId);
+            graphTitle = dialog.Text(row.graphId);
+            dialog.Click(IDOK);
+        }
+    };
+    // A failed run leaves the dialog open: the person cancels it.
+    constexpr std::array kDropTheValues = {IDNO};
+    script.closingAnswers = kDropTheValues;
+    Outcome outcome;
+    outcome.loop = row.loop;
+    const DriveTestRun run =
+        RunTestDialog({FindDriveTest(*row.test), row.templateId, nullptr, kPatience_s}, script,
+                      setup, *axis->drive, *axis->link,
+                      ReportingObserver(std::string(row.loop), invocation.json, nullptr));
+    ReportWhatTheRunShowed(run);
+    outcome.error = ErrorOf(run.record, kPatience_s);
+    outcome.designedBandwidth_rad_s = setup.GetParameterValueInBaseUnit(row.designedBandwidth);
+
+    int status = outcome.error ? kExitFailure : kExitSuccess;
+    if (graph) {
+        outcome.figures = ReadFigures(*graph, row);
+        const bool written =
+            (!invocation.csvFile || WriteGraphFile(*invocation.csvFile, qel::GraphCsv(*graph))) &&
+            (!invocation.plotFile || WritePlot(*invocation.plotFile, *graph, graphTitle));
+        // The setup is saved only with everything asked for.
+        if (!written || run.dialogResult != IDOK) {
+            status = kExitFailure;
+        } else {
+            outcome.savedTo = SaveRecomputedSetup(setup, invocation);
+            if (!outcome.savedTo) {
+                status = kExitFailure;
+            }
+        }
+    }
+    PrintOutcome(outcome, invocation.json);
+    return status;
+}
