@@ -114,10 +114,6 @@ constexpr const char* kAxisIdWarning =
     "non-configured axis ID only if you intend to set the Axis ID later via a CANopen master "
     "using CiA305 LSS protocol.";
 
-// The drive tests not built yet: their buttons run the engine steps around the test and open
-// nothing.
-const CMySetupDlg::ChildRunner kDriveTestNotAvailable;
-
 // On when it holds anything but 0 (a value that is not a number counts as off).
 bool IsNonZero(double value) {
     return std::isfinite(value) && value != 0.0;
@@ -434,7 +430,7 @@ void CDriveSetupDlg::OnTuneSpeedController() {
 }
 
 void CDriveSetupDlg::OnTunePositionController() {
-    OpenChild(kDriveTestNotAvailable, ChildSteps{});
+    OpenChild(DriveTestChild(DriveTest::PositionController), ChildSteps{});
 }
 
 void CDriveSetupDlg::OnTuneStartMode() {

@@ -23,6 +23,7 @@ enum class DriveTest {
     AngleController,
     CurrentController,
     SpeedController,
+    PositionController,
 };
 
 // Runs the test's dialog modally on the setup and returns DoModal's result.

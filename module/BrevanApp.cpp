@@ -10,6 +10,7 @@
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
+#include "drivetests/TestPositionTuning.h"
 #include "drivetests/TestRL.h"
 #include "drivetests/TestVdcDetection.h"
 #include "drivetests/TotalInertiaTest.h"
@@ -54,6 +55,10 @@ CBrevanApp::CBrevanApp() : CWinApp(nullptr) {
     });
     RegisterDriveTest(DriveTest::SpeedController, [](CQel_Setup* setup) {
         CTestSpeedTuning test(setup, nullptr);
+        return test.DoModal();
+    });
+    RegisterDriveTest(DriveTest::PositionController, [](CQel_Setup* setup) {
+        CTestPositionTuning test(setup, nullptr);
         return test.DoModal();
     });
     RegisterDriveTest(DriveTest::AngleController, [](CQel_Setup* setup) {

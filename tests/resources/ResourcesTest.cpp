@@ -60,6 +60,7 @@ constexpr int kEncoderConnections = 291;
 constexpr int kAngleController = 3057;
 constexpr int kCurrentController = 101;
 constexpr int kSpeedController = 102;
+constexpr int kPositionController = 103;
 constexpr int kStartId = 10000;
 
 const std::filesystem::path kResourceDir = std::filesystem::path(BREVAN_SOURCE_DIR) / "resources";
@@ -334,6 +335,8 @@ const DialogCase kDialogs[] = {
      true, kStartId, "Cancel"},
     {kSpeedController, "102-speed-controller-test.json", "Speed Controller Tuning Test", true, true,
      kStartId, "Cancel"},
+    {kPositionController, "103-position-controller-test.json", "Position Controller Tuning Test",
+     true, true, kStartId, "Cancel"},
 };
 
 const json& DialogJson(int dialogId) {
@@ -1185,13 +1188,28 @@ TEST(BitmapList, NamesEveryBitmapTheDialogsShowOnceWithADescription) {
     }
     // Host bitmaps on buttons, the motor drawing, the four control schemes, the three
     // reference chains, the tuning tests' pictures and the test dialogs' result icons.
-    const std::set<std::string> expected = {"TO_MOTORSETUP", "TO_DRIVESETUP", "WARN_SWITCH_HW_LS",
-                                            "3059",          "3016",          "3017",
-                                            "3060",          "3061",          "3003",
-                                            "3044",          "3002",          "3015",
-                                            "3354",          "TEST_PASSED",   "TEST_FAILED",
-                                            "308",           "314",           "3063",
-                                            "3062",          "PAUSE_",        "CONTINUE_"};
+    const std::set<std::string> expected = {"TO_MOTORSETUP",
+                                            "TO_DRIVESETUP",
+                                            "WARN_SWITCH_HW_LS",
+                                            "3059",
+                                            "3016",
+                                            "3017",
+                                            "3060",
+                                            "3061",
+                                            "3003",
+                                            "3044",
+                                            "3002",
+                                            "3015",
+                                            "3354",
+                                            "TEST_PASSED",
+                                            "TEST_FAILED",
+                                            "308",
+                                            "314",
+                                            "3063",
+                                            "3062",
+                                            "PAUSE_",
+                                            "CONTINUE_",
+                                            "309"};
     EXPECT_EQ(names, expected);
 }
 

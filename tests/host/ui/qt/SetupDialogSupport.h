@@ -26,6 +26,7 @@
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
+#include "drivetests/TestPositionTuning.h"
 #include "drivetests/TestRL.h"
 #include "drivetests/TestVdcDetection.h"
 #include "drivetests/TotalInertiaTest.h"
@@ -119,6 +120,8 @@ inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
          [](CQel_Setup& s) { return std::make_unique<CTestCurrent>(&s, nullptr); }},
         {102, "speed-controller-test",
          [](CQel_Setup& s) { return std::make_unique<CTestSpeedTuning>(&s, nullptr); }},
+        {103, "position-controller-test",
+         [](CQel_Setup& s) { return std::make_unique<CTestPositionTuning>(&s, nullptr); }},
     };
     return dialogs;
 }
