@@ -8,6 +8,7 @@
 #include "host/kernel/CoffFormat.h"
 #include "host/kernel/SetupFile.h"
 #include "host/ui/DialogTemplate.h"
+#include "host/ui/Utf8Text.h"
 
 namespace {
 
@@ -94,7 +95,10 @@ std::optional<SimulatedAxis> PrepareDriveTestRun(const Invocation& invocation, C
 
 RunObserver ReportingObserver(const std::string& test, bool json, std::vector<std::string>* steps) {
     RunObserver observer;
-    observer.onStep = [json, steps](const std::string& step) {
+    observer.onStep = [json, steps](const std::string& shown) {
+        // The dialogs' texts may carry single Windows-1252 bytes; the terminal and JSON take
+        // UTF-8.
+        const std::string step = ui::DisplayUtf8(shown);
         if (steps != nullptr) {
             steps->push_back(step);
         }
@@ -104,7 +108,8 @@ RunObserver ReportingObserver(const std::string& test, bool json, std::vector<st
         }
     };
     observer.onProgress = [test](const std::string& step, double elapsed_s) {
-        std::fprintf(stderr, "brevan: %s: %s (%.1f s)\n", test.c_str(), step.c_str(), elapsed_s);
+        std::fprintf(stderr, "brevan: %s: %s (%.1f s)\n", test.c_str(),
+                     ui::DisplayUtf8(step).c_str(), elapsed_s);
     };
     return observer;
 }
@@ -114,7 +119,7 @@ std::optional<std::string> ErrorOf(const RunRecord& record, double patience_s) {
         return std::nullopt;
     }
     if (!record.errorText.empty()) {
-        return record.errorText;
+        return ui::DisplayUtf8(record.errorText);
     }
     if (!record.opened) {
         return "The test's dialog did not open.";

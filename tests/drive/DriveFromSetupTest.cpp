@@ -39,7 +39,7 @@ TEST(ReadDriveFromSetup, TakesTheRegistersAndHardwareOfTheReferenceAxis) {
     EXPECT_EQ(loaded.registers.SWNEGLS, -104857600);
     EXPECT_EQ(loaded.registers.CADIN, 19019);
     EXPECT_EQ(loaded.registers.AD5OFF, -19000);
-    EXPECT_EQ(loaded.registers.KPTHT, 32767);
+    EXPECT_EQ(loaded.registers.KPTHT, 29554);
     EXPECT_EQ(loaded.registers.II2TWARLIM_D, 19803363);
     EXPECT_DOUBLE_EQ(loaded.hardware.dspClock_Hz, 40e6);
     EXPECT_DOUBLE_EQ(loaded.hardware.maxMeasurableBus_V, 73.0);

@@ -11,14 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "host/ui/Utf8Text.h"
+
 namespace ui::qt {
 
-// Whether the bytes are well-formed UTF-8: no stray continuation bytes, no overlong forms, no
-// surrogates, nothing above U+10FFFF.
-bool IsWellFormedUtf8(std::string_view text);
-
-// The text as UTF-8: UTF-8 stays as it is, any other text is decoded as Windows-1252.
-std::string DisplayUtf8(std::string_view text);
+using ui::DisplayUtf8;
+using ui::IsWellFormedUtf8;
 
 QString ToQString(std::string_view text);
 std::string FromQString(const QString& text);

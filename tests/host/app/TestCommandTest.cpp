@@ -220,6 +220,19 @@ TEST_F(TestCommand, JsonReportsTheRunInItsShape) {
     EXPECT_EQ(report["saved"], false);
 }
 
+// The angle test's advice quotes with a Windows-1252 quotation mark; the report is UTF-8 JSON that
+// any reader takes.
+TEST_F(TestCommand, JsonCarriesTheDialogsWindows1252TextsAsUtf8) {
+    const RunResult result =
+        Run({axis_.string(), "angle-controller", "--motor", kReferenceMotor, "--set",
+             "Kp_T_scl=0.5", "--set", "Ki_T_scl=0", "--answer", "no", "--json"});
+    ASSERT_EQ(result.status, 1) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_NE(report["error"].get<std::string>().find("doesn\xE2\x80\x99t decreases to zero"),
+              std::string::npos)
+        << report["error"];
+}
+
 // The link breaks at the program's download: the dialog fails its launch, the kernel reports the
 // link's own text, and no supply is proposed and nothing saved.
 TEST_F(TestCommand, BrokenLinkFailsTheTestWithTheCommunicationError) {
