@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <span>
 #include <vector>
 
 namespace {
 
-// A reference whose ends differ by less than this fraction of their size has made no step.
+// The reference stands still while it changes by less than this fraction of its largest size.
 constexpr double kFlatFraction = 1e-9;
 // The step is where the reference passes half-way.
 constexpr double kStepLevel = 0.5;
-// The steady state is the mean over the last tenth of the response.
+// The steady state is the mean over the last tenth of the response during the hold.
 constexpr std::size_t kSteadyStateShare = 10;
 constexpr double kPercent = 100.0;
 
@@ -58,6 +60,47 @@ std::optional<double> SettlingTime(const std::vector<Sample>& samples) {
                                 (after.since_s - before.since_s);
 }
 
+// The reference's first rise: the level it reaches, moving away from the level before the step,
+// before it turns back or ends, and the time it first leaves that level (none when it holds it
+// to the end).
+struct Rise {
+    double level = 0.0;
+    std::optional<double> leftAt_s;
+};
+
+std::optional<Rise> FirstRise(std::span<const ui::GraphPoint> reference, double start) {
+    double largest = std::abs(start);
+    for (const ui::GraphPoint& point : reference) {
+        largest = std::max(largest, std::abs(point.y));
+    }
+    const double flat = kFlatFraction * largest;
+    const auto departure =
+        std::find_if(reference.begin(), reference.end(),
+                     [&](const ui::GraphPoint& point) { return std::abs(point.y - start) > flat; });
+    if (departure == reference.end()) {
+        return std::nullopt;
+    }
+    const double direction = departure->y > start ? 1.0 : -1.0;
+    // The rise goes on while the reference does not move back; a ramp may stand still for some
+    // points when it changes by less than a unit of the drive per point.
+    auto top = departure;
+    for (auto point = departure; point != reference.end(); ++point) {
+        if (direction * (point->y - top->y) > flat) {
+            top = point;
+        } else if (direction * (top->y - point->y) > flat) {
+            break;
+        }
+    }
+    Rise rise{top->y, std::nullopt};
+    const auto left = std::find_if(top, reference.end(), [&](const ui::GraphPoint& point) {
+        return std::abs(point.y - rise.level) > flat;
+    });
+    if (left != reference.end()) {
+        rise.leftAt_s = left->x;
+    }
+    return rise;
+}
+
 }  // namespace
 
 StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
@@ -65,11 +108,15 @@ StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
     if (reference.empty()) {
         return {{}, "no step found: the reference curve has no points"};
     }
-    const double start = reference.front().y;
-    const double step = reference.back().y - start;
-    if (std::abs(step) <= kFlatFraction * std::max(std::abs(start), std::abs(reference.back().y))) {
-        return {{}, "no step found: the reference curve ends where it starts"};
+    if (response.empty()) {
+        return {{}, "the measured curve has no points"};
     }
+    const double start = response.front().y;
+    const std::optional<Rise> rise = FirstRise(reference, start);
+    if (!rise) {
+        return {{}, "no step found: the reference curve never leaves the level before the step"};
+    }
+    const double step = rise->level - start;
     const auto fractionOf = [&](double value) { return (value - start) / step; };
     const double step_s =
         std::find_if(reference.begin(), reference.end(), [&](const ui::GraphPoint& point) {
@@ -77,7 +124,7 @@ StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
         })->x;
     std::vector<Sample> samples;
     for (const ui::GraphPoint& point : response) {
-        if (point.x >= step_s) {
+        if (point.x >= step_s && (!rise->leftAt_s || point.x < *rise->leftAt_s)) {
             samples.push_back({point.x - step_s, fractionOf(point.y)});
         }
     }

@@ -1,8 +1,9 @@
 #pragma once
 
 // The figures of a step response, as a person reads them off a tuning test's graph: the step is
-// found in the reference curve, the response read from the measured curve, both as fractions of
-// the step (0 before it, 1 at the reference's final level).
+// the reference curve's first rise, the response read from the measured curve while the
+// reference holds the level it rose to, both as fractions of the step (0 at the level before the
+// step, 1 at the level the reference rose to).
 //
 //   StepResponse response = MeasureStepResponse(reference.points, current.points);
 //   if (!response.error.empty()) ... else response.figures.riseTime_s ...
@@ -29,19 +30,24 @@ struct StepFigures {
     std::optional<double> riseTime_s;
     // From the step until the response stays within 2 % of it for good.
     std::optional<double> settlingTime_s;
-    // What the response lacks of the step at the end, as a fraction of the step (negative when
-    // it ends beyond it): the mean over the last tenth of the points after the step.
+    // What the response lacks of the step at the end of the hold, as a fraction of the step
+    // (negative when it ends beyond it): the mean over the last tenth of the points of the hold.
     double steadyStateError = 0.0;
 };
 
 struct StepResponse {
     StepFigures figures;
-    // Why the figures could not be read (no step in the reference); empty when they were.
+    // Why the figures could not be read (the reference never moves); empty when they were.
     std::string error;
 };
 
-// The step: the reference moves from its first value to its last, and the step is where it
-// passes half-way. The times between points are interpolated linearly. Points are in time order
-// (x in seconds).
+// The level before the step is the response's first value: a logger may begin after the reference
+// has started to rise (the speed and position tests log from the end of the profile's first loop
+// period, when a one-period step is already made), but the response, measured at the start of
+// that period, has not moved yet. The reference moves away from that level until it turns back
+// or ends (a step, a ramp, or a profile's first rise); the level it reaches is the step's, and the
+// step is where the reference passes half-way to it. The response counts from the step until the
+// reference leaves that level (the hold), or to its end. The times between points are
+// interpolated linearly. Points are in time order (x in seconds).
 StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
                                  std::span<const ui::GraphPoint> response);

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,9 +9,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "dialogs/DriveTestRunners.h"
 #include "drivetests/MyTestDlg.h"
+#include "drivetests/TestProfile.h"
+#include "engine/BaseScales.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
 #include "host/app/Commands.h"
 #include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
@@ -28,30 +36,150 @@ using Json = nlohmann::ordered_json;
 // A tuning run lasts well under a second of drive time; one still running after this has hung.
 constexpr double kPatience_s = 60.0;
 
+// The setup's parameters of the profile a speed or position tuning test runs: its amplitude, its
+// four times, its reference type and its run switches.
+struct ProfileParameters {
+    const char* amplitude;
+    const char* rise;
+    const char* hold;
+    const char* back;
+    const char* pause;
+    const char* referenceType;
+    const char* multiCycle;
+    const char* onlinePlot;
+};
+
+constexpr ProfileParameters kSpeedProfile{"TestSpeed",   "TaPS",       "TPS",
+                                          "TaNS",        "TNS",        "SpeedTestReferenceType",
+                                          "MultiCycleS", "OnlinePlotS"};
+constexpr ProfileParameters kPositionProfile{
+    "TestPosition", "TaPP",       "TPP", "TaNP", "TNP", "PositionTestReferenceType",
+    "MultiCycleP",  "OnlinePlotP"};
+
+// The step --step makes of a profile test's reference. The profile rises in one speed-loop period
+// (Ts, 0.5 ms at 2 kHz) when the rise's parameter allows it, or in the shortest rise it allows;
+// it holds for kHoldPassbands / the passband, returns as it rose and pauses as long as it held.
+//
+// The amplitude is small enough that the loop reaches none of its limits, so that the response is
+// the linear loop's and not its saturations'. The designed speed PI answers a speed step dw at
+// once with its proportional part, Kp dw = 2 zeta PB J dw / K amperes (twice the current that
+// would accelerate the inertia J by dw in 1 / PB when zeta is 1); its integral part then takes
+// over while the error shrinks, so the proportional kick is the most current the step asks. The
+// speed step keeps that kick at kStepLimitShare of the test's current limit, and the speed at
+// kStepLimitShare of the speed limit. The position loop over the speed loop answers a position
+// step dp with a speed reference 2 zeta_P PB_P dp at once, which must stay within the speed
+// step's budget; the position loop on the current answers with its derivative's kick over the
+// one period of the step, Kd dp / Ts = (2 zeta_P + 1) PB_P J dp / (K Ts) amperes, kept at the
+// same share of the current limit. The drive changes its reference by at most
+// profile::kLargestIncrement units in a period, which bounds a one-period step too.
+constexpr double kHoldPassbands = 20.0;
+constexpr double kStepLimitShare = 0.2;
+
+double SpeedStep_rad_s(const CQel_Setup& setup) {
+    const double kick_A_per_rad_s = 2.0 * setup.GetParameterValueInBaseUnit("Dump_S") *
+                                    setup.GetParameterValueInBaseUnit("PB_S") *
+                                    setup.GetParameterValueInBaseUnit("Jt") /
+                                    setup.GetParameterValueInBaseUnit("K");
+    double step_rad_s =
+        kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") / kick_A_per_rad_s;
+    if (HasParameters(setup, {"Limit_Speed"})) {
+        step_rad_s = std::min(step_rad_s,
+                              kStepLimitShare * setup.GetParameterValueInBaseUnit("Limit_Speed"));
+    }
+    return std::min(step_rad_s, profile::kLargestIncrement / std::abs(ComputeSpeedScale(setup)));
+}
+
+double PositionStep_rad(const CQel_Setup& setup) {
+    const double damping = setup.GetParameterValueInBaseUnit("Dump_P");
+    const double passband_rad_s = setup.GetParameterValueInBaseUnit("PB_P");
+    double step_rad = 0.0;
+    if (std::trunc(setup.GetParameterValueInBaseUnit("PositionControlType")) ==
+        regfmt::kPositionControlWithSpeedLoop) {
+        step_rad = SpeedStep_rad_s(setup) / (2.0 * damping * passband_rad_s);
+    } else {
+        const double kick_A_per_rad =
+            (2.0 * damping + 1.0) * passband_rad_s * setup.GetParameterValueInBaseUnit("Jt") /
+            (setup.GetParameterValueInBaseUnit("K") * ComputeSpeedLoopPeriod(setup));
+        step_rad = kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") /
+                   kick_A_per_rad;
+    }
+    return std::min(step_rad, profile::kLargestIncrement / std::abs(ComputePositionScale(setup)));
+}
+
 // A loop's tuning test: its dialog, where the person finds Tune and the graph, and what the
 // figures are read from.
 struct TuningRow {
     std::string_view loop;
-    // The dialog the module registers for the test; none while it is being written.
-    std::optional<DriveTest> test;
+    // The dialog the module registers for the test.
+    DriveTest test;
     int templateId = 0;
     int tuneButtonId = 0;
     int graphId = 0;
     // The parameter the gains are designed from: the loop's bandwidth, in rad/s.
     const char* designedBandwidth = "";
-    // The graph's curve of the loop's response; its first curve is the reference.
+    // The graph's curves of the loop's reference and response.
+    std::string_view referenceCurve;
     std::string_view measuredCurve;
+    // The profile of a speed or position test and its step (base units); none for the current
+    // loop, whose test always steps.
+    const ProfileParameters* profile = nullptr;
+    double (*stepAmplitude)(const CQel_Setup& setup) = nullptr;
 };
 
-// One row per loop: adding a loop's test to the command is filling in its row. The current
-// loop's test steps its reference whether or not --step is given; the speed and position rows
-// will make their reference a step (a rise of one loop period, small enough that no limit is
-// reached) when it is.
+// One row per loop: adding a loop's test to the command is filling in its row.
 constexpr std::array kLoops = {
-    TuningRow{"current", DriveTest::CurrentController, 101, 3149, 1361, "PB_C", "Motor_Current"},
-    TuningRow{"speed", std::nullopt, 0, 0, 0, "PB_S", ""},
-    TuningRow{"position", std::nullopt, 0, 0, 0, "PB_P", ""},
+    TuningRow{"current", DriveTest::CurrentController, 101, 3149, 1361, "PB_C", "Current_Reference",
+              "Motor_Current"},
+    TuningRow{"speed", DriveTest::SpeedController, 102, 1390, 1361, "PB_S", "Speed_Reference",
+              "Load_Speed", &kSpeedProfile, SpeedStep_rad_s},
+    TuningRow{"position", DriveTest::PositionController, 103, 1390, 1361, "PB_P", "Target_Position",
+              "Load_Position", &kPositionProfile, PositionStep_rad},
 };
+
+// A profile parameter the run sets, with its value before.
+struct KeptValue {
+    const char* name;
+    double base;
+};
+
+// Makes the profile test's run one cycle recorded by the data logger and, with step, its
+// reference the step, each value within its parameter's range; the values before, to be put back
+// after the run (the setup keeps its own profile), or nothing (the reason printed) when the setup
+// lacks a parameter of the profile.
+std::optional<std::vector<KeptValue>> PrepareProfile(CQel_Setup& setup, const TuningRow& row,
+                                                     bool step) {
+    const ProfileParameters& profile = *row.profile;
+    std::vector<KeptValue> values = {{profile.multiCycle, 0.0}, {profile.onlinePlot, 0.0}};
+    if (step) {
+        const double loopPeriod_s = ComputeSpeedLoopPeriod(setup);
+        const double hold_s =
+            std::min(kHoldPassbands / setup.GetParameterValueInBaseUnit(row.designedBandwidth),
+                     profile::kLongestSegment * loopPeriod_s);
+        values.insert(values.end(), {{profile.amplitude, row.stepAmplitude(setup)},
+                                     {profile.rise, loopPeriod_s},
+                                     {profile.hold, hold_s},
+                                     {profile.back, loopPeriod_s},
+                                     {profile.pause, hold_s}});
+        // Drives without a reference type always run the positive profile.
+        if (HasParameters(setup, {profile.referenceType})) {
+            values.push_back(
+                {profile.referenceType, static_cast<double>(profile::Direction::Positive)});
+        }
+    }
+    std::vector<KeptValue> kept;
+    for (const KeptValue& value : values) {
+        CQel_Parameter* parameter = setup.FindParameter(value.name);
+        if (parameter == nullptr) {
+            Fail(kExitBadSetup, "the setup has no parameter " + std::string(value.name) +
+                                    " of the " + std::string(row.loop) + " test's profile");
+            return std::nullopt;
+        }
+        kept.push_back({value.name, parameter->GetValueInBaseUnit()});
+        parameter->SetValueInBaseUnit(
+            std::clamp(value.base, parameter->GetMinInBaseUnit(), parameter->GetMaxInBaseUnit()));
+    }
+    return kept;
+}
 
 const TuningRow* FindLoop(std::string_view loop) {
     for (const TuningRow& row : kLoops) {
@@ -91,7 +219,7 @@ std::optional<TuneRequest> ReadRequest(const Invocation& invocation) {
         }
         return usage("unknown loop \"" + loop + "\"; the loops: " + loops);
     }
-    if (!request.row->test || !FindDriveTest(*request.row->test)) {
+    if (!FindDriveTest(request.row->test)) {
         return usage("the " + loop + " controller tuning test is not available yet");
     }
     if (!invocation.motorFile) {
@@ -160,19 +288,22 @@ bool WritePlot(const std::filesystem::path& path, const ui::GraphState& graph,
 // The figures of the graph's step response; nothing (the reason printed) when they cannot be
 // read.
 std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const TuningRow& row) {
-    const ui::GraphCurve* measured = nullptr;
-    for (const ui::GraphCurve& curve : graph.curves) {
-        if (curve.name == row.measuredCurve) {
-            measured = &curve;
+    const auto curveNamed = [&graph](std::string_view name) -> const ui::GraphCurve* {
+        for (const ui::GraphCurve& curve : graph.curves) {
+            if (curve.name == name) {
+                return &curve;
+            }
         }
-    }
-    if (graph.curves.empty() || measured == nullptr) {
-        Fail(kExitFailure, "the figures cannot be read: the graph has no curve " +
-                               std::string(row.measuredCurve));
+        Fail(kExitFailure,
+             "the figures cannot be read: the graph has no curve " + std::string(name));
+        return nullptr;
+    };
+    const ui::GraphCurve* reference = curveNamed(row.referenceCurve);
+    const ui::GraphCurve* measured = reference != nullptr ? curveNamed(row.measuredCurve) : nullptr;
+    if (measured == nullptr) {
         return std::nullopt;
     }
-    const StepResponse response =
-        MeasureStepResponse(graph.curves.front().points, measured->points);
+    const StepResponse response = MeasureStepResponse(reference->points, measured->points);
     if (!response.error.empty()) {
         Fail(kExitFailure, "the figures cannot be read: " + response.error);
         return std::nullopt;
@@ -240,8 +371,10 @@ void PrintOutcome(const Outcome& outcome, bool json) {
 
 // Runs a loop's tuning test through its dialog, headless, on the simulated drive of the motor
 // file, with a scripted person: the test page, Tune when asked, Start, and OK once the test has
-// succeeded. The figures of the step response are read from the dialog's graph; OK leaves the
-// gains in the setup, which is then recomputed as the opening setup dialog does and saved.
+// succeeded. The speed and position tests run one cycle of their profile, a step with --step;
+// the setup's own profile is put back after the run. The figures of the step response are read
+// from the dialog's graph; OK leaves the gains in the setup, which is then recomputed as the
+// opening setup dialog does and saved.
 int RunTune(CommandContext& context) {
     const Invocation& invocation = context.invocation;
     const std::optional<TuneRequest> request = ReadRequest(invocation);
@@ -254,6 +387,14 @@ int RunTune(CommandContext& context) {
         PrepareDriveTestRun(invocation, setup, request->supply_V, request->fault);
     if (!axis) {
         return kExitBadSetup;
+    }
+    std::vector<KeptValue> kept;
+    if (row.profile != nullptr) {
+        std::optional<std::vector<KeptValue>> before = PrepareProfile(setup, row, invocation.step);
+        if (!before) {
+            return kExitBadSetup;
+        }
+        kept = std::move(*before);
     }
 
     std::optional<ui::GraphState> graph;
@@ -283,10 +424,13 @@ int RunTune(CommandContext& context) {
     Outcome outcome;
     outcome.loop = row.loop;
     const DriveTestRun run =
-        RunTestDialog({FindDriveTest(*row.test), row.templateId, nullptr, kPatience_s}, script,
+        RunTestDialog({FindDriveTest(row.test), row.templateId, nullptr, kPatience_s}, script,
                       setup, *axis->drive, *axis->link,
                       ReportingObserver(std::string(row.loop), invocation.json, nullptr));
     ReportWhatTheRunShowed(run);
+    for (const KeptValue& value : kept) {
+        setup.SetParameterValueInBaseUnit(value.name, value.base);
+    }
     outcome.error = ErrorOf(run.record, kPatience_s);
     outcome.designedBandwidth_rad_s = setup.GetParameterValueInBaseUnit(row.designedBandwidth);
 

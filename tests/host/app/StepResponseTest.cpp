@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -78,8 +79,78 @@ INSTANTIATE_TEST_SUITE_P(Steps, FirstOrderResponse,
                          ::testing::Values(FirstOrderCase{"Up", kBefore_A, kAfter_A},
                                            FirstOrderCase{"Down", kAfter_A, kBefore_A},
                                            FirstOrderCase{"FromZero", 0.0, 1.0},
+                                           // A position's curves start where the rotor stands.
+                                           FirstOrderCase{"FarFromZero", 1000.0, 1000.03},
                                            FirstOrderCase{"Negative", 0.0, -3.0}),
                          ByLabel());
+
+// A profile test's reference: it rises from 0.5 A to 2.5 A, holds, returns to 0.5 A at kReturn_s
+// and pauses there. The response follows the first order from the moment the reference passes
+// half-way and falls back to 0.5 A with the return: the figures are the first order's, read from
+// the rise and the hold only, and from the response's first value, the level before the step.
+constexpr double kReturn_s = 6e-3;
+
+struct ProfileCase {
+    std::string label;
+    // When the rise begins; at the first point the reference has then already risen, as when
+    // the logger begins after the profile's first period.
+    double riseStart_s;
+    // The reference before the return, over the time since the rise began at kStep_s.
+    std::function<double(double since_s)> rise_A;
+    friend std::ostream& operator<<(std::ostream& out, const ProfileCase& row) {
+        return out << row.label;
+    }
+};
+
+class ProfileReference : public ::testing::TestWithParam<ProfileCase> {};
+
+TEST_P(ProfileReference, GivesTheFiguresOfTheFirstRiseAndItsHold) {
+    Curves curves;
+    const int count = static_cast<int>(std::lround(kEnd_s / kSample_s));
+    std::optional<double> halfway_s;
+    for (int i = 0; i <= count; ++i) {
+        const double time_s = i * kSample_s;
+        const bool held = time_s >= GetParam().riseStart_s && time_s < kReturn_s;
+        const double reference_A =
+            held ? GetParam().rise_A(time_s - GetParam().riseStart_s) : kBefore_A;
+        if (!halfway_s && reference_A >= 0.5 * (kBefore_A + kAfter_A)) {
+            halfway_s = time_s;
+        }
+        curves.reference.push_back({time_s, reference_A});
+        curves.response.push_back(
+            {time_s, halfway_s && held
+                         ? kBefore_A + (kAfter_A - kBefore_A) * FirstOrder(time_s - *halfway_s)
+                         : kBefore_A});
+    }
+    const StepResponse measured = MeasureStepResponse(curves.reference, curves.response);
+    ASSERT_EQ(measured.error, "");
+    const StepFigures& figures = measured.figures;
+    ASSERT_TRUE(figures.achievedBandwidth_rad_s && figures.settlingTime_s);
+    EXPECT_NEAR(*figures.achievedBandwidth_rad_s, 1.0 / kTau_s, 0.01 / kTau_s);
+    EXPECT_NEAR(*figures.settlingTime_s, std::log(50.0) * kTau_s, 0.01 * kTau_s);
+    // The hold's end lies 24 time constants after the step: the first order has reached it.
+    EXPECT_NEAR(figures.steadyStateError, 0.0, 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rises, ProfileReference,
+    ::testing::Values(ProfileCase{"Step", kStep_s, [](double) { return kAfter_A; }},
+                      ProfileCase{"RisenAtTheFirstPoint", 0.0, [](double) { return kAfter_A; }},
+                      // A ramp over 0.2 ms in steps of 0.1 A, each standing still for five samples,
+                      // as a drive's reference does when it changes by less than a unit per
+                      // logged point: the level is the ramp's top, not its first stand.
+                      ProfileCase{"RampThatStandsStill", kStep_s,
+                                  [](double since_s) {
+                                      constexpr double kRamp_s = 0.2e-3;
+                                      constexpr double kUnit_A = 0.1;
+                                      const double ramped_A =
+                                          kBefore_A +
+                                          (kAfter_A - kBefore_A) * std::min(1.0, since_s / kRamp_s);
+                                      return kBefore_A +
+                                             kUnit_A * std::floor((ramped_A - kBefore_A) / kUnit_A +
+                                                                  1e-9);
+                                  }}),
+    ByLabel());
 
 // Second order with the damping ratio and a natural frequency of 5000 rad/s: the overshoot is
 // exp(-pi zeta / sqrt(1 - zeta^2)).
@@ -180,20 +251,21 @@ TEST_P(NoStep, IsAnErrorAndNoFigures) {
 
 INSTANTIATE_TEST_SUITE_P(
     References, NoStep,
-    ::testing::Values(NoStepCase{"Flat",
-                                 {{0.0, 2.0}, {1e-3, 2.0}, {2e-3, 2.0}},
-                                 {{0.0, 2.0}, {1e-3, 2.1}, {2e-3, 2.0}},
-                                 "no step found: the reference curve ends where it starts"},
-                      NoStepCase{"Zero",
-                                 {{0.0, 0.0}, {1e-3, 0.0}},
-                                 {{0.0, 0.0}, {1e-3, 0.0}},
-                                 "no step found: the reference curve ends where it starts"},
-                      NoStepCase{
-                          "Empty", {}, {}, "no step found: the reference curve has no points"},
-                      NoStepCase{"ResponseEndsBeforeTheStep",
-                                 {{0.0, 0.0}, {1e-3, 0.0}, {2e-3, 1.0}},
-                                 {{0.0, 0.0}, {1e-3, 0.0}},
-                                 "the measured curve has no points after the step"}),
+    ::testing::Values(
+        NoStepCase{"Flat",
+                   {{0.0, 2.0}, {1e-3, 2.0}, {2e-3, 2.0}},
+                   {{0.0, 2.0}, {1e-3, 2.1}, {2e-3, 2.0}},
+                   "no step found: the reference curve never leaves the level before the step"},
+        NoStepCase{"Zero",
+                   {{0.0, 0.0}, {1e-3, 0.0}},
+                   {{0.0, 0.0}, {1e-3, 0.0}},
+                   "no step found: the reference curve never leaves the level before the step"},
+        NoStepCase{"Empty", {}, {}, "no step found: the reference curve has no points"},
+        NoStepCase{"NoResponse", {{0.0, 0.0}, {1e-3, 1.0}}, {}, "the measured curve has no points"},
+        NoStepCase{"ResponseEndsBeforeTheStep",
+                   {{0.0, 0.0}, {1e-3, 0.0}, {2e-3, 1.0}},
+                   {{0.0, 0.0}, {1e-3, 0.0}},
+                   "the measured curve has no points after the step"}),
     ByLabel());
 
 }  // namespace
