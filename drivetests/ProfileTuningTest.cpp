@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
 #include "dialogs/FiltersDlg.h"
 #include "dialogs/MotorInertiaDlg.h"
+#include "drivetests/ScopeSetup.h"
 #include "drivetests/TotalInertiaTest.h"
 #include "engine/BaseScales.h"
 #include "engine/Derivation.h"
@@ -17,7 +19,9 @@
 #include "host/kernel/Comm.h"
 #include "host/kernel/KernelFunctions.h"
 #include "host/kernel/Setup.h"
+#include "host/kernel/Variable.h"
 #include "host/ui/DialogTemplate.h"
+#include "host/ui/Menu.h"
 #include "host/ui/Wnd.h"
 
 namespace {
@@ -92,6 +96,37 @@ constexpr const char* kPositivePicture = "314";
 constexpr const char* kNegativePicture = "3063";
 constexpr const char* kBidirectionalPicture = "3062";
 
+// The on-line plot: the scope's menu (resource 101, its first sub-menu) and its commands.
+constexpr UINT kScopeMenuId = 101;
+constexpr UINT kEditScopeId = 10062;
+constexpr UINT kDefaultScopeId = 10063;
+constexpr UINT kAutoscaleId = 10064;
+constexpr UINT kLoadScopeId = 10065;
+constexpr UINT kSaveScopeId = 10066;
+constexpr UINT kSavePlotsMenuId = 10067;
+constexpr UINT kSavePictureId = 10068;
+constexpr UINT kExportDataId = 10069;
+// The oscilloscope's two channels: the reference and the response.
+constexpr int kOscilloscopeChannels = 2;
+// The oscilloscope shows the profile from a fifth of its amplitude below to a fifth above.
+constexpr double kOscilloscopeHeadroom = 0.2;
+// The reference's scale: the amplitude fills four divisions, half the screen.
+constexpr double kReferenceDivisions = 4.0;
+// The currents' scale: the current limit fills three divisions above two below the centre.
+constexpr double kCurrentDivisions = 3.0;
+constexpr double kRaisedCentreDivisions = 2.0;
+// The position test's speeds: twice the profile's peak speed fills a division.
+constexpr double kSpeedShare = 0.5;
+// The palette colours of the four channels.
+constexpr int kChannelColours[] = {2, 5, 8, 9};
+// A scope frame: three 16-bit header words (data words, axis, code), then the data.
+constexpr int kFrameHeaderBytes = 6;
+constexpr int kFrameCodeOffset = 4;
+
+std::uint16_t Word(const std::uint8_t* data, int offset) {
+    return static_cast<std::uint16_t>(data[offset] | (data[offset + 1] << 8));
+}
+
 // A 16-bit input of the program: the value in single precision, rounded, with sign.
 double SixteenBits(double internalValue) {
     const auto rounded = RoundToNearestInteger(static_cast<float>(internalValue));
@@ -127,9 +162,10 @@ CProfileTuningTest::CProfileTuningTest(CQel_Setup* setup, const Description& des
                                        std::vector<std::string> loggedVariables, CWnd* parent)
     : CMyTestDlg(setup, description.templateId, 1, parent),
       description_(description),
+      variables_(std::move(loggedVariables)),
       // The reference and the response on the left axis, the other two on the right.
-      curves_(setup, std::move(loggedVariables),
-              {{1, RGB16(2)}, {3, RGB16(8)}, {2, RGB16(5)}, {4, RGB16(9)}}) {
+      curves_(setup, variables_, {{1, RGB16(2)}, {3, RGB16(8)}, {2, RGB16(5)}, {4, RGB16(9)}}),
+      scopeGraph_(4, 0) {
     SnapAmplitude();
     SetPages(description_.parametersPage, description_.testPage);
     AddParameterControls("TestLimitCurrent", kLimitEditId, kLimitUnitId);
@@ -154,6 +190,28 @@ CProfileTuningTest::CProfileTuningTest(CQel_Setup* setup, const Description& des
                                    slider.fineSpin, slider.coarseSpin);
     }
     stepCount_ = OnlinePlot() ? kOnlineStepCount : kLoggedStepCount;
+    const std::optional<std::string> hasScope = setup->FindOption("hasOscilloscope");
+    if (hasScope && std::atoi(hasScope->c_str()) != 0) {
+        scope_ = std::make_unique<CQel_ScopeLogger>(setup);
+        scopeDialogs_[TestIndex()] = this;
+        previousHandler_ = CQel_Comm::RegisterReceiveUnsolicitedMsgHandler(
+            TestIndex() == 0 ? &ReceiveUnsolicited<0> : &ReceiveUnsolicited<1>);
+    }
+}
+
+CProfileTuningTest::~CProfileTuningTest() {
+    if (scope_) {
+        if (scopeDialogs_[TestIndex()] == this) {
+            scopeDialogs_[TestIndex()] = nullptr;
+        }
+        CQel_Comm::RegisterReceiveUnsolicitedMsgHandler(previousHandler_);
+    }
+}
+
+CProfileTuningTest* CProfileTuningTest::scopeDialogs_[2] = {nullptr, nullptr};
+
+int CProfileTuningTest::TestIndex() const {
+    return description_.loop == profile::Loop::Speed ? 0 : 1;
 }
 
 bool CProfileTuningTest::SetupHas(const char* name) const {
@@ -196,7 +254,10 @@ BOOL CProfileTuningTest::OnInitDialog() {
     SetButtonImage(kPauseButtonId, "PAUSE_");
     SetButtonImage(kContinueButtonId, "CONTINUE_");
     SetChildText(kProcedureId, description_.procedure);
+    SetChildText(description_.referenceValueId, "");
+    SetChildText(description_.responseValueId, "");
     InsertPages();
+    InitOnlinePlot();
     const double motor = setup.GetParameterValueInBaseUnit("Jm");
     const double total = setup.GetParameterValueInBaseUnit("Jt");
     if (total < motor && setup.GetParameterValueInInternalUnit("isMotorInertiaUnknown") == 0.0) {
@@ -231,13 +292,18 @@ void CProfileTuningTest::DoDataExchange(CDataExchange* pDX) {
     const bool running = running_ != 0;
     const bool online = OnlinePlot();
     const bool testPage = GetPage() == kTestPage;
-    const bool scope = false;
+    const bool scope = scope_ != nullptr;
     EnableChild(IDOK, running ? 0 : 1, 0);
     EnableChild(kDataLoggerId, running ? 0 : 1, 0);
     EnableChild(description_.identifyId, running ? 0 : 1, 0);
     EnableChild(kOnlinePlotId, !running && (MultipleCycles() || scope) ? 1 : 0, 0);
-    EnableChild(kPauseButtonId, 0, 0);
-    EnableChild(kContinueButtonId, 0, 0);
+    if (scope) {
+        ShowChild(kPauseButtonId, 0);
+        ShowChild(kContinueButtonId, 0);
+    } else if (!(running && online)) {
+        EnableChild(kPauseButtonId, 0, 0);
+        EnableChild(kContinueButtonId, 0, 0);
+    }
     EnableChildren(description_.liveTuningIds, !running || online ? 1 : 0, 0);
     EnableChild(kSavePlotsId, testPage && !(online && !scope) ? 1 : 0, 0);
     ShowChild(kGraphId, testPage && !online ? 1 : 0);
@@ -273,6 +339,11 @@ void CProfileTuningTest::OnOK() {
     copy("Imax_Prot", "TestProtectionCurrent");
     copy("IlimPS", "TestLimitCurrent");
     copy("StartCurrent", "TestStartCurrent");
+    if (customised_ && scope_) {
+        scope_->SaveSettingsToSetupOption(description_.scopeOption);
+    } else {
+        setup.ClearOption(description_.scopeOption);
+    }
 }
 
 void CProfileTuningTest::UpdateInertiaRatio() {
@@ -310,6 +381,25 @@ void CProfileTuningTest::OnChangedParameterValue(std::string_view name) {
     } else if (is(description_.amplitude)) {
         SnapAmplitude();
     }
+    if (scope_) {
+        const bool speeds = ThirdChannelsAreSpeeds();
+        if (is(description_.amplitude)) {
+            RescaleReferenceChannels();
+            if (speeds) {
+                RescaleSpeedChannels();
+            }
+            ResetTimebase();
+        } else if (is(description_.rise) || is(description_.back)) {
+            if (speeds) {
+                RescaleSpeedChannels();
+            }
+            ResetTimebase();
+        } else if (is(description_.multiCycle) || is(description_.hold) || is(description_.pause)) {
+            ResetTimebase();
+        } else if (is("TestLimitCurrent") && !speeds) {
+            RescaleCurrentChannels();
+        }
+    }
     CMyTestDlg::OnChangedParameterValue(name);
 }
 
@@ -332,6 +422,7 @@ void CProfileTuningTest::OnRefreshParameterValue(std::string_view name) {
         SetFocus();
     } else if (is(description_.referenceType)) {
         ShowProfilePicture();
+        ResetTimebase();
     }
     if (running_) {
         for (const GainRegisters& gain : description_.gains) {
@@ -444,7 +535,11 @@ void CProfileTuningTest::OnTimer(UINT_PTR timerId) {
             LaunchTest();
             break;
         case kRunStep:
-            if (MultipleCycles()) {
+            if (OnlinePlot() && scope_) {
+                RunWithScope();
+            } else if (OnlinePlot()) {
+                RunWithReads();
+            } else if (MultipleCycles()) {
                 WaitForCycles();
             } else {
                 WaitForSingleRun();
@@ -520,16 +615,31 @@ void CProfileTuningTest::LaunchTest() {
                             setup.GetParameterValueInInternalUnit("TestProtectionCurrent"))) {
         return;
     }
-    curves_.Apply(kLoggedPoints, kSpeedLoopLog, kEveryPeriod);
+    CQel_Logger* logger = nullptr;
+    if (OnlinePlot()) {
+        logger = PrepareOnlineLaunch(input.amplitude);
+    } else {
+        curves_.Apply(kLoggedPoints, kSpeedLoopLog, kEveryPeriod);
+        logger = &curves_.Logger();
+    }
     if (SetupHas("ABSTART_MINMOVE")) {
         compute::ABSTART_MINMOVE(setup);
     }
-    if (!Launch(ProgramName().c_str(), program_, &curves_.Logger())) {
+    if (ExecuteCode(ProgramName(), &program_, logger, nullptr, nullptr) == 0) {
+        errorText_ = msc_pszErrInternal;
+        TestFailed(1);
         return;
     }
     SetInfoText(cycles ? kRunningUntilStop : kSteps[kLaunchStep]);
     stopRequest_ = 0;
-    RearmTimer();
+    // With the scope, frames come at the drive's pace: poll them at once.
+    RearmTimer(OnlinePlot() && scope_ ? kPromptTick_ms : kTickPeriod_ms);
+    if (OnlinePlot() && scope_) {
+        scopeGraph_.Invalidate();
+        scopeGraph_.RefreshGraph();
+    } else if (OnlinePlot()) {
+        oscilloscope_.Invalidate();
+    }
 }
 
 void CProfileTuningTest::WaitForSingleRun() {
@@ -606,13 +716,27 @@ void CProfileTuningTest::UploadAndConclude() {
     }
     if (CheckMotionErrors(1, kRunMotionErrors) && TestFlagGood(true)) {
         TestSucceeded(1);
-        OnRunSucceeded();
+        positioningDone_ = true;
         UpdateData(FALSE);
     }
 }
 
 BOOL CProfileTuningTest::OnCommand(UINT id, UINT notifyCode) {
+    if (notifyCode == 0 && id >= kEditScopeId && id <= kExportDataId) {
+        OnScopeMenu(id);
+        return TRUE;
+    }
     if (notifyCode == BN_CLICKED) {
+        if (id == static_cast<UINT>(kStartStopId)) {
+            OnStartStop();
+            return TRUE;
+        }
+        if (id == static_cast<UINT>(kPauseButtonId) || id == static_cast<UINT>(kContinueButtonId)) {
+            paused_ = id == static_cast<UINT>(kPauseButtonId);
+            EnableChild(kPauseButtonId, paused_ ? 0 : 1, 0);
+            EnableChild(kContinueButtonId, paused_ ? 1 : 0, 0);
+            return TRUE;
+        }
         if (id == static_cast<UINT>(description_.identifyId)) {
             Identify();
             return TRUE;
@@ -628,9 +752,7 @@ BOOL CProfileTuningTest::OnCommand(UINT id, UINT notifyCode) {
                 OpenFilters();
                 return TRUE;
             case kSavePlotsId:
-                if (!running_) {
-                    curves_.Graph().SaveGraph({}, description_.savedName);
-                }
+                OnScopeMenu(kSavePlotsMenuId);
                 return TRUE;
             case kDataLoggerId:
             case kOnlinePlotId: {
@@ -644,4 +766,361 @@ BOOL CProfileTuningTest::OnCommand(UINT id, UINT notifyCode) {
         }
     }
     return CMyTestDlg::OnCommand(id, notifyCode);
+}
+
+// --- the on-line plot ---
+
+template <int kTest>
+int CProfileTuningTest::ReceiveUnsolicited(int byteCount, const std::uint8_t* data) {
+    CProfileTuningTest* dialog = scopeDialogs_[kTest];
+    if (dialog == nullptr) {
+        return qel::kScopeFrameCode;
+    }
+    return dialog->TakeScopeFrame(byteCount, data);
+}
+
+int CProfileTuningTest::TakeScopeFrame(int byteCount, const std::uint8_t* data) {
+    if (data == nullptr || byteCount < kFrameHeaderBytes ||
+        Word(data, kFrameCodeOffset) != qel::kScopeFrameCode) {
+        return qel::kScopeFrameCode;
+    }
+    const int dataBytes = 2 * Word(data, 0);
+    if (kFrameHeaderBytes + dataBytes > byteCount) {
+        return -1;
+    }
+    const int taken = scope_->OnFrameReceive(dataBytes, data + kFrameHeaderBytes);
+    if (taken <= 0) {
+        return taken;
+    }
+    frameReceived_ = true;
+    int first = 0;
+    int count = 0;
+    scope_->GetPointsToBeDrawn(first, count);
+    const int points = std::max(1, scope_->GetPointsNo());
+    for (int k = 0, index = first; k < count; ++k) {
+        scopeGraph_.UpdatePoint(index);
+        index = (index + 1) % points;
+        if (index == 0) {
+            scopeGraph_.UpdateWindow();
+        }
+    }
+    return 0;
+}
+
+void CProfileTuningTest::InitOnlinePlot() {
+    if (!scope_) {
+        oscilloscope_.SubclassDlgItem(kScopeId, this);
+        return;
+    }
+    SetChildText(kOnlinePlotId, "Scope");
+    customised_ = scope_->LoadSettingsFromSetupOption(description_.scopeOption) != 0;
+    if (!customised_) {
+        ApplyScopeDefaults();
+    }
+    BindScopeGraph();
+}
+
+void CProfileTuningTest::BindScopeGraph() {
+    if (scopeGraph_.GetDlgCtrlID() != kScopeId) {
+        scopeGraph_.SubclassDlgItem(kScopeId, this);
+    }
+    scopeGraph_.SetDocument(scope_->GetGraphDocument(), scope_->GetGraphFilter(0));
+    scopeGraph_.RefreshGraph();
+}
+
+void CProfileTuningTest::ApplyScopeDefaults() {
+    for (const std::string& variable : variables_) {
+        scope_->AddVariable(variable, 1);
+    }
+    for (int item = 1; item <= static_cast<int>(variables_.size()); ++item) {
+        scope_->AddCurve(0, 0, item, RGB16(kChannelColours[item - 1]));
+    }
+    ResetTimebase();
+    RescaleReferenceChannels();
+    if (ThirdChannelsAreSpeeds()) {
+        RescaleSpeedChannels();
+    } else {
+        RescaleCurrentChannels();
+    }
+}
+
+void CProfileTuningTest::ResetTimebase() {
+    if (!scope_ || customised_) {
+        return;
+    }
+    const CQel_Setup& setup = *GetSetup();
+    const scope_setup::ProfileTimes times{setup.GetParameterValueInBaseUnit(description_.rise),
+                                          setup.GetParameterValueInBaseUnit(description_.hold),
+                                          setup.GetParameterValueInBaseUnit(description_.back),
+                                          setup.GetParameterValueInBaseUnit(description_.pause)};
+    const bool hasAmplitude = SetupHas(description_.amplitude);
+    const double amplitude =
+        hasAmplitude ? setup.GetParameterValueInBaseUnit(description_.amplitude) : 0.0;
+    const profile::Direction direction =
+        SetupHas("SpeedTestReferenceType")
+            ? profile::DirectionOf(
+                  setup.GetParameterValueInInternalUnit(description_.referenceType))
+            : profile::Direction::Positive;
+    const scope_setup::Acquisition acquisition =
+        scope_setup::ForProfile(times, hasAmplitude ? &amplitude : nullptr, direction,
+                                MultipleCycles(), description_.loop, variables_.front());
+    scope_->ChangeSettings(acquisition.duration_s, acquisition.mode, acquisition.slope,
+                           acquisition.variable, acquisition.level, acquisition.preTrigger_percent);
+    scope_->LocateItems();
+}
+
+void CProfileTuningTest::Rescale(const char* parameter, double magnitude, bool centred,
+                                 const std::string& first, const std::string& second) {
+    const CQel_Parameter* unitOf = GetSetup()->FindParameter(parameter);
+    if (unitOf == nullptr) {
+        return;
+    }
+    const double scale = scope_setup::OneTwoFiveScale(magnitude);
+    const double centre = centred ? 0.0 : kRaisedCentreDivisions * scale;
+    for (const std::string& variable : {first, second}) {
+        scope_->RescaleVariable(variable, unitOf->GetUnitName(), scale, centre);
+    }
+}
+
+void CProfileTuningTest::RescaleReferenceChannels() {
+    if (!scope_ || customised_) {
+        return;
+    }
+    const CQel_Parameter* amplitude = GetSetup()->FindParameter(description_.amplitude);
+    if (amplitude == nullptr) {
+        return;
+    }
+    const double shown = amplitude->GetValue();
+    const double scale = scope_setup::OneTwoFiveScale(std::fabs(shown / kReferenceDivisions));
+    // A downward profile is drawn in the lower half.
+    const double centre = shown >= 0.0 ? 0.0 : -kReferenceDivisions * scale;
+    for (const std::string& variable : {variables_[0], variables_[1]}) {
+        scope_->RescaleVariable(variable, amplitude->GetUnitName(), scale, centre);
+    }
+}
+
+void CProfileTuningTest::RescaleCurrentChannels() {
+    if (!scope_ || customised_) {
+        return;
+    }
+    const CQel_Parameter* limit = GetSetup()->FindParameter("TestLimitCurrent");
+    if (limit != nullptr) {
+        Rescale("TestLimitCurrent", limit->GetValue() / kCurrentDivisions, false,
+                "Current_Reference", "Motor_Current");
+    }
+}
+
+void CProfileTuningTest::RescaleSpeedChannels() {
+    if (!scope_ || customised_) {
+        return;
+    }
+    CQel_Setup& setup = *GetSetup();
+    CQel_Parameter* speed = setup.FindParameter("TestSpeed");
+    if (speed == nullptr) {
+        return;
+    }
+    // The profile's peak speed, read in the test speed's display unit.
+    const double kept = speed->GetValueInInternalUnit();
+    speed->SetValueInBaseUnit(setup.GetParameterValueInBaseUnit(description_.amplitude) /
+                              std::min(setup.GetParameterValueInBaseUnit(description_.rise),
+                                       setup.GetParameterValueInBaseUnit(description_.back)));
+    const double peak = speed->GetValue();
+    speed->SetValueInInternalUnit(kept);
+    Rescale("TestSpeed", std::fabs(peak * kSpeedShare), false, "Speed_Reference", "Load_Speed");
+}
+
+void CProfileTuningTest::OnChangedParameterUnit(std::string_view name) {
+    if (scope_) {
+        if (qel::EqualsIgnoringCase(name, description_.amplitude)) {
+            RescaleReferenceChannels();
+        } else if (qel::EqualsIgnoringCase(name, "TestLimitCurrent") && !ThirdChannelsAreSpeeds()) {
+            RescaleCurrentChannels();
+        }
+    }
+    CMyTestDlg::OnChangedParameterUnit(name);
+}
+
+CQel_Logger* CProfileTuningTest::PrepareOnlineLaunch(std::int32_t amplitude) {
+    paused_ = false;
+    if (scope_) {
+        return scope_.get();
+    }
+    oscilloscope_.Initialize("", kOscilloscopeChannels, 0);
+    const double a = amplitude;
+    for (int channel = 0; channel < kOscilloscopeChannels; ++channel) {
+        CQel_OscilloscopeChannel* shown = oscilloscope_.GetChannel(channel);
+        shown->displayMaximum =
+            a >= 0.0 ? (1.0 + kOscilloscopeHeadroom) * a : -kOscilloscopeHeadroom * a;
+        shown->displayMinimum =
+            a >= 0.0 ? -kOscilloscopeHeadroom * a : (1.0 + kOscilloscopeHeadroom) * a;
+        shown->colour = RGB16(kChannelColours[channel]);
+    }
+    EnableChild(kPauseButtonId, 1, 0);
+    EnableChild(kContinueButtonId, 0, 0);
+    return nullptr;
+}
+
+void CProfileTuningTest::RunWithReads() {
+    if (stopRequest_) {
+        // The cycles go on until the drive is told to stop.
+        CQel_Comm::StopProgram();
+        ConcludeOnline();
+        return;
+    }
+    if (!paused_) {
+        CQel_Variable* reference = GetSetup()->FindVariable(variables_[0], 1);
+        CQel_Variable* response = GetSetup()->FindVariable(variables_[1], 1);
+        if (reference == nullptr || response == nullptr) {
+            errorText_ = msc_pszErrInternal;
+            TestFailed(1);
+            return;
+        }
+        response->ChangeUnit(reference->GetUnitName());
+        if (!reference->ReadFromChip() || !response->ReadFromChip()) {
+            errorText_ = msc_pszErrInternal;
+            TestFailed(1);
+            return;
+        }
+        oscilloscope_.GetChannel(0)->lastValue = reference->GetValueInInternalUnit();
+        oscilloscope_.GetChannel(1)->lastValue = response->GetValueInInternalUnit();
+        oscilloscope_.UpdateLastPoint();
+        for (auto [variable, id] : {std::pair{reference, description_.referenceValueId},
+                                    std::pair{response, description_.responseValueId}}) {
+            const std::string unit = variable->ShowsInternalUnits()
+                                         ? std::string(qel::kInternalUnitName)
+                                         : variable->GetUnitName();
+            SetChildText(id, variable->PrintValue() + " " + unit);
+        }
+    }
+    if (!CheckMotionErrors(1, kRunMotionErrors) || !TestFlagGood(true)) {
+        return;
+    }
+    RearmTimer();
+}
+
+void CProfileTuningTest::ConcludeOnline() {
+    stopRequest_ = 0;
+    continuousRun_ = 0;
+    TestSucceeded(1);
+    positioningDone_ = true;
+    UpdateData(FALSE);
+}
+
+void CProfileTuningTest::RunWithScope() {
+    if (stopRequest_) {
+        scope_->EndUploadData();
+        return;
+    }
+    frameReceived_ = false;
+    if (scope_->DoGracefulStop()) {
+        // The acquisition is complete: the run ends as the user's Stop would end it, then
+        // passes when the drive reported nothing wrong.
+        OnBtnStartStop();
+        stopRequest_ = 0;
+        continuousRun_ = 0;
+        if (CheckMotionErrors(1, kRunMotionErrors) && TestFlagGood(true)) {
+            TestSucceeded(1);
+        }
+        scope_->EndUploadData();
+        UpdateData(FALSE);
+        return;
+    }
+    CQel_Comm::CheckForUnrequestedMessages();
+    if (!scope_->IsUploading()) {
+        errorText_ = msc_pszErrInternal;
+        TestFailed(1);
+        return;
+    }
+    if (!frameReceived_ && (!CheckMotionErrors(1, kRunMotionErrors) || !TestFlagGood(true))) {
+        return;
+    }
+    RearmTimer(kPromptTick_ms);
+}
+
+void CProfileTuningTest::OnStartStop() {
+    if (running_ && OnlinePlot() && scope_ && scope_->IsUploading()) {
+        scope_->EndUploadData();
+        if (scope_->IsUploading()) {
+            return;
+        }
+        continuousRun_ = 0;
+        stopRequest_ = 1;
+    }
+    OnBtnStartStop();
+}
+
+void CProfileTuningTest::OnContextMenu(CWnd* pWnd, CPoint point) {
+    if (pWnd == nullptr || pWnd->GetDlgCtrlID() != kScopeId || !scope_ || running_) {
+        CMyTestDlg::OnContextMenu(pWnd, point);
+        return;
+    }
+    CMenu menu;
+    if (!menu.LoadMenu(kScopeMenuId) || menu.GetSubMenu(0) == nullptr) {
+        return;
+    }
+    const UINT chosen = static_cast<UINT>(menu.GetSubMenu(0)->TrackPopupMenu(
+        TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, this));
+    if (chosen != 0) {
+        OnScopeMenu(chosen);
+    }
+}
+
+void CProfileTuningTest::OnScopeMenu(UINT id) {
+    if (running_) {
+        return;
+    }
+    const bool scopeShown = OnlinePlot() && scope_;
+    const std::string base = description_.scopeFileName;
+    switch (id) {
+        case kSavePlotsMenuId:
+            if (scopeShown) {
+                scope_->SaveGraph(base + ".svg");
+            } else if (!OnlinePlot()) {
+                curves_.Graph().SaveGraph({}, base + ".svg");
+            }
+            return;
+        case kSavePictureId:
+            (scopeShown ? scopeGraph_ : curves_.Graph()).CreateWMF(base + ".svg");
+            return;
+        case kExportDataId:
+            (scopeShown ? scopeGraph_ : curves_.Graph()).ExportToASCII(base + ".csv");
+            return;
+        default:
+            break;
+    }
+    if (!scope_) {
+        return;
+    }
+    std::filesystem::path file;
+    switch (id) {
+        case kEditScopeId:
+        case kAutoscaleId:
+            if ((id == kEditScopeId ? scope_->Edit(this) : scope_->Autoscale()) != 0) {
+                customised_ = true;
+                scopeGraph_.Invalidate();
+                scopeGraph_.RefreshGraph();
+            }
+            break;
+        case kDefaultScopeId:
+            if (customised_) {
+                customised_ = false;
+                scope_->SetDefaultValues();
+                ApplyScopeDefaults();
+                BindScopeGraph();
+            }
+            break;
+        case kLoadScopeId:
+            if (DoPromptScopeLoggerFileName(1, base + ".json", file) && scope_->Load(file)) {
+                customised_ = true;
+                BindScopeGraph();
+            }
+            break;
+        case kSaveScopeId:
+            if (DoPromptScopeLoggerFileName(0, base + ".json", file)) {
+                scope_->Save(file);
+            }
+            break;
+        default:
+            break;
+    }
 }

@@ -12,6 +12,7 @@
 // registers, design and launch details.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,10 @@
 #include "drivetests/MyTestDlg.h"
 #include "drivetests/TestProfile.h"
 #include "host/kernel/CoffFormat.h"
+#include "host/kernel/Comm.h"
+#include "host/kernel/Graph.h"
+#include "host/kernel/Loggers.h"
+#include "host/kernel/Oscilloscope.h"
 
 class CProfileTuningTest : public CMyTestDlg {
   public:
@@ -64,7 +69,6 @@ class CProfileTuningTest : public CMyTestDlg {
         profile::Loop loop;
         int identifyId;
         const char* limitsPicture;
-        const char* savedName;
         const char* procedure;
         std::vector<int> parametersPage;
         std::vector<int> testPage;
@@ -72,20 +76,31 @@ class CProfileTuningTest : public CMyTestDlg {
         std::vector<GainRegisters> gains;
         // The controls a run leaves alone unless the plot is on-line (0-terminated).
         const int* liveTuningIds;
+        // The on-line plot: the setup option keeping the scope's settings, the name proposed for
+        // its files, the statics showing the reference and the response while it runs.
+        const char* scopeOption;
+        const char* scopeFileName;
+        int referenceValueId;
+        int responseValueId;
     };
 
     // loggedVariables: the reference, the response and two more, in the logger's order.
     CProfileTuningTest(CQel_Setup* setup, const Description& description,
                        std::vector<std::string> loggedVariables, CWnd* parent);
+    ~CProfileTuningTest() override;
+    CProfileTuningTest(const CProfileTuningTest&) = delete;
+    CProfileTuningTest& operator=(const CProfileTuningTest&) = delete;
 
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
     void OnOK() override;
     void OnChangedParameterValue(std::string_view name) override;
+    void OnChangedParameterUnit(std::string_view name) override;
     void OnRefreshParameterValue(std::string_view name) override;
     void BeginTest() override;
     void OnTimer(UINT_PTR timerId) override;
     BOOL OnCommand(UINT id, UINT notifyCode) override;
+    void OnContextMenu(CWnd* pWnd, CPoint point) override;
 
     static const char* const kProtectionBelowLimit;
     static const char* const kInertiaBelowMotor;
@@ -95,6 +110,11 @@ class CProfileTuningTest : public CMyTestDlg {
     static const char* const kRunningUntilStop;
 
     const LoggedCurves& Curves() const { return curves_; }
+    // The on-line plot's scope (null without "hasOscilloscope") and its graph, or the
+    // oscilloscope fed by reads.
+    const CQel_ScopeLogger* Scope() const { return scope_.get(); }
+    const CGraphWindow& ScopeGraph() const { return scopeGraph_; }
+    const CQel_Oscilloscope& Oscilloscope() const { return oscilloscope_; }
 
   protected:
     bool MayShowTestPage() override;
@@ -109,14 +129,18 @@ class CProfileTuningTest : public CMyTestDlg {
     virtual bool PrepareLaunch() = 0;
     // The test's own control rules, after the shared ones.
     virtual void UpdateOwnControls(bool testPage) = 0;
-    // A run that succeeded: the position test remembers that the rotor is positioned.
-    virtual void OnRunSucceeded() {}
+    // The third and fourth channels are speeds (the position test over a speed loop), else
+    // currents.
+    virtual bool ThirdChannelsAreSpeeds() const { return false; }
 
     bool SetupHas(const char* name) const;
     bool OnlinePlot() const;
     bool MultipleCycles() const;
+    bool HasScope() const { return scope_ != nullptr; }
     CQel_CoffFormat& Program() { return program_; }
 
+    // A run that succeeded leaves the rotor positioned: the next run on the test page starts
+    // with the profile (entering the page again asks for a new positioning).
     bool positioningDone_ = false;
 
   private:
@@ -135,10 +159,44 @@ class CProfileTuningTest : public CMyTestDlg {
     bool TestFlagGood(bool failNow);
     void UpdateInertiaRatio();
 
+    // The on-line plot.
+    void InitOnlinePlot();
+    void ApplyScopeDefaults();
+    // The acquisition for the profile, and the channels' scales (nothing once the user has
+    // customised the scope's settings).
+    void ResetTimebase();
+    void RescaleReferenceChannels();
+    void RescaleCurrentChannels();
+    void RescaleSpeedChannels();
+    void Rescale(const char* parameter, double magnitude, bool centred, const std::string& first,
+                 const std::string& second);
+    // The scope's or the oscilloscope's part of the launch; the logger the program starts with.
+    CQel_Logger* PrepareOnlineLaunch(std::int32_t amplitude);
+    void RunWithScope();
+    void RunWithReads();
+    void BindScopeGraph();
+    void OnScopeMenu(UINT id);
+    void OnStartStop();
+    void ConcludeOnline();
+    int TakeScopeFrame(int byteCount, const std::uint8_t* data);
+    template <int kTest>
+    static int ReceiveUnsolicited(int byteCount, const std::uint8_t* data);
+    int TestIndex() const;
+
     const Description& description_;
+    std::vector<std::string> variables_;
     CQel_CoffFormat positioning_;
     CQel_CoffFormat program_;
     LoggedCurves curves_;
+    std::unique_ptr<CQel_ScopeLogger> scope_;
+    CGraphWindow scopeGraph_;
+    CQel_Oscilloscope oscilloscope_;
+    bool customised_ = false;
+    bool frameReceived_ = false;
+    bool paused_ = false;
+    CQel_Comm::UnsolicitedMsgHandler previousHandler_ = nullptr;
+    // The dialog of each test that has a scope, for the handler of the drive's messages.
+    static CProfileTuningTest* scopeDialogs_[2];
     bool positioningRan_ = false;
     // What the positioning left for the test program.
     double reference_ = 0.0;

@@ -47,7 +47,6 @@ const CProfileTuningTest::Description& PositionTest() {
         profile::Loop::Position,
         3305,
         "309",
-        "PositionTuning.svg",
         CTestPositionTuning::kProcedure,
         {10014, 10015, 1301, 3278, 3282, 3284, 3283, 3285, 3287, 3286, 3280, 3281, 3279, 1305,
          1323,  3528,  3529, 3530, 3407, 1101, 1043, 1044, 1312, 1500, 1501, 1502, 1326, 1327,
@@ -75,7 +74,11 @@ const CProfileTuningTest::Description& PositionTest() {
           {{"SFTSFFW", compute::SFTSFFW}, {"KFFS", compute::KFFS}, {"KFFA", compute::KFFA}}},
          {"KFFA_scl",
           {{"SFTAFFW", compute::SFTAFFW}, {"SFTKFF", compute::SFTKFF}, {"KFFA", compute::KFFA}}}},
-        kLiveTuningIds};
+        kLiveTuningIds,
+        "PositionTuningOscSettings",
+        "PositionTuning",
+        1518,
+        1520};
     return description;
 }
 
@@ -158,7 +161,7 @@ void CTestPositionTuning::UpdateOwnControls(bool testPage) {
     const double fastLoop = setup.GetParameterValueInInternalUnit("PosSpd_in_FastLoop");
     const bool positionMode = controlMode == 0.0;
     EnableChildren(kSpeedLimitIds, positionMode && controlType == kOverSpeedLoop ? 1 : 0, 0);
-    ShowChildren(kLiveValueIds, testPage && running_ && OnlinePlot() ? 1 : 0);
+    ShowChildren(kLiveValueIds, testPage && running_ && OnlinePlot() && !HasScope() ? 1 : 0);
     if (SetupHas("SpeedForward")) {
         const bool feedForward =
             fastLoop == 0.0 && positionMode && (controlType == 0.0 || controlType == 1.0);
@@ -173,6 +176,6 @@ void CTestPositionTuning::UpdateOwnControls(bool testPage) {
     }
 }
 
-void CTestPositionTuning::OnRunSucceeded() {
-    positioningDone_ = true;
+bool CTestPositionTuning::ThirdChannelsAreSpeeds() const {
+    return OverSpeedLoop();
 }

@@ -5,8 +5,7 @@
 // the damping and the total inertia. The position loop acts on a speed loop (position control
 // type 1) or on the current directly; the drive logs the position reference and the load
 // position, then the speed reference and load speed (over a speed loop) or the current reference
-// and motor current. After a run that succeeded the rotor counts as positioned: the next run on
-// the test page starts with the profile.
+// and motor current.
 
 #include <string>
 #include <vector>
@@ -25,7 +24,7 @@ class CTestPositionTuning : public CProfileTuningTest {
     std::vector<const char*> TunedRegisters() const override;
     bool PrepareLaunch() override;
     void UpdateOwnControls(bool testPage) override;
-    void OnRunSucceeded() override;
+    bool ThirdChannelsAreSpeeds() const override;
 
   private:
     // The position loop acts on the speed loop (rather than on the current).

@@ -36,7 +36,6 @@ const CProfileTuningTest::Description& SpeedTest() {
         profile::Loop::Speed,
         3271,
         "308",
-        "SpeedTuning.svg",
         CTestSpeedTuning::kProcedure,
         {10014, 10015, 1301, 3278, 3282, 3284, 3283, 3285, 3287, 3286, 3280, 3281, 3279,
          1305,  1323,  3528, 3529, 3530, 1312, 1319, 1320, 1321, 1326, 1327, 1328, 1313,
@@ -61,7 +60,11 @@ const CProfileTuningTest::Description& SpeedTest() {
          {"KFFA_scl",
           {{"SFTAFFW", compute::SFTAFFW}, {"SFTKFF", compute::SFTKFF}, {"KFFA", compute::KFFA}},
           true}},
-        kLiveTuningIds};
+        kLiveTuningIds,
+        "SpeedTuningOscSettings",
+        "SpeedTuning",
+        1364,
+        1366};
     return description;
 }
 
@@ -109,7 +112,7 @@ void CTestSpeedTuning::UpdateOwnControls(bool testPage) {
     if (GetWindowState() == nullptr) {
         return;
     }
-    ShowChildren(kLiveValueIds, testPage && running_ && OnlinePlot() ? 1 : 0);
+    ShowChildren(kLiveValueIds, testPage && running_ && OnlinePlot() && !HasScope() ? 1 : 0);
     if (SetupHas("SpeedForward")) {
         QuietLookups quiet;
         const bool feedForward = setup.GetParameterValueInInternalUnit("ControlMode") == 1.0 &&

@@ -66,6 +66,11 @@ class InitialPositioningProgram final : public HeldCurrentProgram {
         }
         const double reached = magnitude_.Value();
         Variable(kCurrent) = reached < kNoCurrent ? 0.0 : std::round(reached);
+        if (reached >= kNoCurrent) {
+            // The rotor's d axis lies where the field held it: the encoder's electric angle is
+            // counted from here on, for every program that follows, until the drive is reset.
+            drive.Firmware().SetElectricAngleReference(0);
+        }
         SetDriveVariable("REFTST_V", static_cast<double>(target_));
         SetDriveVariable("RINCTST_V", static_cast<double>(increment_));
         logging_ = false;

@@ -30,13 +30,14 @@ void ProfileProgram::Begin(SimulatedDrive& drive) {
     // Good until the protection trips: a host running cycles reads it while the profile runs.
     Variable(kVerdict) = 1.0;
     DriveFirmware& firmware = drive.Firmware();
-    firmware.SetElectricAngleReference(0);
+    // The electric angle is the encoder's, counted from where the positioning left the rotor.
     firmware.SetAngleSource(AngleSource::Encoder);
     firmware.SetLoopMode(mode_);
     origin_ = firmware.MotorPosition();
     level_ = 0.0;
     segment_ = 0;
     periodInSegment_ = 0;
+    restEnd_ = Periods(drive, kRest_s);
     // The host's logger records the profile from its first period until it holds its points.
     logging_ = true;
     if (!drive.SwitchOn()) {
@@ -57,7 +58,7 @@ void ProfileProgram::Run(SimulatedDrive& drive) {
         Finish(drive);
         return;
     }
-    if (!speedLoopDue_) {
+    if (!speedLoopDue_ || period_ < restEnd_) {
         return;
     }
     if (!Advance()) {

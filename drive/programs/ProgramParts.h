@@ -173,6 +173,9 @@ class HeldCurrentProgram : public PeriodProgram {
 class ProfileProgram : public PeriodProgram {
   public:
     static constexpr int kSegments = 6;
+    // The loops settle at rest after the power stage is switched on before the profile starts;
+    // a scope acquiring from the start then holds its pre-trigger share before the rise.
+    static constexpr double kRest_s = 0.1;
 
     ProfileProgram(std::string_view name, LoopMode mode);
     std::string_view Name() const override { return name_; }
@@ -196,6 +199,7 @@ class ProfileProgram : public PeriodProgram {
     int segment_ = 0;
     std::int64_t periodInSegment_ = 0;
     bool speedLoopDue_ = false;
+    std::int64_t restEnd_ = 0;
 };
 
 }  // namespace drive::program_parts

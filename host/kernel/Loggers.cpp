@@ -159,7 +159,9 @@ int CQel_ScopeLogger::ChangeSettings(double duration_s, int mode, int slope,
             return 0;
         }
         trigger.variable = triggerVariable->GetName();
-        trigger.level = triggerVariable->BaseToInternal(level);
+        // The drive compares whole numbers of its units: a level the conversion leaves a hair
+        // above a value the reference reaches exactly must still be crossed.
+        trigger.level = std::round(triggerVariable->BaseToInternal(level));
     }
     settings_.scope = trigger;
     return 1;

@@ -53,7 +53,11 @@ TEST_F(PositionTuningTest, TunedLoopOverTheSpeedLoopFollowsThePositionProfile) {
         // The reference starts where the rotor stood; the profile moves it by the amplitude.
         const double start_rad = target.front().y;
         const double final_rad = Base("TestPosition");
-        const double holdEnd_s = Base("TaPP") + Base("TPP");
+        const double riseStart_s =
+            std::find_if(target.begin(), target.end(), [&](const auto& point) {
+                return std::fabs(point.y - start_rad) > 0.01 * std::fabs(final_rad);
+            })->x;
+        const double holdEnd_s = riseStart_s + Base("TaPP") + Base("TPP");
         const auto held = std::find_if(load.begin(), load.end(),
                                        [&](const auto& point) { return point.x >= holdEnd_s; });
         ASSERT_NE(held, load.end());
@@ -84,6 +88,11 @@ TEST_F(PositionTuningTest, SecondRunSkipsThePositioningAndTheLaunchSetsTheSpeedL
         }
         d.Click(CQel_TestDlg::kStartStopId);
         EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), "Launching the application for test");
+        for (int tick = 0; tick < 3000 && test.IsRunning(); ++tick) {
+            d.AdvanceTime(20);
+        }
+        // The rotor stayed where the first run's positioning found its electric angle.
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
         d.Click(IDCANCEL);
     });
     test.DoModal();

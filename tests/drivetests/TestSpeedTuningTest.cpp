@@ -69,7 +69,11 @@ TEST_F(SpeedTuningTest, TunedLoopFollowsTheSpeedProfile) {
             })->y;
         EXPECT_NEAR(peak_rad_s, final_rad_s, 0.01 * final_rad_s);
         // Half way through the hold the loop has caught up with the reference.
-        const double holdMiddle_s = Base("TaPS") + 0.5 * Base("TPS");
+        const double riseStart_s =
+            std::find_if(reference.begin(), reference.end(), [&](const auto& point) {
+                return point.y > 0.01 * final_rad_s;
+            })->x;
+        const double holdMiddle_s = riseStart_s + Base("TaPS") + 0.5 * Base("TPS");
         const auto middle = std::find_if(
             load.begin(), load.end(), [&](const auto& point) { return point.x >= holdMiddle_s; });
         ASSERT_NE(middle, load.end());
@@ -233,6 +237,222 @@ TEST_F(SpeedTuningTest, MotionlessStartSkipsThePositioning) {
         ToTestPage(d);
         d.Click(CQel_TestDlg::kStartStopId);
         EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), "Launching the application for test");
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kScope = 1362;
+constexpr int kPause = 10016;
+constexpr int kContinue = 10017;
+constexpr int kReferenceValue = 1364;
+
+// On-line with the drive's scope: the acquisition is triggered when the reference reaches the
+// final speed and the run ends when the acquisition is complete; the scope graph holds the four
+// channels in base units, the reference at the final speed at the trigger.
+TEST_F(SpeedTuningTest, OnlineScopeDrawsTheTriggeredAcquisitionAndEndsWithIt) {
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ASSERT_NE(test.Scope(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        EXPECT_EQ(d.Text(kOnlinePlot), "Scope");
+        ToTestPage(d);
+        EXPECT_TRUE(d.IsVisible(kScope));
+        EXPECT_FALSE(d.IsVisible(kGraph));
+        EXPECT_FALSE(d.IsVisible(kPause));
+        RunTest(d, test, 20000);
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        const ui::GraphState& scope = d.Graph(kScope);
+        ASSERT_EQ(scope.curves.size(), 4U);
+        EXPECT_EQ(scope.curves[0].name, "Speed_Reference");
+        EXPECT_EQ(scope.curves[1].name, "Load_Speed");
+        const auto& reference = scope.curves[0].points;
+        ASSERT_FALSE(reference.empty());
+        const auto trigger = std::find_if(reference.begin(), reference.end(),
+                                          [](const auto& point) { return point.x >= 0.0; });
+        ASSERT_NE(trigger, reference.end());
+        EXPECT_NEAR(trigger->y, Base("TestSpeed"), 0.02 * Base("TestSpeed"));
+        // The acquisition keeps a share of the rise before the trigger.
+        EXPECT_LT(reference.front().x, 0.0);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+// The scope's settings customised through its menu are kept in the setup on OK, loaded again by
+// the next dialog, and dropped once the user goes back to the defaults.
+TEST_F(SpeedTuningTest, CustomisedScopeSettingsAreKeptInTheSetupOnOk) {
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    {
+        CTestSpeedTuning test(setup_.get(), nullptr);
+        ui_->ExpectMenu("&Autoscale");
+        ui_->When(kTemplate, [&](DialogDriver& d) {
+            ToTestPage(d);
+            RunTest(d, test, 20000);
+            d.RightClick(kScope);
+            d.Click(IDOK);
+        });
+        test.DoModal();
+    }
+    const std::string kept = setup_->GetOptionNoError("SpeedTuningOscSettings");
+    EXPECT_NE(kept, "");
+    {
+        CTestSpeedTuning test(setup_.get(), nullptr);
+        ui_->When(kTemplate, [&](DialogDriver& d) { d.Click(IDOK); });
+        test.DoModal();
+    }
+    EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), kept);
+    {
+        CTestSpeedTuning test(setup_.get(), nullptr);
+        ui_->ExpectMenu("&Default settings");
+        ui_->When(kTemplate, [&](DialogDriver& d) {
+            ToTestPage(d);
+            d.RightClick(kScope);
+            d.Click(IDOK);
+        });
+        test.DoModal();
+    }
+    EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
+    EXPECT_EQ(ui_->PendingMenuExpectations(), 0U);
+}
+
+// On-line without the scope: the oscilloscope is fed by reading the reference and the load speed
+// while the cycles run; Pause holds the picture, Stop ends the run.
+TEST_F(SpeedTuningTest, OnlineReadsFeedTheOscilloscopeUntilStop) {
+    setup_->SetOption("hasOscilloscope", "0");
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    ForceParameter(*setup_, "MultiCycleS", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ASSERT_EQ(test.Scope(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.AdvanceTime(1000);
+        ASSERT_TRUE(test.IsRunning()) << test.GetErrorText();
+        EXPECT_TRUE(d.IsVisible(kReferenceValue));
+        EXPECT_NE(d.Text(kReferenceValue).find("rpm"), std::string::npos)
+            << d.Text(kReferenceValue);
+        const std::size_t drawn = test.Oscilloscope().GetView().curves.at(0).points.size();
+        EXPECT_GT(drawn, 10U);
+        d.Click(kPause);
+        EXPECT_TRUE(d.IsEnabled(kContinue));
+        d.AdvanceTime(500);
+        EXPECT_EQ(test.Oscilloscope().GetView().curves.at(0).points.size(), drawn);
+        d.Click(kContinue);
+        d.AdvanceTime(200);
+        EXPECT_GT(test.Oscilloscope().GetView().curves.at(0).points.size(), drawn);
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.AdvanceTime(100);
+        EXPECT_FALSE(test.IsRunning());
+        EXPECT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kKpSlider = 1337;
+constexpr int kProcedureText = 1377;
+constexpr int kInertiaEdit = 3270;
+constexpr int kInertiaUnit = 3288;
+
+// After a run that succeeded the rotor stays positioned: the next run on the test page starts with
+// the profile; coming back to the page asks for a new positioning.
+TEST_F(SpeedTuningTest, ARunAfterASuccessSkipsThePositioningUntilThePageIsEnteredAgain) {
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        EXPECT_EQ(d.Text(kProcedureText), CTestSpeedTuning::kProcedure);
+        ToTestPage(d);
+        RunTest(d, test);
+        ASSERT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        RunTest(d, test);
+        ASSERT_EQ(test.GetResultState(), 1) << test.GetErrorText();
+        d.Click(CQel_TestDlg::kStartStopId);
+        EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), "Launching the application for test");
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kParametersPage);
+        ToTestPage(d);
+        d.Click(CQel_TestDlg::kStartStopId);
+        EXPECT_EQ(d.Text(CQel_TestDlg::kStatusTextId), "Waiting preliminary test to be finished");
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+}
+
+// Cancel leaves the setup's scope settings as they were, whatever the user did to them.
+TEST_F(SpeedTuningTest, CancelLeavesTheScopeSettingsOptionAlone) {
+    setup_->SetOption("SpeedTuningOscSettings", "kept by an earlier session");
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->ExpectMenu("&Default settings");
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.RightClick(kScope);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "kept by an earlier session");
+}
+
+// A total inertia typed below the motor's own makes the motor's inertia unknown, with a warning.
+TEST_F(SpeedTuningTest, TotalInertiaBelowTheMotorsWarnsAndMarksTheMotorInertiaUnknown) {
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->ExpectMessageBox(CTestSpeedTuning::kInertiaBelowMotor, IDOK);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.SelectUnit(kInertiaUnit, "kgm^2");
+        char typed[32];
+        std::snprintf(typed, sizeof typed, "%.9f", 0.5 * Base("Jm"));
+        d.Type(kInertiaEdit, typed);
+        d.Click(IDCANCEL);
+    });
+    test.DoModal();
+    EXPECT_EQ(ui_->PendingMessageBoxExpectations(), 0U);
+}
+
+// On-line, a gain moved on its slider during the cycles goes to the drive at once and the drive
+// follows the reference differently from then on.
+TEST_F(SpeedTuningTest, ASliderMovedDuringTheCyclesReachesTheDriveAndChangesTheResponse) {
+    setup_->SetOption("hasOscilloscope", "0");
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    ForceParameter(*setup_, "MultiCycleS", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    const auto followingError = [&](DialogDriver& d) {
+        // The largest gap between the reference and the load speed over one profile cycle.
+        double worst = 0.0;
+        const double cycle_s = Base("TaPS") + Base("TPS") + Base("TaNS") + Base("TNS");
+        for (double waited_s = 0.0; waited_s < cycle_s; waited_s += 0.001) {
+            d.AdvanceTime(1);
+            double reference = 0.0;
+            double load = 0.0;
+            EXPECT_TRUE(link_->ReadValue("Speed_Reference", reference));
+            EXPECT_TRUE(link_->ReadValue("Load_Speed", load));
+            worst = std::max(worst, std::fabs(reference - load));
+        }
+        return worst;
+    };
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.AdvanceTime(500);
+        ASSERT_TRUE(test.IsRunning()) << test.GetErrorText();
+        const double before = followingError(d);
+        EXPECT_TRUE(d.IsEnabled(kKpSlider));
+        d.MoveSlider(kKpSlider, 0);
+        double onDrive = 0.0;
+        ASSERT_TRUE(link_->ReadValue("KPS", onDrive));
+        EXPECT_EQ(onDrive, setup_->GetParameterValueInInternalUnit("KPS"));
+        const double after = followingError(d);
+        // Half the proportional gain: the load lags the reference further.
+        EXPECT_GT(after, 1.2 * before) << "before " << before << ", after " << after;
+        d.Click(CQel_TestDlg::kStartStopId);
+        d.AdvanceTime(100);
         d.Click(IDCANCEL);
     });
     test.DoModal();

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "drive/programs/ProgramParts.h"
 #include "engine/BaseScales.h"
 #include "tests/drive/CaseLabel.h"
 #include "tests/drive/SetupForMotor.h"
@@ -82,6 +83,10 @@ TEST_P(Profile, MotorFollowsTheHoldAndTheRunEndsAfterOneCycle) {
     const std::int64_t origin = drive_->Firmware().MotorPosition();
     program_->Start(*drive_);
     const double period_s = drive_->SpeedLoopPeriod_s();
+    // At rest before the profile starts.
+    drive_->Advance(0.9 * drive::program_parts::ProfileProgram::kRest_s);
+    EXPECT_NEAR(Followed(origin), 0.0, 0.05 * amplitude_);
+    drive_->Advance(0.1 * drive::program_parts::ProfileProgram::kRest_s);
     drive_->Advance(period_s * (kRise + kHold - 10));
     EXPECT_NEAR(Followed(origin), amplitude_, 0.05 * amplitude_);
     EXPECT_TRUE(drive_->IsOn());
@@ -99,7 +104,7 @@ TEST_P(Profile, CyclicRunRepeatsUntilTheHostClearsMultiC) {
     ASSERT_TRUE(program_->SetVariable("MultiC", 1.0));
     program_->Start(*drive_);
     const double period_s = drive_->SpeedLoopPeriod_s();
-    drive_->Advance(period_s * (3 * kCycle));
+    drive_->Advance(drive::program_parts::ProfileProgram::kRest_s + period_s * (3 * kCycle));
     EXPECT_TRUE(drive_->IsOn());
     // A host running cycles reads a good verdict while they go on, and the logger records them.
     EXPECT_EQ(*program_->GetVariable("test_flag"), 1.0);
