@@ -171,6 +171,7 @@ TEST_P(TestPageEntry, NeedsAProtectionAtLeastTheTestCurrent) {
     }
     ui_->When(kTemplate, [&](DialogDriver& d) {
         EXPECT_TRUE(d.IsVisible(kTestCurrentEdit));
+        EXPECT_EQ(d.Text(1377), CTestCurrent::kProcedure);
         EXPECT_FALSE(d.IsVisible(kKpEdit));
         EXPECT_FALSE(d.IsVisible(kGraph));
         d.Type(kProtectionEdit, std::to_string(row.protection_A));

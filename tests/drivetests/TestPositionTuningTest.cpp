@@ -37,6 +37,7 @@ TEST_F(PositionTuningTest, TunedLoopOverTheSpeedLoopFollowsThePositionProfile) {
     CTestPositionTuning test(setup_.get(), nullptr);
     ui_->When(kTemplate, [&](DialogDriver& d) {
         EXPECT_TRUE(d.IsVisible(kSpeedLimitEdit));
+        EXPECT_EQ(d.Text(1377), CTestPositionTuning::kProcedure);
         ToTestPage(d);
         d.Click(kTune);
         RunTest(d, test);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 #include <map>
 #include <sstream>
 
+#include "host/ui/UserInput.h"
 #include "tests/host/ui/qt/SetupDialogSupport.h"
 
 namespace {
@@ -114,17 +116,21 @@ CaptionRoom RoomFor(QWidget& widget, const ui::qt::DialogMetrics& metrics) {
     return room;
 }
 
+// The tab strip of the dialogs with pages.
+constexpr int kPageTabsId = 1300;
+
 class DialogRenderTest : public QtSetupTest, public ::testing::WithParamInterface<SetupDialogCase> {
   protected:
-    static std::filesystem::path ScreenshotPath() {
+    static std::filesystem::path ScreenshotPath(const std::string& page) {
         const std::filesystem::path folder =
             std::filesystem::path(BREVAN_BINARY_DIR) / "screenshots";
         std::filesystem::create_directories(folder);
-        return folder / (std::to_string(GetParam().templateId) + "-" + GetParam().name + ".png");
+        return folder /
+               (std::to_string(GetParam().templateId) + "-" + GetParam().name + page + ".png");
     }
 
-    void Check(DialogWindow& window) {
-        const std::filesystem::path png = ScreenshotPath();
+    void Check(DialogWindow& window, const std::string& page = "") {
+        const std::filesystem::path png = ScreenshotPath(page);
         EXPECT_TRUE(window.grab().save(QString::fromStdString(png.string())));
         const std::vector<Placed> placed = VisibleControls(window);
         ASSERT_FALSE(placed.empty());
@@ -160,11 +166,19 @@ TEST_P(DialogRenderTest, DrawnDialogKeepsEveryControlInsideUnclippedAndApart) {
         // Motor Setup comes up over Drive Setup by itself; let it go first.
         script_.When(kMotorSetup, [](DialogWindow& window) { Click(window, IDCANCEL); });
     }
-    script_.When(GetParam().templateId, [this](DialogWindow& window) {
+    std::unique_ptr<CDialog> dialog = GetParam().make(*setup_);
+    script_.When(GetParam().templateId, [this, &dialog](DialogWindow& window) {
         Check(window);
+        // A dialog with pages is checked on its second page too.
+        const ui::ControlState* tabs = dialog->GetWindowState()->Find(kPageTabsId);
+        if (tabs != nullptr && tabs->kind == ui::ControlKind::Tab && tabs->items.size() > 1) {
+            EXPECT_TRUE(ui::input::SelectTab(*dialog, kPageTabsId, 1));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(dialog->GetWindowState()->Find(kPageTabsId)->selection, 1);
+            Check(window, "-page1");
+        }
         QTest::keyClick(&window, Qt::Key_Escape);
     });
-    std::unique_ptr<CDialog> dialog = GetParam().make(*setup_);
     EXPECT_EQ(dialog->DoModal(), IDCANCEL);
     ExpectScriptCompleted();
     EXPECT_TRUE(errors_.Messages().empty()) << errors_.Messages().front();
