@@ -459,3 +459,37 @@ TEST_F(SpeedTuningTest, ASliderMovedDuringTheCyclesReachesTheDriveAndChangesTheR
 }
 
 }  // namespace
+
+namespace {
+
+constexpr int kIdentify = 3271;
+constexpr int kInertiaTest = 3041;
+constexpr int kJloadEdit = 1385;
+
+// Identify opens the inertia test on the same drive; the inertia it finds comes back into the
+// tuning test with the load's share of it, ready for Tune.
+TEST_F(SpeedTuningTest, IdentifyBringsTheMeasuredInertiaBackForTune) {
+    ForceParameter(*setup_, "Jt", 3.0 * motor_.TotalInertia_kgm2());
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.Click(kIdentify);
+        EXPECT_NEAR(Base("Jt"), motor_.TotalInertia_kgm2(), 0.02 * motor_.TotalInertia_kgm2());
+        const double ratio = (Base("Jt") - Base("Jm")) / Base("Jm");
+        EXPECT_NEAR(std::stod(d.Text(kJloadEdit)), ratio, 1e-3 * std::max(1.0, ratio));
+        d.Click(IDCANCEL);
+    });
+    ui_->When(kInertiaTest, [&](DialogDriver& d) {
+        d.Click(CQel_TestDlg::kStartStopId);
+        for (int tick = 0; tick < 3000 && d.Text(CQel_TestDlg::kResultTextId).empty(); ++tick) {
+            d.AdvanceTime(20);
+        }
+        EXPECT_EQ(d.Text(CQel_TestDlg::kResultTextId), "Test completed successfully.");
+        d.Click(IDCANCEL);
+    });
+    ui_->ExpectMessageBox("Total inertia", IDYES);
+    test.DoModal();
+    EXPECT_EQ(ui_->PendingSteps(), 0U);
+}
+
+}  // namespace
