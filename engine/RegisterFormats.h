@@ -10,9 +10,8 @@ namespace regfmt {
 inline constexpr double kQ15 = 32767.0;
 // A protection time of 65535 periods switches the protection off.
 inline constexpr double kProtectionOff = 65535.0;
-// The I2t integrators count 2^26 (drive) and 2^27 (motor) per speed-loop period at scale 1.
+// The drive's I2t integrator counts 2^26 per speed-loop period at scale 1.
 inline constexpr double kDriveI2tTimeScale = 67108864.0;
-inline constexpr double kMotorI2tTimeScale = 134217728.0;
 // The I2t integrators hold the squared currents divided by 16.
 inline constexpr double kI2tSquareShare = 0.0625;
 // The electrical-angle increment per encoder count is a 32-bit fraction of a turn.

@@ -264,6 +264,36 @@ TEST(SetupNames, LookUpsIgnoreLetterCase) {
     EXPECT_TRUE(errors.Messages().empty());
 }
 
+// Every letter of the alphabet, stored in one case and asked for in the other, for parameters,
+// variables and options alike (a fold that forgot a letter loses the names holding it).
+class LetterCase : public ::testing::TestWithParam<char> {};
+
+TEST_P(LetterCase, IsFoldedForParametersVariablesAndOptions) {
+    const char upper = GetParam();
+    const char lower = static_cast<char>(upper - 'A' + 'a');
+    for (const bool storedUpper : {true, false}) {
+        const std::string stored = std::string("Name_") + (storedUpper ? upper : lower) + "_x";
+        const std::string asked = std::string("name_") + (storedUpper ? lower : upper) + "_X";
+        CQel_Setup setup;
+        CQel_Parameter* parameter =
+            setup.AddParameter(fake::Definition(stored, "register", ValueKind::Physical, 7));
+        CQel_Variable* variable = setup.AddVariable(stored, *qel::FindUnitFamily("number"), 0);
+        setup.SetOption(stored, "3");
+        CollectedErrors errors;
+        EXPECT_EQ(setup.FindParameter(asked), parameter) << asked;
+        EXPECT_EQ(setup.FindVariable(asked, 1), variable) << asked;
+        EXPECT_EQ(setup.FindOption(asked), "3") << asked;
+        // A name differing in another letter is another name.
+        const std::string other = std::string("Name_") + (upper == 'Z' ? 'a' : 'z') + "_x";
+        EXPECT_EQ(setup.FindParameter(other), nullptr) << other;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Alphabet, LetterCase, ::testing::Range('A', static_cast<char>('Z' + 1)),
+                         [](const ::testing::TestParamInfo<char>& letter) {
+                             return std::string(1, letter.param);
+                         });
+
 TEST(SetupNames, RefusesASecondNameThatDiffersOnlyByCase) {
     CQel_Setup setup;
     setup.AddParameter(fake::Definition("PWMPER", "register", ValueKind::Physical, 1));
