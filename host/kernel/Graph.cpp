@@ -135,6 +135,7 @@ std::vector<int> CGraphWindow::ShownCurves() const {
 void CGraphWindow::RefreshGraph() {
     shownIndices_ = ShownCurves();
     view_.curves.clear();
+    view_.timeBase = document_ != nullptr ? document_->GetTimeBase() : std::nullopt;
     // The units in the order the curves bring them: the first unit's curves go on the left
     // axis, with two axes every other unit's on the right one.
     std::vector<std::string> units;
@@ -147,7 +148,7 @@ void CGraphWindow::RefreshGraph() {
         const auto unitIndex = static_cast<std::size_t>(unit - units.begin());
         view_.curves.push_back({curve.GetName(), curve.GetUnit(), ToColorRef(curve.GetColour()),
                                 std::min(unitIndex, axisCount_ - 1), curve.GetPoints(),
-                                curve.GetSerial()});
+                                curve.GetSerial(), curve.GetScale()});
     }
     view_.yAxes.assign(std::clamp<std::size_t>(units.size(), 1, axisCount_), ui::GraphAxis{});
     for (std::size_t u = 0; u < units.size(); ++u) {
@@ -161,7 +162,8 @@ void CGraphWindow::RefreshGraph() {
 }
 
 void CGraphWindow::UpdateLastPoint() {
-    if (ShownCurves() != shownIndices_) {
+    if (ShownCurves() != shownIndices_ ||
+        (document_ != nullptr ? document_->GetTimeBase() : std::nullopt) != view_.timeBase) {
         RefreshGraph();
         return;
     }
@@ -170,7 +172,7 @@ void CGraphWindow::UpdateLastPoint() {
         const ui::GraphCurve& shown = view_.curves[c];
         if (curve.GetSerial() != shown.serial || curve.GetName() != shown.name ||
             curve.GetUnit() != shown.unit || ToColorRef(curve.GetColour()) != shown.colour ||
-            curve.GetPoints().size() < shown.points.size()) {
+            curve.GetScale() != shown.scale || curve.GetPoints().size() < shown.points.size()) {
             RefreshGraph();
             return;
         }
@@ -252,6 +254,9 @@ void CGraphWindow::FitAxes() {
     if (view_.zoomed) {
         view_.xAxis.minimum = zoomStart_s_;
         view_.xAxis.maximum = zoomEnd_s_;
+    } else if (view_.timeBase) {
+        view_.xAxis.minimum = view_.timeBase->start_s;
+        view_.xAxis.maximum = view_.timeBase->start_s + view_.timeBase->span_s;
     } else {
         Fit(view_.xAxis, time);
     }

@@ -23,13 +23,27 @@
 // The window's view (ui::GraphState, readable with GetView and from the control's state) holds
 // copies of the shown curves and the ranges of the axes; RefreshGraph copies everything again,
 // UpdateLastPoint only the points added since (everything when the shown curves changed in
-// another way: added, removed, renamed, recoloured, cleared, or the filter changed). Unless
-// zoomed, each axis is fitted to the points: the smallest range of whole tick steps
-// (ui::GraphTickStep) holding all of them.
+// another way: added, removed, renamed, recoloured, rescaled, cleared, or the filter or the
+// time base changed). Unless zoomed, each axis is fitted to the points: the smallest range of
+// whole tick steps (ui::GraphTickStep) holding all of them.
+//
+// Fixed scales, as a scope shows its channels, travel with the document: a curve's scale
+// (CXYCurve::SetScale, ui::GraphScale: value per division, centre, unit on a grid of
+// ui::kGraphScaleDivisions) and the document's time base (CGraphDocument::SetTimeBase: the time
+// axis spans the acquisition in ui::kGraphTimeDivisions). The window copies them into its view
+// (GraphCurve::scale, GraphState::timeBase) and the time axis then spans the time base whatever
+// the points. The scope logger (CQel_ScopeLogger, Loggers.h) sets them on its own document
+// whenever its channels' scales or its acquisition change; a window showing that document shows
+// them from its next UpdateLastPoint (or RefreshGraph):
+//
+//   graph_.SetDocument(scope.GetGraphDocument(), scope.GetGraphFilter(0));
+//   scope.RescaleVariable("Speed_Reference", "rpm", 500.0, 0.0);
+//   graph_.UpdateLastPoint();   // the view's curve 0 now has scale {"rpm", 500, 0, ...}
 
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -61,6 +75,10 @@ class CXYCurve {
     const std::vector<ui::GraphPoint>& GetPoints() const { return points_; }
     // Changes whenever points are removed (a view then copies them anew).
     std::uint64_t GetSerial() const { return serial_; }
+    // The fixed scale the curve is shown at (a scope channel's); none: against an axis fitted to
+    // the points.
+    void SetScale(std::optional<ui::GraphScale> scale) { scale_ = std::move(scale); }
+    const std::optional<ui::GraphScale>& GetScale() const { return scale_; }
 
   private:
     std::string name_;
@@ -68,6 +86,7 @@ class CXYCurve {
     QelColour colour_;
     std::vector<ui::GraphPoint> points_;
     std::uint64_t serial_;
+    std::optional<ui::GraphScale> scale_;
 };
 
 class CGraphDocument {
@@ -79,10 +98,16 @@ class CGraphDocument {
     CXYCurve* GetAt(int index);
     const CXYCurve* GetAt(int index) const;
     int GetSize() const { return static_cast<int>(curves_.size()); }
+    // Removes the curves; the time base stays.
     void RemoveAll() { curves_.clear(); }
+    // The time base the curves are shown over (a scope acquisition's); none: a time axis fitted
+    // to the points.
+    void SetTimeBase(std::optional<ui::GraphTimeBase> timeBase) { timeBase_ = timeBase; }
+    const std::optional<ui::GraphTimeBase>& GetTimeBase() const { return timeBase_; }
 
   private:
     std::deque<CXYCurve> curves_;
+    std::optional<ui::GraphTimeBase> timeBase_;
 };
 
 class CGraphFilter {
@@ -113,10 +138,12 @@ class CGraphWindow : public CWnd {
     void SetDocument(CGraphDocument* document, CGraphFilter* filter = nullptr);
     CGraphDocument* GetDocument() const { return document_; }
 
-    // Copies the shown curves anew and fits the axes (unless zoomed).
+    // Copies the shown curves (with their scales) and the document's time base anew and fits the
+    // axes (unless zoomed).
     void RefreshGraph();
     // Adds the points the shown curves gained since the view last copied them; a curve whose
-    // points were removed, or a change of the shown curves, copies everything anew.
+    // points were removed, or a change of the shown curves, their scales or the time base,
+    // copies everything anew.
     void UpdateLastPoint();
     // Shows the point of that index of the shown curves, as a scope draws each point of a frame
     // as it arrives: the view catches up with the document (UpdateLastPoint) when it lacks the

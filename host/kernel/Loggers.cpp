@@ -23,6 +23,42 @@ std::uint16_t Word(const std::uint8_t* data, std::size_t word) {
     return static_cast<std::uint16_t>(data[2 * word] | (data[2 * word + 1] << 8));
 }
 
+// Publishes the scope's channel scales to its graph view: each curve of the scope graph at its
+// channel's scale, over the acquisition's time base (ui::GraphScale, ui::GraphTimeBase), once a
+// channel has a scale of its own (rescaled, stepped, autoscaled or loaded: scaled); before that
+// the curves carry none and a graph window fits its axes to the points. Every change of the
+// scales, the acquisition or the curves publishes them again; a window showing the document
+// takes them on its next UpdateLastPoint.
+void ShowChannelScales(CQel_ScopeLogger& scope, const CQel_Setup* setup, bool scaled) {
+    CGraphDocument& document = *scope.GetGraphDocument();
+    if (!scaled) {
+        document.SetTimeBase(std::nullopt);
+        for (int c = 0; c < document.GetSize(); ++c) {
+            document.GetAt(c)->SetScale(std::nullopt);
+        }
+        return;
+    }
+    const qel::ScopeSettings settings = scope.GetScopeSettings();
+    const int beforeTrigger =
+        scope.GetPointsNo() * settings.acquisition.preTrigger_percent / kPercent;
+    const double period_s = settings.acquisition.duration_s / scope.GetPointsNo();
+    document.SetTimeBase(
+        ui::GraphTimeBase{-beforeTrigger * period_s, settings.acquisition.duration_s});
+    for (std::size_t c = 0; c < settings.curves.size(); ++c) {
+        const qel::ScopeChannel& channel =
+            settings.channels[static_cast<std::size_t>(settings.curves[c].item - 1)];
+        const CQel_Variable* variable =
+            setup != nullptr ? setup->FindVariable(channel.variable, 0) : nullptr;
+        // The channel's unit is the curve's base unit scaled and shifted.
+        const double zero = variable != nullptr ? variable->UnitToBase(0.0, channel.unit) : 0.0;
+        const double perUnit =
+            variable != nullptr ? variable->UnitToBase(1.0, channel.unit) - zero : 1.0;
+        document.GetAt(static_cast<int>(c))
+            ->SetScale(ui::GraphScale{channel.unit, channel.valuePerDivision, channel.centre, zero,
+                                      perUnit});
+    }
+}
+
 }  // namespace
 
 int CQel_Logger::AddVariable(std::string_view name, int flag) {
@@ -133,6 +169,7 @@ void CQel_ScopeLogger::SetDefaultValues() {
         qel::ScopeTrigger{defaults.duration_s, static_cast<qel::TriggerMode>(defaults.mode),
                           defaults.slope == 1, defaults.variable,
                           defaults.level,      defaults.preTrigger_percent};
+    ShowChannelScales(*this, setup_, false);
 }
 
 int CQel_ScopeLogger::ChangeSettings(double duration_s, int mode, int slope,
@@ -164,6 +201,7 @@ int CQel_ScopeLogger::ChangeSettings(double duration_s, int mode, int slope,
         trigger.level = std::round(triggerVariable->BaseToInternal(level));
     }
     settings_.scope = trigger;
+    ShowChannelScales(*this, setup_, !channels_.empty());
     return 1;
 }
 
@@ -212,6 +250,7 @@ int CQel_ScopeLogger::AddCurve(int filterIndex, int xItem, int yItem, QelColour 
                  variable != nullptr ? variable->GetBaseUnitName() : std::string(), colour));
     curveItems_.push_back(yItem);
     filter_.Add(index);
+    ShowChannelScales(*this, setup_, !channels_.empty());
     return index;
 }
 
@@ -264,6 +303,7 @@ int CQel_ScopeLogger::RescaleVariable(std::string_view variable, std::string_vie
     scale.unit = std::string(unitName);
     scale.valuePerDivision = valuePerDivision;
     scale.centre = centre;
+    ShowChannelScales(*this, setup_, true);
     return 1;
 }
 
@@ -276,6 +316,7 @@ int CQel_ScopeLogger::ChangeChannelScale(int channel, int step) {
     }
     qel::ScopeChannel& scale = MutableChannel(channel);
     scale.valuePerDivision = qel::StepScopeScale(scale.valuePerDivision, step);
+    ShowChannelScales(*this, setup_, true);
     return 1;
 }
 
@@ -319,6 +360,7 @@ int CQel_ScopeLogger::Autoscale() {
         qel::ReportError("The scope has no points to scale its channels from.");
         return 0;
     }
+    ShowChannelScales(*this, setup_, true);
     return 1;
 }
 
@@ -383,6 +425,7 @@ int CQel_ScopeLogger::Apply(const qel::ScopeSettings& settings, std::string_view
     for (const qel::ScopeCurve& curve : settings.curves) {
         AddCurve(0, 0, curve.item, curve.colour);
     }
+    ShowChannelScales(*this, setup_, !channels_.empty());
     return 1;
 }
 

@@ -1,7 +1,9 @@
 #include "host/ui/DrawnControls.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 namespace ui {
@@ -33,6 +35,27 @@ double NormalisedAngle_rad(double angle_rad) {
 
 std::string CurveHeading(const GraphCurve& curve) {
     return curve.unit.empty() ? curve.name : curve.name + " [" + curve.unit + "]";
+}
+
+double ScaledValue(const GraphScale& scale, double y) {
+    return (y - scale.zero) / scale.perUnit;
+}
+
+std::string CurveLegend(const GraphCurve& curve) {
+    if (!curve.scale) {
+        return CurveHeading(curve);
+    }
+    constexpr std::size_t kNumberRoom = 32;
+    std::array<char, kNumberRoom> perDivision{};
+    std::snprintf(perDivision.data(), perDivision.size(), "%.6g", curve.scale->valuePerDivision);
+    return curve.name + " " + perDivision.data() + (curve.scale->unit.empty() ? "" : " ") +
+           curve.scale->unit + "/div";
+}
+
+GraphAxis ScaleRange(const GraphScale& scale) {
+    constexpr double kHalfGrid = kGraphScaleDivisions / 2.0;
+    return {scale.unit, scale.centre - kHalfGrid * scale.valuePerDivision,
+            scale.centre + kHalfGrid * scale.valuePerDivision};
 }
 
 double GraphTickStep(double minimum, double maximum) {

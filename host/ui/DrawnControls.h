@@ -9,9 +9,11 @@
 //   EXPECT_EQ(bar->barGraph.value, 3.5);  EXPECT_EQ(bar->barGraph.valueText, "3.50 A");
 //   EXPECT_NEAR(d.Control(1030)->diagram.theta_rad, 1.0, 1e-12);
 //   EXPECT_EQ(d.Control(1040)->graph.curves[0].points.size(), 400U);
+//   EXPECT_EQ(d.Control(1040)->graph.curves[0].scale->valuePerDivision, 500.0);
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,28 @@ struct GraphPoint {
     double y = 0.0;
 };
 
+// The grid of a scope: kGraphScaleDivisions high, kGraphTimeDivisions wide.
+inline constexpr int kGraphScaleDivisions = 8;
+inline constexpr int kGraphTimeDivisions = 10;
+
+// A curve's fixed scale, as a scope shows a channel: each division of the grid is
+// valuePerDivision and its centre line is centre, both in the scale's unit, so that a value v
+// lies (v - centre) / valuePerDivision divisions above the centre line. A curve's point y (in the
+// curve's unit) is the value (y - zero) / perUnit in the scale's unit ("rpm" for a curve in
+// "rad/s": zero 0, perUnit 2 pi / 60).
+struct GraphScale {
+    std::string unit;
+    double valuePerDivision = 1.0;
+    double centre = 0.0;
+    double zero = 0.0;
+    double perUnit = 1.0;
+
+    bool operator==(const GraphScale&) const = default;
+};
+
+// A point's value in the scale's unit.
+double ScaledValue(const GraphScale& scale, double y);
+
 struct GraphCurve {
     std::string name;
     std::string unit;
@@ -75,6 +99,17 @@ struct GraphCurve {
     // Changes whenever the points are replaced rather than appended to, so that a view can add
     // only the new points while the serial stays.
     std::uint64_t serial = 0;
+    // Drawn against a scale of its own rather than its axis; none: against GraphState::yAxes.
+    std::optional<GraphScale> scale;
+};
+
+// A scope's time base: the time axis spans span_s from start_s in kGraphTimeDivisions divisions,
+// whatever the points.
+struct GraphTimeBase {
+    double start_s = 0.0;
+    double span_s = 1.0;
+
+    bool operator==(const GraphTimeBase&) const = default;
 };
 
 struct GraphAxis {
@@ -84,17 +119,26 @@ struct GraphAxis {
 };
 
 // Curves over one horizontal axis (time) and one or two vertical axes (left, right), each curve
-// drawn against the vertical axis it names. The axes' ranges are the ones shown.
+// drawn against the vertical axis it names, or against its own scale on a scope's grid. The axes'
+// ranges are the ones shown (yAxes fitted to every curve's points, scaled or not, as the saved
+// pictures draw them; xAxis the time base's span unless zoomed).
 struct GraphState {
     GraphAxis xAxis;
     std::vector<GraphAxis> yAxes;
     std::vector<GraphCurve> curves;
     bool markers = false;  // draw each point as a dot as well as joining them
     bool zoomed = false;   // the ranges were chosen, rather than fitted to every point
+    std::optional<GraphTimeBase> timeBase;
 };
 
-// A curve's legend text and table heading: "name [unit]", or the name alone without a unit.
+// A curve's table heading: "name [unit]", or the name alone without a unit.
 std::string CurveHeading(const GraphCurve& curve);
+// A curve's legend text: its heading, or with a scale its name and the scale per division
+// ("Speed_Reference 50 rad/s/div"; the value with up to 6 significant digits).
+std::string CurveLegend(const GraphCurve& curve);
+// The lowest and highest value a scale shows on its grid: centre -/+ kGraphScaleDivisions / 2
+// divisions.
+GraphAxis ScaleRange(const GraphScale& scale);
 
 // The distance between two ticks of an axis over minimum ... maximum: 1, 2 or 5 times a power of
 // ten, the smallest of those that makes at most kGraphTickIntervals intervals. An empty or

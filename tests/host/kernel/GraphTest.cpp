@@ -200,6 +200,54 @@ TEST_F(GraphTest, ViewReachesTheAttachedControl) {
     EXPECT_TRUE(ui->Failures().empty()) << ui->Failures().front();
 }
 
+// A scope's scales travel with the document: the view (and the attached control) carries each
+// curve's scale and the time base, which fixes the time axis; the value axes stay fitted to every
+// point, as the saved pictures draw them.
+TEST_F(GraphTest, ScalesAndTimeBaseOfTheDocumentReachTheViewAndFixTheTimeAxis) {
+    ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/tests/host/ui/resources");
+    ui::headless::Session ui;
+    CGraphWindow window(2, 0);
+    CDialog dialog(kDrawnTemplate, nullptr);
+    filter_.Add(1);
+    filter_.Add(2);
+    window.SetDocument(&document_, &filter_);
+    const ui::GraphScale rpm{"rpm", 50.0, 100.0, 0.0, 1.0};
+    const ui::GraphScale milliamperes{"mA", 200.0, 0.0, 0.0, 0.001};
+    ui->When("Drawn", [&](DialogDriver& d) {
+        window.SubclassDlgItem(kGraph, &d.Dialog());
+        EXPECT_FALSE(d.Graph(kGraph).curves[0].scale) << "no scale: fitted";
+        document_.GetAt(1)->SetScale(rpm);
+        document_.GetAt(2)->SetScale(milliamperes);
+        document_.SetTimeBase(ui::GraphTimeBase{-0.001, 0.01});
+        window.UpdateLastPoint();
+        const ui::GraphState& shown = d.Graph(kGraph);
+        ASSERT_EQ(shown.curves.size(), 2U);
+        EXPECT_EQ(shown.curves[0].scale, rpm);
+        EXPECT_EQ(shown.curves[1].scale, milliamperes);
+        EXPECT_EQ(shown.timeBase, (ui::GraphTimeBase{-0.001, 0.01}));
+        EXPECT_DOUBLE_EQ(shown.xAxis.minimum, -0.001);
+        EXPECT_DOUBLE_EQ(shown.xAxis.maximum, 0.009);
+        EXPECT_DOUBLE_EQ(shown.yAxes[1].maximum, 0.0) << "ID's axis fitted to -1 ... 0 A";
+
+        document_.GetAt(1)->SetScale(ui::GraphScale{"rpm", 100.0, 100.0, 0.0, 1.0});
+        window.UpdateLastPoint();
+        EXPECT_DOUBLE_EQ(d.Graph(kGraph).curves[0].scale->valuePerDivision, 100.0);
+        window.ZoomTo(0.001, 0.002);
+        EXPECT_DOUBLE_EQ(d.Graph(kGraph).xAxis.maximum, 0.002) << "a zoom overrides the base";
+        window.DoZoomOut();
+        document_.SetTimeBase(std::nullopt);
+        document_.GetAt(1)->SetScale(std::nullopt);
+        window.UpdateLastPoint();
+        EXPECT_FALSE(d.Graph(kGraph).timeBase);
+        EXPECT_FALSE(d.Graph(kGraph).curves[0].scale);
+        EXPECT_DOUBLE_EQ(d.Graph(kGraph).xAxis.minimum, 0.0) << "fitted to the points again";
+        EXPECT_DOUBLE_EQ(d.Graph(kGraph).xAxis.maximum, 0.004);
+        d.Click(IDOK);
+    });
+    dialog.DoModal();
+    EXPECT_TRUE(ui->Failures().empty()) << ui->Failures().front();
+}
+
 // A scope draws each point of a frame as it arrives; a new acquisition replaces the points.
 TEST_F(GraphTest, UpdatePointCatchesUpOnlyWhenTheViewLacksThePoint) {
     CGraphWindow window(2, 0);

@@ -296,6 +296,96 @@ void Customise(CQel_ScopeLogger& scope) {
     ASSERT_EQ(scope.RescaleVariable("Motor_Current", "mA", 500.0, 1000.0), 1);
 }
 
+// How a channel comes to have a scale, and the scale its curve is then drawn at on the graph of
+// the scope's document (channel 0, Speed_Reference; the other channel at its default scale),
+// over the acquisition's time base (0.5 s, 10 % before the trigger, unless loaded).
+struct GraphScaleCase {
+    std::string label;
+    std::function<void(CQel_ScopeLogger&, const fs::path& folder)> scale;
+    std::string unit;
+    double valuePerDivision;
+    double centre;
+    double start_s;
+    double span_s;
+};
+
+class ScopeGraphScales : public ScopeLoggerTest,
+                         public ::testing::WithParamInterface<GraphScaleCase> {};
+
+TEST_P(ScopeGraphScales, ReachTheGraphViewInTheChannelsUnits) {
+    CGraphWindow graph(4, 0);
+    graph.SetDocument(scope_->GetGraphDocument(), scope_->GetGraphFilter(0));
+    EXPECT_FALSE(graph.GetView().curves[0].scale) << "no channel scaled yet: fitted axes";
+    EXPECT_FALSE(graph.GetView().timeBase);
+    GetParam().scale(*scope_, folder_);
+    graph.UpdateLastPoint();
+    const ui::GraphState& view = graph.GetView();
+    ASSERT_EQ(view.curves.size(), 2U);
+    ASSERT_TRUE(view.curves[0].scale);
+    const ui::GraphScale& speed = *view.curves[0].scale;
+    EXPECT_EQ(speed.unit, GetParam().unit);
+    EXPECT_DOUBLE_EQ(speed.valuePerDivision, GetParam().valuePerDivision);
+    EXPECT_DOUBLE_EQ(speed.centre, GetParam().centre);
+    // The curve holds base units; the scale reads them in its own.
+    const CQel_Variable& reference = *setup_->FindVariable("Speed_Reference", 1);
+    EXPECT_NEAR(ui::ScaledValue(speed, reference.UnitToBase(1000.0, GetParam().unit)), 1000.0,
+                1e-9);
+    ASSERT_TRUE(view.timeBase);
+    EXPECT_NEAR(view.timeBase->start_s, GetParam().start_s, 1e-12);
+    EXPECT_DOUBLE_EQ(view.timeBase->span_s, GetParam().span_s);
+    EXPECT_NEAR(view.xAxis.maximum, GetParam().start_s + GetParam().span_s, 1e-12);
+    const qel::ScopeChannel current = *scope_->GetChannel(1);
+    ASSERT_TRUE(view.curves[1].scale);
+    EXPECT_EQ(view.curves[1].scale->unit, current.unit);
+    EXPECT_DOUBLE_EQ(view.curves[1].scale->valuePerDivision, current.valuePerDivision);
+    EXPECT_TRUE(errors_.Messages().empty());
+
+    scope_->SetDefaultValues();
+    graph.UpdateLastPoint();
+    EXPECT_TRUE(graph.GetView().curves.empty());
+    EXPECT_FALSE(graph.GetView().timeBase) << "the defaults have no scales";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, ScopeGraphScales,
+    ::testing::Values(
+        GraphScaleCase{"Rescaled",
+                       [](CQel_ScopeLogger& s, const fs::path&) {
+                           ASSERT_EQ(s.RescaleVariable("Speed_Reference", "rpm", 500.0, 100.0), 1);
+                       },
+                       "rpm", 500.0, 100.0, -0.05, 0.5},
+        GraphScaleCase{"SteppedCoarser",
+                       [](CQel_ScopeLogger& s, const fs::path&) {
+                           ASSERT_EQ(s.RescaleVariable("Speed_Reference", "rpm", 500.0, 0.0), 1);
+                           ASSERT_EQ(s.ChangeChannelScale(0, 1), 1);
+                       },
+                       "rpm", 1000.0, 0.0, -0.05, 0.5},
+        GraphScaleCase{"Autoscaled",
+                       [](CQel_ScopeLogger& s, const fs::path&) {
+                           ASSERT_EQ(s.RescaleVariable("Speed_Reference", "IU", 1.0, 0.0), 1);
+                           s.OnProgramStarted();
+                           const std::vector<std::uint8_t> data = FrameData(0, {{0, 0}, {1000, 0}});
+                           ASSERT_EQ(s.OnFrameReceive(static_cast<int>(data.size()), data.data()),
+                                     2);
+                           ASSERT_EQ(s.Autoscale(), 1);
+                       },
+                       "IU", 200.0, 600.0, -0.05, 0.5},
+        GraphScaleCase{"TriggerChangedAfterwards",
+                       [](CQel_ScopeLogger& s, const fs::path&) {
+                           ASSERT_EQ(s.RescaleVariable("Speed_Reference", "rpm", 20.0, 0.0), 1);
+                           ASSERT_EQ(s.ChangeSettings(2.0, 1, 1, "", 0.0, 25), 1);
+                       },
+                       "rpm", 20.0, 0.0, -0.5, 2.0},
+        GraphScaleCase{"Loaded",
+                       [](CQel_ScopeLogger& s, const fs::path& folder) {
+                           Customise(s);
+                           ASSERT_EQ(s.Save(folder / "scales.json"), 1);
+                           s.SetDefaultValues();
+                           ASSERT_EQ(s.Load(folder / "scales.json"), 1);
+                       },
+                       "rpm", 50.0, -200.0, -0.075, 0.25}),
+    ByLabel());
+
 struct KeptCase {
     std::string label;
     std::function<int(CQel_ScopeLogger&, CQel_Setup&, const fs::path&)> save;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -114,6 +115,54 @@ INSTANTIATE_TEST_SUITE_P(Cases, GraphTickStepTest,
                                            TickCase{0, 7, 2}, TickCase{1000, 1003, 0.5},
                                            TickCase{0, 12000, 2000}, TickCase{2, 2, 1},
                                            TickCase{3, 1, 1}, TickCase{0, INFINITY, 1}));
+
+// --- a curve's legend and scale -------------------------------------------------------------
+
+struct LegendCase {
+    const char* name;
+    std::optional<ui::GraphScale> scale;
+    std::string legend;
+    friend std::ostream& operator<<(std::ostream& out, const LegendCase& row) {
+        return out << row.name;
+    }
+};
+
+class CurveLegendTest : public ::testing::TestWithParam<LegendCase> {};
+
+TEST_P(CurveLegendTest, NamesTheCurveWithItsScalePerDivision) {
+    ui::GraphCurve curve;
+    curve.name = "Speed_Reference";
+    curve.unit = "rad/s";
+    curve.scale = GetParam().scale;
+    EXPECT_EQ(ui::CurveLegend(curve), GetParam().legend);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CurveLegendTest,
+    ::testing::Values(
+        LegendCase{"WithoutAScaleTheHeading", std::nullopt, "Speed_Reference [rad/s]"},
+        LegendCase{"ScaleInItsOwnUnit", ui::GraphScale{"rpm", 500.0, 0.0, 0.0, 0.1},
+                   "Speed_Reference 500 rpm/div"},
+        LegendCase{"FineStep", ui::GraphScale{"rad/s", 0.0002, 0.0, 0.0, 1.0},
+                   "Speed_Reference 0.0002 rad/s/div"},
+        // A step computed as 0.1 + 0.2 reads as the 1-2-5 value it stands for.
+        LegendCase{"RoundingNoiseIsNotShown", ui::GraphScale{"rad/s", 0.1 + 0.2, 0.0, 0.0, 1.0},
+                   "Speed_Reference 0.3 rad/s/div"},
+        LegendCase{"WithoutAUnit", ui::GraphScale{"", 50.0, 0.0, 0.0, 1.0},
+                   "Speed_Reference 50/div"}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// A scale shows four divisions either side of its centre; points are taken into its unit.
+TEST(GraphScaleTest, SpansTheGridAboutItsCentreAndConvertsPointsIntoItsUnit) {
+    const ui::GraphScale rpm{"rpm", 500.0, 1000.0, 0.0, 2.0 * kPi / 60.0};
+    const ui::GraphAxis range = ui::ScaleRange(rpm);
+    EXPECT_DOUBLE_EQ(range.minimum, -1000.0);
+    EXPECT_DOUBLE_EQ(range.maximum, 3000.0);
+    EXPECT_EQ(range.title, "rpm");
+    EXPECT_NEAR(ui::ScaledValue(rpm, 2.0 * kPi), 60.0, 1e-12);
+    const ui::GraphScale celsius{"degC", 10.0, 0.0, 273.15, 1.0};
+    EXPECT_NEAR(ui::ScaledValue(celsius, 300.0), 26.85, 1e-12);
+}
 
 // --- in a dialog --------------------------------------------------------------------------------
 

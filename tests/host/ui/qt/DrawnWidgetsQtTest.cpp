@@ -13,6 +13,9 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QValueAxis>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +69,20 @@ bool PointerNear(const QImage& image, QPointF point) {
             const QPoint at(static_cast<int>(std::lround(point.x())) + dx,
                             static_cast<int>(std::lround(point.y())) + dy);
             if (image.rect().contains(at) && IsPointerRed(image.pixel(at))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Whether a pixel within three pixels of the point matches.
+bool ColourNear(const QImage& image, QPointF point, bool (*matches)(QRgb)) {
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            const QPoint at(static_cast<int>(std::lround(point.x())) + dx,
+                            static_cast<int>(std::lround(point.y())) + dy);
+            if (image.rect().contains(at) && matches(image.pixel(at))) {
                 return true;
             }
         }
@@ -221,6 +238,115 @@ TEST_F(DrawnWidgetsQtTest, GraphShowsTheCurvesWithUnitsAndLegendAndFollowsNewPoi
         document.GetAt(2)->RemoveAllPoints();
         graph.UpdateLastPoint();
         EXPECT_EQ(view->Series(2)->count(), 0);
+    });
+}
+
+// Curves at fixed scales, as the scope logger publishes them: one grid of 8 divisions, each curve
+// against its own scale (in the scale's unit), the legend naming the scales, 10 divisions of time.
+TEST_F(DrawnWidgetsQtTest, ScaledCurvesShareAScopeGridEachAgainstItsOwnScale) {
+    CGraphDocument document;
+    AddStepResponse(document);
+    constexpr double kRpmPerRadPerSecond = 60.0 / (2.0 * kPi);
+    document.GetAt(0)->SetScale(ui::GraphScale{"rpm", 500.0, 0.0, 0.0, 1.0});
+    document.GetAt(1)->SetScale(ui::GraphScale{"rad/s", 50.0, 100.0, 0.0, kRpmPerRadPerSecond});
+    document.GetAt(2)->SetScale(ui::GraphScale{"A", 2.0, 0.0, 0.0, 1.0});
+    document.SetTimeBase(ui::GraphTimeBase{0.0, 0.2});
+    CGraphWindow graph(2, 0);
+    graph.SetDocument(&document);
+    dialog_.onInit = [&graph](DrawnDialog& dialog) { graph.SubclassDlgItem(kGraph, &dialog); };
+    Run([&](DialogWindow& window) {
+        auto* view = dynamic_cast<ui::qt::GraphWidget*>(Control<QChartView>(window, kGraph));
+        ASSERT_NE(view, nullptr);
+        QChart& chart = *view->chart();
+        QStringList legend;
+        for (QLegendMarker* marker : chart.legend()->markers()) {
+            legend.push_back(marker->label());
+        }
+        EXPECT_EQ(legend,
+                  (QStringList{"Speed_Reference 500 rpm/div", "Speed 50 rad/s/div", "IQ 2 A/div"}));
+        // Eight divisions about each centre, a tick on every division.
+        const std::array<std::array<double, 3>, 3> ranges{
+            {{-2000.0, 2000.0, 500.0}, {-100.0, 300.0, 50.0}, {-8.0, 8.0, 2.0}}};
+        for (std::size_t c = 0; c < ranges.size(); ++c) {
+            const QValueAxis* axis = view->ValueAxis(c);
+            ASSERT_NE(axis, nullptr);
+            EXPECT_DOUBLE_EQ(axis->min(), ranges[c][0]) << "curve " << c;
+            EXPECT_DOUBLE_EQ(axis->max(), ranges[c][1]) << "curve " << c;
+            EXPECT_DOUBLE_EQ(axis->tickInterval(), ranges[c][2]) << "curve " << c;
+        }
+        EXPECT_FALSE(view->ValueAxis(2)->isVisible()) << "a third scale is read from the legend";
+        QStringList titles;
+        for (QAbstractAxis* axis : chart.axes()) {
+            if (axis->isVisible()) {
+                titles.push_back(axis->titleText());
+            }
+        }
+        titles.sort();
+        EXPECT_EQ(titles, (QStringList{"Speed [rad/s]", "Speed_Reference [rpm]", "time [s]"}));
+        const auto* time = qobject_cast<QValueAxis*>(chart.axes(Qt::Horizontal).front());
+        EXPECT_DOUBLE_EQ(time->max(), 0.2);
+        EXPECT_DOUBLE_EQ(time->tickInterval(), 0.02);
+
+        // The reference (1000 rpm) two divisions above the centre line, the current's start
+        // (3 A) one and a half; the speed's last point in rad/s.
+        const QRectF plot = chart.plotArea();
+        EXPECT_NEAR(chart.mapToPosition(QPointF(0.1, 1000.0), view->Series(0)).y(),
+                    plot.top() + plot.height() * 2.0 / 8.0, 0.5);
+        EXPECT_NEAR(chart.mapToPosition(QPointF(0.0, 3.0), view->Series(2)).y(),
+                    plot.top() + plot.height() * 2.5 / 8.0, 0.5);
+        const QLineSeries& speed = *view->Series(1);
+        EXPECT_NEAR(speed.at(speed.count() - 1).y(),
+                    document.GetAt(1)->GetPoints().back().y / kRpmPerRadPerSecond, 1e-9);
+        // Drawn there: the settled speed (about 104.7 rad/s) in blue near the centre line.
+        const QImage image = Grab(window, kGraph);
+        const auto onWidget = [&](double t_s, double value) {
+            return QPointF(view->mapFromScene(
+                chart.mapToScene(chart.mapToPosition(QPointF(t_s, value), view->Series(1)))));
+        };
+        EXPECT_TRUE(ColourNear(image, onWidget(0.14, 1000.0 / kRpmPerRadPerSecond), IsBlue));
+        EXPECT_FALSE(ColourNear(image, onWidget(0.14, 200.0), IsBlue));
+    });
+}
+
+// A long on-line curve: the series holds a few points per column of pixels, every peak kept, and
+// takes the points that come later.
+TEST_F(DrawnWidgetsQtTest, LongCurveIsGatheredPerPixelColumnKeepingItsPeaks) {
+    constexpr int kPoints = 10000;
+    CGraphDocument document;
+    document.AddCurve(CXYCurve("Speed", "rpm", RGB16(12)));
+    CXYCurve& curve = *document.GetAt(0);
+    for (int i = 0; i < kPoints; ++i) {
+        const double spike = i == 6001 ? 5000.0 : (i == 6002 ? -3000.0 : 0.0);
+        curve.AddPoint(0.001 * i, spike + 100.0 * std::sin(0.01 * i));
+    }
+    CGraphWindow graph(2, 0);
+    graph.SetDocument(&document);
+    dialog_.onInit = [&graph](DrawnDialog& dialog) { graph.SubclassDlgItem(kGraph, &dialog); };
+    Run([&](DialogWindow& window) {
+        auto* view = dynamic_cast<ui::qt::GraphWidget*>(Control<QChartView>(window, kGraph));
+        ASSERT_NE(view, nullptr);
+        const auto lowestAndHighest = [view] {
+            const QList<QPointF> points = view->Series(0)->points();
+            const auto [low, high] = std::minmax_element(
+                points.begin(), points.end(),
+                [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+            EXPECT_TRUE(
+                std::is_sorted(points.begin(), points.end(),
+                               [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); }));
+            return std::pair{low->y(), high->y()};
+        };
+        const QLineSeries& series = *view->Series(0);
+        EXPECT_LE(series.count(), 4 * view->width());
+        EXPECT_EQ(series.at(0), QPointF(0.0, 0.0));
+        EXPECT_EQ(series.at(series.count() - 1),
+                  QPointF(curve.GetPoints().back().x, curve.GetPoints().back().y));
+        EXPECT_EQ(lowestAndHighest(), (std::pair{curve.GetPoint(6002).y, curve.GetPoint(6001).y}));
+
+        curve.AddPoint(10.0, 7000.0);
+        curve.AddPoint(10.001, 0.0);
+        graph.UpdateLastPoint();
+        EXPECT_EQ(lowestAndHighest().second, 7000.0);
+        EXPECT_EQ(series.at(series.count() - 1), QPointF(10.001, 0.0));
     });
 }
 
