@@ -2,8 +2,10 @@
 // Motor Setup over it; xdotool clicks into the pole pairs field, types a new value and presses
 // OK in Motor Setup, then OK in Drive Setup; the program ends with 0 and the saved file holds
 // the new value. On a simulated drive (--motor), the resistance and inductance test runs from
-// Motor Setup on the wall clock and its values, kept with Yes, are saved. Xvfb picks a free
-// display itself (-displayfd) and is always stopped; every wait is bounded.
+// Motor Setup on the wall clock and its values, kept with Yes, are saved; the speed controller's
+// tuning test, opened from Drive Setup, designs the gains with Tune, runs, saves its plots through
+// the save-file dialog and keeps the gains with OK. Xvfb picks a free display itself
+// (-displayfd) and is always stopped; every wait is bounded.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,6 +15,10 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTabBar>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +44,15 @@ constexpr int kDriveSetup = 106;
 constexpr int kPolePairsEdit = 1165;
 constexpr int kResistanceInductanceButton = 1177;
 constexpr int kResistanceInductanceTest = 290;
+constexpr int kTuneSpeedButton = 3178;
+constexpr int kSpeedTuningTest = 102;
+// The speed tuning test's pages (a tab strip), its design button and its plots' save button.
+constexpr int kPageTabs = 1300;
+constexpr int kTestPageIndex = 1;
+constexpr int kTuneButton = 1390;
+constexpr int kSavePlotsButton = 1372;
+// The button that offers a failed run's details; shown only after a failure.
+constexpr int kDetailsButton = 10003;
 // The test dialogs' Start button and the line that says how the run ended.
 constexpr int kStartButton = 10000;
 constexpr int kResultText = 10002;
@@ -52,6 +67,10 @@ constexpr auto kSettle = std::chrono::milliseconds(300);
 constexpr int kHighestInheritedFd = 256;
 // The shell's status for a program that could not be started.
 constexpr int kExecFailed = 127;
+// The pixels at a control's edges that reading what it shows leaves out.
+constexpr int kEdge_px = 3;
+// The style the desktop backend gives every window.
+constexpr const char* kBackendStyle = "Fusion";
 
 std::optional<fs::path> FindProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -250,6 +269,34 @@ class DesktopEditTest : public ::testing::Test {
             .has_value();
     }
 
+    // A click on a tab of a dialog's tab strip. The strip lays its tabs out by their texts: a
+    // strip like the backend's (its style and the dialog font, at the control's place) says
+    // where the tab lies across; the click goes to the middle of the strip's height.
+    bool ClickTab(const std::string& window, int templateId, int controlId,
+                  const std::vector<QString>& texts, int index) {
+        const std::optional<QRect> area = ControlRect(templateId, controlId);
+        const std::unique_ptr<QStyle> style(QStyleFactory::create(kBackendStyle));
+        if (!area || !style || index < 0 || index >= static_cast<int>(texts.size())) {
+            return false;
+        }
+        QTabBar strip;
+        strip.setStyle(style.get());
+        strip.setFont(metrics_.Font());
+        strip.setGeometry(*area);
+        for (const QString& text : texts) {
+            strip.addTab(text);
+        }
+        const QRect tab = strip.tabRect(index);
+        if (tab.isEmpty()) {
+            return false;
+        }
+        const int x = area->x() + tab.center().x();
+        const int y = area->center().y();
+        return Xdotool({"mousemove", "--window", window, std::to_string(x), std::to_string(y),
+                        "click", "1"})
+            .has_value();
+    }
+
     // Starts Xvfb on a display it picks; the display's number, empty when none came up.
     std::string StartDisplay() {
         int displayPipe[2] = {-1, -1};
@@ -288,6 +335,19 @@ class DesktopEditTest : public ::testing::Test {
         return std::make_unique<Child>(command, environment_, folder_ / "brevan.log");
     }
 
+    // What brevan (without a display) writes with the arguments, or nothing when it failed.
+    std::optional<std::string> BrevanOutput(const std::vector<std::string>& arguments) {
+        std::vector<std::string> command = {BREVAN_BINARY_DIR "/bin/brevan"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        Child brevan(command, DesktopEnvironment(""), {});
+        const std::string output = brevan.ReadAll(kStepTimeout_ms);
+        const std::optional<int> status = brevan.Wait(kStepTimeout_ms);
+        if (!status || *status != 0) {
+            return std::nullopt;
+        }
+        return output;
+    }
+
     std::string Log() const {
         std::ifstream file(folder_ / "brevan.log");
         return std::string(std::istreambuf_iterator<char>(file), {});
@@ -307,15 +367,17 @@ class DesktopEditTest : public ::testing::Test {
         return std::nullopt;
     }
 
-    // Whether the control of the dialog's window shows something (a text, an icon); nothing
-    // when the window cannot be read.
+    // Whether the control of the dialog's window shows something (a text, an icon) inside its
+    // edges; nothing when the window cannot be read.
     std::optional<bool> ControlShows(const std::string& window, int templateId, int controlId) {
         const std::optional<QRect> area = ControlRect(templateId, controlId);
         if (!area || window.empty()) {
             return std::nullopt;
         }
-        return AreaShowsDetail(display_, std::stoul(window), area->x(), area->y(), area->width(),
-                               area->height());
+        // The edges are left out: a control may touch the frame of the group around it.
+        const QRect inside = area->adjusted(kEdge_px, kEdge_px, -kEdge_px, -kEdge_px);
+        return AreaShowsDetail(display_, std::stoul(window), inside.x(), inside.y(), inside.width(),
+                               inside.height());
     }
 
     // Waits until the control shows something; false when it still shows nothing after the time.
@@ -454,6 +516,97 @@ TEST_F(DesktopEditTest, ResistanceAndInductanceMeasuredFromMotorSetupAreSaved) {
     const nlohmann::json setup = nlohmann::json::parse(file);
     EXPECT_NEAR(SavedValue(setup, "R"), kTrueResistance_ohm, kTolerance * kTrueResistance_ohm);
     EXPECT_NEAR(SavedValue(setup, "L"), kTrueInductance_H, kTolerance * kTrueInductance_H);
+}
+
+// The speed controller's passband is raised from the setup's; Tune designs the gains for it (as
+// brevan design does), a run on the simulated motor ends, its plots are saved as SVG through the
+// save-file dialog, and OK in the test and in Drive Setup saves the designed gains.
+TEST_F(DesktopEditTest, SpeedGainsTunedInTheTuningTestAreSavedWithItsPlots) {
+    const std::string passband = "PB_S=400";
+    constexpr double kTolerance = 1e-6;
+    const std::string setupFile = BREVAN_SOURCE_DIR "/examples/reference-axis.json";
+    const std::optional<std::string> design =
+        BrevanOutput({"design", setupFile, "speed", "--set", passband, "--json"});
+    ASSERT_TRUE(design) << "brevan design failed";
+    const nlohmann::json designed = nlohmann::json::parse(*design).at("gains");
+    const double designedKp = designed.at("Kp_S_scl").at("held").get<double>();
+    const double designedKi = designed.at("Ki_S_scl").at("held").get<double>();
+    std::ifstream input(setupFile);
+    ASSERT_TRUE(input);
+    const double inputKp = SavedValue(nlohmann::json::parse(input), "Kp_S_scl");
+    // The raised passband asks for other gains than the setup holds.
+    ASSERT_GT(std::abs(designedKp - inputKp), 1.0);
+
+    ASSERT_FALSE(StartDisplay().empty()) << "Xvfb gave no display";
+    const fs::path saved = folder_ / "out.json";
+    const fs::path plots = folder_ / "speed-plots.svg";
+    const std::unique_ptr<Child> brevan = StartBrevanEdit(
+        {setupFile, "--motor", BREVAN_SOURCE_DIR "/examples/motors/reference-axis-motor.json",
+         "--set", passband, "-o", saved.string()});
+    ASSERT_TRUE(brevan->Started());
+
+    const std::string driveSetup = WaitForWindow("^Drive Setup$");
+    ASSERT_FALSE(driveSetup.empty()) << Log();
+    const std::string motorSetup = WaitForWindow("Motor Setup");
+    ASSERT_FALSE(motorSetup.empty()) << Log();
+    ASSERT_TRUE(ClickControl(motorSetup, kMotorSetup, IDOK));
+    ASSERT_TRUE(WaitUntilGone("Motor Setup")) << Log();
+    std::this_thread::sleep_for(kSettle);
+
+    ASSERT_TRUE(ClickControl(driveSetup, kDriveSetup, kTuneSpeedButton));
+    const std::string test = WaitForWindow("^Speed Controller Tuning Test$");
+    ASSERT_FALSE(test.empty()) << Log();
+    // The test opens on its parameters page: the Tune button, on the Test page, is not shown.
+    ASSERT_EQ(ControlShows(test, kSpeedTuningTest, kTuneButton), std::optional(false));
+    ASSERT_TRUE(
+        ClickTab(test, kSpeedTuningTest, kPageTabs, {"Test Parameters", "Test"}, kTestPageIndex));
+    ASSERT_TRUE(WaitUntilControlShows(test, kSpeedTuningTest, kTuneButton, kStepTimeout_ms))
+        << "the Test page did not come up: " << Log();
+    std::this_thread::sleep_for(kSettle);
+    // Nothing has run yet: the result line is empty.
+    ASSERT_EQ(ControlShows(test, kSpeedTuningTest, kResultText), std::optional(false));
+    ASSERT_TRUE(ClickControl(test, kSpeedTuningTest, kTuneButton));
+    std::this_thread::sleep_for(kSettle);
+    ASSERT_TRUE(ClickControl(test, kSpeedTuningTest, kStartButton));
+    ASSERT_TRUE(WaitUntilControlShows(test, kSpeedTuningTest, kResultText, kRunTimeout_ms))
+        << "the run did not end: " << Log();
+    std::this_thread::sleep_for(kSettle);
+    // A failed run offers its details; this one passed.
+    EXPECT_EQ(ControlShows(test, kSpeedTuningTest, kDetailsButton), std::optional(false));
+
+    ASSERT_TRUE(ClickControl(test, kSpeedTuningTest, kSavePlotsButton));
+    const std::string saveDialog = WaitForWindow("^Save Plots$");
+    ASSERT_FALSE(saveDialog.empty()) << Log();
+    // The file name field has the focus and proposes a name: it is replaced by the full path.
+    ASSERT_TRUE(Xdotool({"windowfocus", "--sync", saveDialog}));
+    ASSERT_TRUE(Xdotool({"key", "ctrl+a"}));
+    ASSERT_TRUE(Xdotool({"type", plots.string()}));
+    ASSERT_TRUE(Xdotool({"key", "Return"}));
+    ASSERT_TRUE(WaitUntilGone("^Save Plots$")) << Log();
+    std::this_thread::sleep_for(kSettle);
+
+    ASSERT_TRUE(ClickControl(test, kSpeedTuningTest, IDOK));
+    ASSERT_TRUE(WaitUntilGone("^Speed Controller Tuning Test$")) << Log();
+    std::this_thread::sleep_for(kSettle);
+    ASSERT_TRUE(ClickControl(driveSetup, kDriveSetup, IDOK));
+
+    const std::optional<int> status = brevan->Wait(kStepTimeout_ms);
+    ASSERT_TRUE(status) << "brevan edit did not end: " << Log();
+    EXPECT_EQ(*status, 0) << Log();
+
+    std::ifstream plotFile(plots);
+    ASSERT_TRUE(plotFile) << "no plots at " << plots << ": " << Log();
+    const std::string svg(std::istreambuf_iterator<char>(plotFile), {});
+    EXPECT_TRUE(svg.starts_with("<?xml") || svg.starts_with("<svg")) << svg.substr(0, 80);
+    EXPECT_NE(svg.find("Speed_Reference"), std::string::npos);
+    EXPECT_NE(svg.find("Load_Speed"), std::string::npos);
+
+    std::ifstream file(saved);
+    ASSERT_TRUE(file) << Log();
+    const nlohmann::json setup = nlohmann::json::parse(file);
+    EXPECT_NE(SavedValue(setup, "Kp_S_scl"), inputKp);
+    EXPECT_NEAR(SavedValue(setup, "Kp_S_scl"), designedKp, kTolerance * designedKp);
+    EXPECT_NEAR(SavedValue(setup, "Ki_S_scl"), designedKi, kTolerance * designedKi);
 }
 
 }  // namespace
