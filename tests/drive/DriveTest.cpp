@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <numbers>
 #include <ostream>
@@ -8,6 +9,7 @@
 #include "drive/SimulatedDrive.h"
 #include "tests/drive/CaseLabel.h"
 #include "tests/drive/ExampleMotors.h"
+#include "tests/drive/FirmwareBench.h"
 #include "tests/drive/ReferenceDrive.h"
 
 namespace {
@@ -166,13 +168,15 @@ INSTANTIATE_TEST_SUITE_P(
                            r.PCR = 0x10;
                            r.UMAXPROT = std::llround(40.0 / 73.0 * 65472.0);
                        },
-                       HoldTwoAmperes, drive::mer::kOverVoltageBit, 0.0, kSpeedLoopPeriod_s},
+                       HoldTwoAmperes, drive::mer::kOverVoltageBit, kSpeedLoopPeriod_s,
+                       kSpeedLoopPeriod_s},
         ProtectionCase{"UnderVoltageAtOnce",
                        [](drive::DriveRegisters& r) {
                            r.PCR = 0x20;
                            r.UMINPROT = std::llround(50.0 / 73.0 * 65472.0);
                        },
-                       HoldTwoAmperes, drive::mer::kUnderVoltageBit, 0.0, kSpeedLoopPeriod_s},
+                       HoldTwoAmperes, drive::mer::kUnderVoltageBit, kSpeedLoopPeriod_s,
+                       kSpeedLoopPeriod_s},
         // No position gains: the error stays beyond 100 counts; 10 periods allowed.
         ProtectionCase{"PositionErrorAfterItsTime",
                        [](drive::DriveRegisters& r) {
@@ -180,16 +184,16 @@ INSTANTIATE_TEST_SUITE_P(
                            r.ERRMAX = 100;
                            r.TERRMAX = 10;
                        },
-                       ChaseDistantPosition, drive::mer::kControlErrorBit, 9 * kSpeedLoopPeriod_s,
-                       11 * kSpeedLoopPeriod_s},
+                       ChaseDistantPosition, drive::mer::kControlErrorBit, 10 * kSpeedLoopPeriod_s,
+                       10 * kSpeedLoopPeriod_s},
         ProtectionCase{"SpeedErrorAfterItsTime",
                        [](drive::DriveRegisters& r) {
                            r.ERRMAX = 100;
                            r.SERRMAX = 200;
                            r.TSERRMAX = 40;
                        },
-                       ChaseDistantSpeed, drive::mer::kControlErrorBit, 39 * kSpeedLoopPeriod_s,
-                       41 * kSpeedLoopPeriod_s}),
+                       ChaseDistantSpeed, drive::mer::kControlErrorBit, 40 * kSpeedLoopPeriod_s,
+                       40 * kSpeedLoopPeriod_s}),
     ByLabel());
 
 // 65535 periods switch the error protections off: the same errors run on untouched.
@@ -472,8 +476,7 @@ TEST_P(LoopLimit, FollowsItsRegister) {
     axis.Firmware().SetSpeedReference(row.speedReference);
     axis.Firmware().SetPositionReference(row.positionReference);
     axis.RunCurrentLoopPeriods(row.periods);
-    EXPECT_NEAR(static_cast<double>(row.read(axis.Firmware())), static_cast<double>(row.expected),
-                1.0);
+    EXPECT_EQ(row.read(axis.Firmware()), row.expected);
 }
 
 std::int64_t VoltageD(const drive::DriveFirmware& firmware) {
@@ -627,5 +630,416 @@ TEST(WriteRegister, ChangesTheRunningFirmwareByName) {
     EXPECT_FALSE(axis.WriteRegister("NO_SUCH_REGISTER", 1));
     EXPECT_EQ(axis.Registers().SATIQ, 2621);
 }
+
+}  // namespace
+
+namespace {
+
+using firmware_bench::Bench;
+using firmware_bench::kUnitMantissa;
+using firmware_bench::kUnitShift;
+using firmware_bench::SaturationFor;
+
+// Every loop structure against each of its limits, count for count: the firmware alone on the
+// bench, with gains of exactly one, so that the limited quantity would be exactly the value the
+// row drives. At the limit the value passes whole; one count past it (either sign) it is clipped
+// to the limit; one count inside it passes untouched. The other limits of each row lie far
+// narrower or far wider, so that a limit read from the wrong register shows.
+struct ExactLimitCase {
+    const char* label;
+    void (*arm)(drive::DriveRegisters&);
+    drive::LoopMode mode;
+    std::int64_t limit;
+    // Runs the loops so that the limited quantity, unbounded, would be this value.
+    void (*drive)(Bench&, std::int64_t value);
+    std::int64_t (*read)(const drive::DriveFirmware&);
+    friend std::ostream& operator<<(std::ostream& out, const ExactLimitCase& row) {
+        return out << row.label;
+    }
+};
+
+// A limit far narrower than any row's, and one wider than all.
+constexpr std::int64_t kNarrow = 100;
+constexpr std::int64_t kWide = 32767;
+// What the integral rows put in at their first period; their second period adds the rest.
+constexpr std::int64_t kFirstIntegralStep = 1000;
+
+void UnitCurrentGain(drive::DriveRegisters& r) {
+    r.KPI = kUnitMantissa;
+    r.SFTKPI = kUnitShift;
+}
+void UnitCurrentIntegral(drive::DriveRegisters& r) {
+    r.KII = kUnitMantissa;
+    r.SFTKII = kUnitShift;
+}
+void UnitSpeedGain(drive::DriveRegisters& r) {
+    r.KPS = kUnitMantissa;
+    r.SFTKPS = kUnitShift;
+}
+void UnitSpeedIntegral(drive::DriveRegisters& r) {
+    r.KIS = kUnitMantissa;
+    r.SFTKIS = kUnitShift;
+}
+void UnitPositionGain(drive::DriveRegisters& r) {
+    r.KPP = kUnitMantissa;
+    r.SFTKPP = kUnitShift;
+}
+void UnitPositionIntegral(drive::DriveRegisters& r) {
+    r.KIP = kUnitMantissa;
+    r.SFTKIP = kUnitShift;
+}
+
+// The current error (the measured currents are 0) for one current-loop period, or for two that
+// integrate to the value.
+void CurrentQOnce(Bench& bench, std::int64_t value) {
+    bench.Firmware().SetCurrentReference(0, value);
+    bench.Period();
+}
+void CurrentDOnce(Bench& bench, std::int64_t value) {
+    bench.Firmware().SetCurrentReference(value, 0);
+    bench.Period();
+}
+void CurrentQTwice(Bench& bench, std::int64_t value) {
+    CurrentQOnce(bench, kFirstIntegralStep);
+    CurrentQOnce(bench, value - kFirstIntegralStep);
+}
+void CurrentDTwice(Bench& bench, std::int64_t value) {
+    CurrentDOnce(bench, kFirstIntegralStep);
+    CurrentDOnce(bench, value - kFirstIntegralStep);
+}
+// The speed error (the encoder stands still) for one speed-loop period, or two.
+void SpeedOnce(Bench& bench, std::int64_t value) {
+    bench.Firmware().SetSpeedReference(value);
+    bench.SpeedLoopPeriod();
+}
+void SpeedTwice(Bench& bench, std::int64_t value) {
+    SpeedOnce(bench, kFirstIntegralStep);
+    SpeedOnce(bench, value - kFirstIntegralStep);
+}
+// The position error (the axis stands at 0) for one speed-loop period, or two.
+void PositionOnce(Bench& bench, std::int64_t value) {
+    bench.Firmware().SetPositionReference(value);
+    bench.SpeedLoopPeriod();
+}
+void PositionTwice(Bench& bench, std::int64_t value) {
+    PositionOnce(bench, kFirstIntegralStep);
+    PositionOnce(bench, value - kFirstIntegralStep);
+}
+// FFL 500 x KFFL 32768 / 32768 adds exactly 500 to the q current reference.
+constexpr std::int64_t kGravity = 500;
+void CurrentQWithGravity(Bench& bench, std::int64_t value) {
+    CurrentQOnce(bench, value - kGravity);
+}
+
+std::int64_t ReadVoltageD(const drive::DriveFirmware& firmware) {
+    return firmware.VoltageD();
+}
+std::int64_t ReadVoltageQ(const drive::DriveFirmware& firmware) {
+    return firmware.VoltageQ();
+}
+std::int64_t ReadCurrentReference(const drive::DriveFirmware& firmware) {
+    return firmware.CurrentReferenceQ();
+}
+std::int64_t ReadSpeedReference(const drive::DriveFirmware& firmware) {
+    return firmware.SpeedReference();
+}
+
+class ExactLoopLimit : public ::testing::TestWithParam<ExactLimitCase> {
+  protected:
+    // The limited quantity after a fresh start that drives it toward the value.
+    static std::int64_t Run(const ExactLimitCase& row, std::int64_t value) {
+        drive::DriveRegisters registers;
+        row.arm(registers);
+        Bench bench(registers);
+        bench.Start(row.mode);
+        row.drive(bench, value);
+        return row.read(bench.Firmware());
+    }
+};
+
+TEST_P(ExactLoopLimit, ReachesItsLimitAndNoMore) {
+    const ExactLimitCase& row = GetParam();
+    EXPECT_EQ(Run(row, row.limit), row.limit);
+    EXPECT_EQ(Run(row, -row.limit), -row.limit);
+    EXPECT_EQ(Run(row, row.limit - 1), row.limit - 1);
+    EXPECT_EQ(Run(row, 1 - row.limit), 1 - row.limit);
+}
+
+TEST_P(ExactLoopLimit, ClipsOneCountPastItsLimit) {
+    const ExactLimitCase& row = GetParam();
+    EXPECT_EQ(Run(row, row.limit + 1), row.limit);
+    EXPECT_EQ(Run(row, -row.limit - 1), -row.limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CurrentLoop, ExactLoopLimit,
+    ::testing::Values(
+        ExactLimitCase{"QVoltageAtSATIQ",
+                       [](drive::DriveRegisters& r) {
+                           UnitCurrentGain(r);
+                           r.SATIQ = SaturationFor(3000);
+                           r.SATID = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 3000, CurrentQOnce, ReadVoltageQ},
+        ExactLimitCase{"DVoltageAtSATID",
+                       [](drive::DriveRegisters& r) {
+                           UnitCurrentGain(r);
+                           r.SATID = SaturationFor(2000);
+                           r.SATIQ = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 2000, CurrentDOnce, ReadVoltageD},
+        ExactLimitCase{"QIntegralAtSATIQ",
+                       [](drive::DriveRegisters& r) {
+                           UnitCurrentIntegral(r);
+                           r.SATIQ = SaturationFor(3000);
+                           r.SATID = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 3000, CurrentQTwice, ReadVoltageQ},
+        ExactLimitCase{"DIntegralAtSATID",
+                       [](drive::DriveRegisters& r) {
+                           UnitCurrentIntegral(r);
+                           r.SATID = SaturationFor(2000);
+                           r.SATIQ = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 2000, CurrentDTwice, ReadVoltageD},
+        // Without ACR bit 9 SATP bounds the q current reference, with it SATS.
+        ExactLimitCase{"CurrentReferenceAtSATP",
+                       [](drive::DriveRegisters& r) {
+                           r.ACR = firmware_bench::kAcrCurrent;
+                           r.SATP = SaturationFor(4000);
+                           r.SATS = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 4000, CurrentQOnce, ReadCurrentReference},
+        ExactLimitCase{"CurrentReferenceAtSATSWithTheSpeedLoopBit",
+                       [](drive::DriveRegisters& r) {
+                           r.ACR = firmware_bench::kAcrSpeed;
+                           r.SATS = SaturationFor(4500);
+                           r.SATP = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 4500, CurrentQOnce, ReadCurrentReference},
+        ExactLimitCase{"CurrentReferenceWithGravityAtSATP",
+                       [](drive::DriveRegisters& r) {
+                           r.ACR = firmware_bench::kAcrCurrent;
+                           r.FFL = kGravity;
+                           r.KFFL = 32768;
+                           r.SATP = SaturationFor(4000);
+                           r.SATS = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Current, 4000, CurrentQWithGravity, ReadCurrentReference}),
+    ByLabel());
+
+void SpeedLoop(drive::DriveRegisters& r) {
+    r.ACR = firmware_bench::kAcrSpeed;
+}
+void FastSpeedLoop(drive::DriveRegisters& r) {
+    SpeedLoop(r);
+    r.UPGRADE = firmware_bench::kUpgradeFastLoop;
+}
+void SpeedGainAtSats(drive::DriveRegisters& r) {
+    UnitSpeedGain(r);
+    r.SATS = SaturationFor(5000);
+    r.IMAXS = SaturationFor(kWide);
+    r.SATP = SaturationFor(kNarrow);
+}
+void SpeedIntegralAtImaxs(drive::DriveRegisters& r) {
+    UnitSpeedIntegral(r);
+    r.IMAXS = SaturationFor(3000);
+    r.SATS = SaturationFor(kWide);
+    r.SATP = SaturationFor(kNarrow);
+    r.IMAXP = SaturationFor(kNarrow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SpeedLoop, ExactLoopLimit,
+    ::testing::Values(
+        ExactLimitCase{"CurrentAtSATS",
+                       [](drive::DriveRegisters& r) {
+                           SpeedLoop(r);
+                           SpeedGainAtSats(r);
+                       },
+                       drive::LoopMode::Speed, 5000, SpeedOnce, ReadCurrentReference},
+        ExactLimitCase{"IntegralAtIMAXS",
+                       [](drive::DriveRegisters& r) {
+                           SpeedLoop(r);
+                           SpeedIntegralAtImaxs(r);
+                       },
+                       drive::LoopMode::Speed, 3000, SpeedTwice, ReadCurrentReference},
+        ExactLimitCase{"FastLoopCurrentAtSATS",
+                       [](drive::DriveRegisters& r) {
+                           FastSpeedLoop(r);
+                           SpeedGainAtSats(r);
+                       },
+                       drive::LoopMode::Speed, 5000, SpeedOnce, ReadCurrentReference},
+        ExactLimitCase{"FastLoopIntegralAtIMAXS",
+                       [](drive::DriveRegisters& r) {
+                           FastSpeedLoop(r);
+                           SpeedIntegralAtImaxs(r);
+                       },
+                       drive::LoopMode::Speed, 3000, SpeedTwice, ReadCurrentReference},
+        // A speed loop run without ACR bit 9 leaves SATP bounding the current.
+        ExactLimitCase{"CurrentAtSATPWithoutTheSpeedLoopBit",
+                       [](drive::DriveRegisters& r) {
+                           r.ACR = firmware_bench::kAcrCurrent;
+                           UnitSpeedGain(r);
+                           r.SATP = SaturationFor(3500);
+                           r.SATS = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Speed, 3500, SpeedOnce, ReadCurrentReference}),
+    ByLabel());
+
+void PositionOverSpeed(drive::DriveRegisters& r) {
+    r.ACR = firmware_bench::kAcrPositionOverSpeed;
+}
+void FastPositionOverSpeed(drive::DriveRegisters& r) {
+    PositionOverSpeed(r);
+    r.UPGRADE = firmware_bench::kUpgradeFastLoop;
+}
+// The position loop's output, a speed reference, at SATP; SATS, which bounds the current, is
+// narrow and must not bound it.
+void SpeedReferenceAtSatp(drive::DriveRegisters& r) {
+    UnitPositionGain(r);
+    r.SATP = SaturationFor(1500);
+    r.IMAXP = SaturationFor(kWide);
+    r.SATS = SaturationFor(kNarrow);
+}
+void PositionIntegralAtImaxp(drive::DriveRegisters& r) {
+    UnitPositionIntegral(r);
+    r.IMAXP = SaturationFor(1200);
+    r.SATP = SaturationFor(kWide);
+    r.SATS = SaturationFor(kNarrow);
+}
+void CurrentAtSatsBehindThePositionLoop(drive::DriveRegisters& r) {
+    UnitPositionGain(r);
+    UnitSpeedGain(r);
+    r.SATP = SaturationFor(kWide);
+    r.SATS = SaturationFor(2500);
+    r.IMAXS = SaturationFor(kNarrow);
+}
+void SpeedIntegralAtImaxsBehindThePositionLoop(drive::DriveRegisters& r) {
+    UnitPositionGain(r);
+    UnitSpeedIntegral(r);
+    r.SATP = SaturationFor(kWide);
+    r.SATS = SaturationFor(kWide);
+    r.IMAXS = SaturationFor(1800);
+    r.IMAXP = SaturationFor(kNarrow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PositionOverSpeedLoop, ExactLoopLimit,
+    ::testing::Values(
+        ExactLimitCase{"SpeedReferenceAtSATP",
+                       [](drive::DriveRegisters& r) {
+                           PositionOverSpeed(r);
+                           SpeedReferenceAtSatp(r);
+                       },
+                       drive::LoopMode::Position, 1500, PositionOnce, ReadSpeedReference},
+        // The reference's own speed (the jump of the target) times KFFS, with no gain on the
+        // error: the feed-forward lies inside SATP too.
+        ExactLimitCase{"SpeedFeedForwardAtSATP",
+                       [](drive::DriveRegisters& r) {
+                           PositionOverSpeed(r);
+                           r.ACR |= firmware_bench::kAcrSpeedFeedForward;
+                           r.KFFS = kUnitMantissa;
+                           r.SFTSFFW = kUnitShift;
+                           r.SATP = SaturationFor(1500);
+                           r.SATS = SaturationFor(kNarrow);
+                       },
+                       drive::LoopMode::Position, 1500, PositionOnce, ReadSpeedReference},
+        ExactLimitCase{"PositionIntegralAtIMAXP",
+                       [](drive::DriveRegisters& r) {
+                           PositionOverSpeed(r);
+                           PositionIntegralAtImaxp(r);
+                       },
+                       drive::LoopMode::Position, 1200, PositionTwice, ReadSpeedReference},
+        ExactLimitCase{"CurrentAtSATS",
+                       [](drive::DriveRegisters& r) {
+                           PositionOverSpeed(r);
+                           CurrentAtSatsBehindThePositionLoop(r);
+                       },
+                       drive::LoopMode::Position, 2500, PositionOnce, ReadCurrentReference},
+        ExactLimitCase{"SpeedIntegralAtIMAXS",
+                       [](drive::DriveRegisters& r) {
+                           PositionOverSpeed(r);
+                           SpeedIntegralAtImaxsBehindThePositionLoop(r);
+                       },
+                       drive::LoopMode::Position, 1800, PositionTwice, ReadCurrentReference},
+        ExactLimitCase{"FastLoopSpeedReferenceAtSATP",
+                       [](drive::DriveRegisters& r) {
+                           FastPositionOverSpeed(r);
+                           SpeedReferenceAtSatp(r);
+                       },
+                       drive::LoopMode::Position, 1500, PositionOnce, ReadSpeedReference},
+        ExactLimitCase{"FastLoopPositionIntegralAtIMAXP",
+                       [](drive::DriveRegisters& r) {
+                           FastPositionOverSpeed(r);
+                           PositionIntegralAtImaxp(r);
+                       },
+                       drive::LoopMode::Position, 1200, PositionTwice, ReadSpeedReference},
+        ExactLimitCase{"FastLoopCurrentAtSATS",
+                       [](drive::DriveRegisters& r) {
+                           FastPositionOverSpeed(r);
+                           CurrentAtSatsBehindThePositionLoop(r);
+                       },
+                       drive::LoopMode::Position, 2500, PositionOnce, ReadCurrentReference},
+        ExactLimitCase{"FastLoopSpeedIntegralAtIMAXS",
+                       [](drive::DriveRegisters& r) {
+                           FastPositionOverSpeed(r);
+                           SpeedIntegralAtImaxsBehindThePositionLoop(r);
+                       },
+                       drive::LoopMode::Position, 1800, PositionTwice, ReadCurrentReference}),
+    ByLabel());
+
+void PositionPid(drive::DriveRegisters& r) {
+    r.ACR = firmware_bench::kAcrPositionPid;
+}
+void FastPositionPid(drive::DriveRegisters& r) {
+    PositionPid(r);
+    r.UPGRADE = firmware_bench::kUpgradeFastLoop;
+}
+// Without a speed loop the PID's output is the current reference, bounded by SATP.
+void PidCurrentAtSatp(drive::DriveRegisters& r) {
+    UnitPositionGain(r);
+    r.SATP = SaturationFor(4000);
+    r.IMAXP = SaturationFor(kWide);
+    r.SATS = SaturationFor(kNarrow);
+}
+void PidIntegralAtImaxp(drive::DriveRegisters& r) {
+    UnitPositionIntegral(r);
+    r.IMAXP = SaturationFor(2000);
+    r.SATP = SaturationFor(kWide);
+    r.SATS = SaturationFor(kNarrow);
+    r.IMAXS = SaturationFor(kNarrow);
+}
+
+INSTANTIATE_TEST_SUITE_P(PositionPid, ExactLoopLimit,
+                         ::testing::Values(ExactLimitCase{"CurrentAtSATP",
+                                                          [](drive::DriveRegisters& r) {
+                                                              PositionPid(r);
+                                                              PidCurrentAtSatp(r);
+                                                          },
+                                                          drive::LoopMode::Position, 4000,
+                                                          PositionOnce, ReadCurrentReference},
+                                           ExactLimitCase{"IntegralAtIMAXP",
+                                                          [](drive::DriveRegisters& r) {
+                                                              PositionPid(r);
+                                                              PidIntegralAtImaxp(r);
+                                                          },
+                                                          drive::LoopMode::Position, 2000,
+                                                          PositionTwice, ReadCurrentReference},
+                                           ExactLimitCase{"FastLoopCurrentAtSATP",
+                                                          [](drive::DriveRegisters& r) {
+                                                              FastPositionPid(r);
+                                                              PidCurrentAtSatp(r);
+                                                          },
+                                                          drive::LoopMode::Position, 4000,
+                                                          PositionOnce, ReadCurrentReference},
+                                           ExactLimitCase{"FastLoopIntegralAtIMAXP",
+                                                          [](drive::DriveRegisters& r) {
+                                                              FastPositionPid(r);
+                                                              PidIntegralAtImaxp(r);
+                                                          },
+                                                          drive::LoopMode::Position, 2000,
+                                                          PositionTwice, ReadCurrentReference}),
+                         ByLabel());
 
 }  // namespace
