@@ -10,6 +10,9 @@ namespace {
 
 // The reference stands still while it changes by less than this fraction of its largest size.
 constexpr double kFlatFraction = 1e-9;
+// A response this close to the resting reference (a share of the reference's excursion) rests
+// with it; farther, the reference had already risen when the record began.
+constexpr double kRestingShare = 0.1;
 // The step is where the reference passes half-way.
 constexpr double kStepLevel = 0.5;
 // The steady state is the mean over the last tenth of the response during the hold.
@@ -111,7 +114,17 @@ StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
     if (response.empty()) {
         return {{}, "the measured curve has no points"};
     }
-    const double start = response.front().y;
+    // The level before the step is the reference's while it rests there (the response jitters by
+    // a count of its measurement); a reference already risen at its first point leaves only the
+    // response's first value to tell it.
+    double excursion = 0.0;
+    for (const ui::GraphPoint& point : reference) {
+        excursion = std::max(excursion, std::abs(point.y - reference.front().y));
+    }
+    const bool restsFirst =
+        reference.size() > 1 && reference[1].y == reference.front().y &&
+        std::abs(response.front().y - reference.front().y) <= kRestingShare * excursion;
+    const double start = restsFirst ? reference.front().y : response.front().y;
     const std::optional<Rise> rise = FirstRise(reference, start);
     if (!rise) {
         return {{}, "no step found: the reference curve never leaves the level before the step"};

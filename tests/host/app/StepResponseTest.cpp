@@ -75,6 +75,19 @@ TEST_P(FirstOrderResponse, GivesTheTimeConstantsFigures) {
     EXPECT_NEAR(figures.steadyStateError, 0.0, 1e-9);
 }
 
+// A measured speed at rest jitters by a count of its measurement: the level before the step is the
+// reference's resting one, not the response's first sample.
+TEST(StepResponse, ACountOfJitterAtRestIsNotTakenForTheStep) {
+    Curves curves = Sampled(FirstOrder, 0.0, 1.0);
+    constexpr double kCount = 0.025;
+    curves.response.front().y = kCount;
+    const StepResponse measured = MeasureStepResponse(curves.reference, curves.response);
+    ASSERT_EQ(measured.error, "");
+    ASSERT_TRUE(measured.figures.achievedBandwidth_rad_s);
+    EXPECT_NEAR(*measured.figures.achievedBandwidth_rad_s, 1.0 / kTau_s, 0.01 / kTau_s);
+    EXPECT_EQ(measured.figures.overshoot_percent, 0.0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Steps, FirstOrderResponse,
                          ::testing::Values(FirstOrderCase{"Up", kBefore_A, kAfter_A},
                                            FirstOrderCase{"Down", kAfter_A, kBefore_A},
