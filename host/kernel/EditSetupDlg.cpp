@@ -237,6 +237,40 @@ void CQel_EditSetupDlg::AddSliderParameterControls(std::string_view name, int sl
     bindings_.push_back(slider);
 }
 
+std::vector<CQel_EditSetupDlg::BindingInfo> CQel_EditSetupDlg::GetBindings() const {
+    std::vector<BindingInfo> infos;
+    infos.reserve(bindings_.size());
+    for (const Binding& binding : bindings_) {
+        BindingInfo info;
+        switch (binding.kind) {
+            case BindingKind::Value:
+                info.kind = BindingInfo::Kind::Value;
+                break;
+            case BindingKind::Check:
+                info.kind = BindingInfo::Kind::Check;
+                break;
+            case BindingKind::Radio:
+                info.kind = BindingInfo::Kind::Radio;
+                break;
+            case BindingKind::List:
+                info.kind = BindingInfo::Kind::List;
+                break;
+            case BindingKind::Slider:
+                info.kind = BindingInfo::Kind::Slider;
+                break;
+        }
+        info.name = binding.name;
+        info.own = binding.own;
+        info.firstId = binding.firstId;
+        info.lastId = binding.lastId;
+        info.unitId = binding.unitId;
+        info.fineSpinId = binding.fineSpinId;
+        info.coarseSpinId = binding.coarseSpinId;
+        infos.push_back(std::move(info));
+    }
+    return infos;
+}
+
 void CQel_EditSetupDlg::InitializeMotorEditor() {
     motorEditor_ = std::make_unique<qel::MotorEditor>(*this);
 }

@@ -79,6 +79,22 @@ class CQel_EditSetupDlg : public CDialog {
     static constexpr int kSliderPositions = 100;
     static constexpr int kCoarseSpinSteps = 10;
 
+    // What a binding made above binds, as the dialog made it (read-only; for checks of a
+    // dialog's bindings against its template). A slider also has the Value binding of its edit.
+    struct BindingInfo {
+        enum class Kind { Value, Check, Radio, List, Slider };
+        Kind kind = Kind::Value;
+        std::string name;  // the parameter's name
+        // A parameter of the dialog's own (AddUserParameterControls), null for a setup's.
+        const CQel_Parameter* own = nullptr;
+        int firstId = 0;     // edit, check box, first radio button, list or slider
+        int lastId = 0;      // last radio button (firstId otherwise)
+        int unitId = 0;      // unit combo of an edit, 0 for none
+        int fineSpinId = 0;  // spin buttons of a slider, 0 for none
+        int coarseSpinId = 0;
+    };
+    std::vector<BindingInfo> GetBindings() const;
+
     // The kernel takes over the motor database controls: kMotorDatabase... ids below.
     void InitializeMotorEditor();
     static constexpr int kMotorDatabaseGroupId = 10008;
