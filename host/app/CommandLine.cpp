@@ -32,6 +32,8 @@ constexpr std::pair<const char*, ValueMember> kValueOptions[] = {
     {"--fault", &Invocation::fault},
     {"--plot", &Invocation::plotFile},
     {"--csv", &Invocation::csvFile},
+    {"--report", &Invocation::reportFolder},
+    {"--only", &Invocation::onlySteps},
 };
 
 std::optional<ValueMember> ValueOption(const std::string& argument) {

@@ -57,6 +57,10 @@ struct Invocation {
     bool step = false;
     std::optional<std::string> plotFile;
     std::optional<std::string> csvFile;
+    // commission: the folder of the report (--report DIR) and the steps to run (--only
+    // STEP,...).
+    std::optional<std::string> reportFolder;
+    std::optional<std::string> onlySteps;
 };
 
 // Reads the arguments after the program name; on a usage error, returns nothing and says why.

@@ -25,6 +25,7 @@ int RunEdit(CommandContext& context);
 int RunSim(CommandContext& context);
 int RunTest(CommandContext& context);
 int RunTune(CommandContext& context);
+int RunCommission(CommandContext& context);
 
 // Applies --set, --set-internal, --option and --remove in order; false (with the reason printed)
 // at the first edit that cannot be made.

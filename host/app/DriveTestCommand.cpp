@@ -50,12 +50,12 @@ const char* AnswerName(int answer) {
     }
 }
 
+}  // namespace
+
 void RecomputeAsTheOpenerDoes(CQel_Setup& setup) {
     ComputeDriveRegisters(setup);
     DeriveUserParameters(setup);
 }
-
-}  // namespace
 
 int Fail(int status, const std::string& message) {
     std::fprintf(stderr, "brevan: %s\n", message.c_str());

@@ -46,6 +46,10 @@ std::optional<std::string> ErrorOf(const RunRecord& record, double patience_s);
 // Lists on standard error every message box the run showed and what the person could not do.
 void ReportWhatTheRunShowed(const DriveTestRun& run);
 
+// What each test's opening setup dialog does first: the registers computed from the user
+// parameters, then the parameters derived back from the registers.
+void RecomputeAsTheOpenerDoes(CQel_Setup& setup);
+
 // Recomputes the setup a dialog ended with OK as the opening setup dialog does and saves it
 // (atomically) to -o OUT, or over SETUP; the file written, or nothing (the reason printed).
 std::optional<std::filesystem::path> SaveRecomputedSetup(CQel_Setup& setup,

@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -11,6 +10,7 @@
 #include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
+#include "host/app/SetupSnapshot.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/kernel/TestDlg.h"
 
@@ -48,58 +48,6 @@ const Row* FindRow(const Row (&rows)[N], const std::string& name) {
         }
     }
     return nullptr;
-}
-
-// One parameter's value: base and internal for a number, the text for a text parameter.
-struct ParameterValue {
-    double base = 0.0;
-    double internal = 0.0;
-    std::optional<std::string> text;
-    std::string unit;
-
-    bool operator==(const ParameterValue& other) const {
-        return internal == other.internal && text == other.text;
-    }
-};
-
-using Snapshot = std::map<std::string, ParameterValue>;
-
-Snapshot TakeSnapshot(const CQel_Setup& setup) {
-    Snapshot snapshot;
-    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
-        const CQel_Parameter& parameter = setup.GetParameterAt(i);
-        ParameterValue value;
-        if (parameter.GetValueType() == qel::ValueType::Text) {
-            value.text = parameter.GetText();
-        } else {
-            value.base = parameter.GetValueInBaseUnit();
-            value.internal = parameter.GetValueInInternalUnit();
-        }
-        value.unit = parameter.GetBaseUnitName();
-        snapshot.emplace(parameter.GetName(), value);
-    }
-    return snapshot;
-}
-
-struct Proposal {
-    std::string name;
-    ParameterValue before;
-    ParameterValue after;
-};
-
-// The parameters of the setup's order whose value differs between the two snapshots.
-std::vector<Proposal> Differences(const CQel_Setup& setup, const Snapshot& before,
-                                  const Snapshot& after) {
-    std::vector<Proposal> proposals;
-    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
-        const std::string& name = setup.GetParameterAt(i).GetName();
-        const auto old = before.find(name);
-        const auto now = after.find(name);
-        if (old != before.end() && now != after.end() && !(old->second == now->second)) {
-            proposals.push_back({name, old->second, now->second});
-        }
-    }
-    return proposals;
 }
 
 // What the command line asks for.
@@ -154,34 +102,13 @@ struct Outcome {
     std::optional<std::filesystem::path> savedTo;
 };
 
-// A base value as brevan show prints it.
-std::string Readable(const ParameterValue& value) {
-    if (value.text) {
-        return "\"" + *value.text + "\"";
-    }
-    char text[48];
-    std::snprintf(text, sizeof text, "%.10g", value.base);
-    // Some unit names carry a trailing blank that tells two families apart.
-    const std::string unit = value.unit.substr(0, value.unit.find_last_not_of(' ') + 1);
-    return unit.empty() || unit == "-" ? text : text + (" " + unit);
-}
-
-Json ValueJson(const ParameterValue& value) {
-    return value.text ? Json(*value.text) : Json(value.base);
-}
-
 void PrintOutcome(const Outcome& outcome, bool json) {
     if (json) {
-        Json proposed = Json::object();
-        for (const Proposal& proposal : outcome.proposed) {
-            proposed[proposal.name] = {{"old", ValueJson(proposal.before)},
-                                       {"new", ValueJson(proposal.after)}};
-        }
         const Json report{{"test", outcome.test},
                           {"outcome", outcome.error ? "failed" : "succeeded"},
                           {"error", outcome.error ? Json(*outcome.error) : Json(nullptr)},
                           {"steps", outcome.steps},
-                          {"proposed", proposed},
+                          {"proposed", ProposalsJson(outcome.proposed)},
                           {"dialogResult", outcome.dialogResult},
                           {"saved", outcome.savedTo.has_value()}};
         std::printf("%s\n", report.dump(2).c_str());

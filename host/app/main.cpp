@@ -58,6 +58,10 @@ const std::vector<Subcommand>& Subcommands() {
          "tune SETUP LOOP --motor F runs a loop's tuning test (current, speed, position) on "
          "the simulated drive; prints the step response's figures; saves on OK",
          2, 2, RunTune},
+        {"commission",
+         "commission SETUP --motor F runs the drive tests and the loops' tuning in order on the "
+         "simulated drive, accepting each proposal; saves when all succeed",
+         1, 1, RunCommission},
     };
     return subcommands;
 }
@@ -67,42 +71,47 @@ void PrintUsage(std::FILE* stream) {
     for (const Subcommand& subcommand : Subcommands()) {
         std::fprintf(stream, "  %s\n", subcommand.usage);
     }
-    std::fprintf(stream,
-                 "\noptions, applied in order after loading the setup:\n"
-                 "  --set NAME=VALUE          set a parameter in its base unit\n"
-                 "  --set-internal NAME=VALUE set a parameter in internal units\n"
-                 "  --option NAME=TEXT        set a setup option\n"
-                 "  --remove NAME             drop a parameter or variable\n"
-                 "other options:\n"
-                 "  --json                    machine-readable output\n"
-                 "  -o, --output FILE         save the resulting setup (atomically)\n"
-                 "  --script FILE             user actions for edit (docs/edit-script.md)\n"
-                 "  --var NAME=VALUE          sim: an input variable of the program\n"
-                 "  --for SECONDS             sim: the longest run (default 10 s)\n"
-                 "  --log FILE                sim: writes the logged curves as CSV\n"
-                 "  --analogue VOLTS          sim, test: the voltage on the analogue reference "
-                 "input\n"
-                 "  --motor FILE              test, tune, edit: the motor file of the simulated "
-                 "drive\n"
-                 "  --bus VOLTS               sim, test, tune, edit: the drive's supply instead of "
-                 "the\n"
-                 "                            motor file's bench\n"
-                 "  --answer yes|no|cancel    test: the answer to the closing question (yes)\n"
-                 "  --fault NAME              test, tune: a fault of the simulated drive "
-                 "(open-phase-a,\n"
-                 "                            open-phase-b, open-phase-c, swapped-phases,\n"
-                 "                            missing-encoder-a, missing-encoder-b, "
-                 "swapped-encoder,\n"
-                 "                            enable-off, short-circuit, link-error)\n"
-                 "  --tune                    tune: press Tune (design the gains) before Start\n"
-                 "  --step                    tune: a step reference (the current loop's always "
-                 "is)\n"
-                 "  --plot FILE.svg|FILE.png  tune: saves the graph of the step response\n"
-                 "  --csv FILE                tune: writes the graph's curves as CSV\n"
-                 "  --module FILE             the drive module to load (default: libbrevan.so\n"
-                 "                            beside this program, or $BREVAN_MODULE)\n"
-                 "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "
-                 "setup file\n");
+    std::fprintf(
+        stream,
+        "\noptions, applied in order after loading the setup:\n"
+        "  --set NAME=VALUE          set a parameter in its base unit\n"
+        "  --set-internal NAME=VALUE set a parameter in internal units\n"
+        "  --option NAME=TEXT        set a setup option\n"
+        "  --remove NAME             drop a parameter or variable\n"
+        "other options:\n"
+        "  --json                    machine-readable output\n"
+        "  -o, --output FILE         save the resulting setup (atomically)\n"
+        "  --script FILE             user actions for edit (docs/edit-script.md)\n"
+        "  --var NAME=VALUE          sim: an input variable of the program\n"
+        "  --for SECONDS             sim: the longest run (default 10 s)\n"
+        "  --log FILE                sim: writes the logged curves as CSV\n"
+        "  --analogue VOLTS          sim, test: the voltage on the analogue reference "
+        "input\n"
+        "  --motor FILE              test, tune, commission, edit: the motor file of the simulated "
+        "drive\n"
+        "  --bus VOLTS               sim, test, tune, commission, edit: the drive's supply instead "
+        "of "
+        "the\n"
+        "                            motor file's bench\n"
+        "  --answer yes|no|cancel    test: the answer to the closing question (yes)\n"
+        "  --fault NAME              test, tune, commission: a fault of the simulated drive "
+        "(open-phase-a,\n"
+        "                            open-phase-b, open-phase-c, swapped-phases,\n"
+        "                            missing-encoder-a, missing-encoder-b, "
+        "swapped-encoder,\n"
+        "                            enable-off, short-circuit, link-error)\n"
+        "  --tune                    tune: press Tune (design the gains) before Start\n"
+        "  --step                    tune: a step reference (the current loop's always "
+        "is)\n"
+        "  --plot FILE.svg|FILE.png  tune: saves the graph of the step response\n"
+        "  --csv FILE                tune: writes the graph's curves as CSV\n"
+        "  --report DIR              commission: writes DIR/index.html and the step "
+        "responses\n"
+        "  --only STEP,...           commission: runs only the steps named\n"
+        "  --module FILE             the drive module to load (default: libbrevan.so\n"
+        "                            beside this program, or $BREVAN_MODULE)\n"
+        "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "
+        "setup file\n");
 }
 
 int Usage(const std::string& error) {

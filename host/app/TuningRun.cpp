@@ -1,0 +1,291 @@
+#include "host/app/TuningRun.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <utility>
+#include <vector>
+
+#include "drivetests/MyTestDlg.h"
+#include "drivetests/TestProfile.h"
+#include "engine/BaseScales.h"
+#include "engine/QuietProbes.h"
+#include "engine/RegisterFormats.h"
+#include "host/app/CommandLine.h"
+#include "host/app/DriveTestCommand.h"
+#include "host/kernel/GraphFiles.h"
+#include "host/kernel/Setup.h"
+#include "host/ui/headless/HeadlessBackend.h"
+#if BREVAN_DESKTOP
+#include "host/app/OffscreenPicture.h"
+#endif
+
+// The setup's parameters of the profile a speed or position tuning test runs: its amplitude, its
+// four times, its reference type and its run switches.
+struct ProfileParameters {
+    const char* amplitude;
+    const char* rise;
+    const char* hold;
+    const char* back;
+    const char* pause;
+    const char* referenceType;
+    const char* multiCycle;
+    const char* onlinePlot;
+};
+
+namespace {
+
+// A tuning run lasts well under a second of drive time; one still running after this has hung.
+constexpr double kPatience_s = 60.0;
+
+constexpr ProfileParameters kSpeedProfile{"TestSpeed",   "TaPS",       "TPS",
+                                          "TaNS",        "TNS",        "SpeedTestReferenceType",
+                                          "MultiCycleS", "OnlinePlotS"};
+constexpr ProfileParameters kPositionProfile{
+    "TestPosition", "TaPP",       "TPP", "TaNP", "TNP", "PositionTestReferenceType",
+    "MultiCycleP",  "OnlinePlotP"};
+
+// The step --step makes of a profile test's reference. The profile rises in one speed-loop period
+// (Ts, 0.5 ms at 2 kHz) when the rise's parameter allows it, or in the shortest rise it allows;
+// it holds for kHoldPassbands / the passband, returns as it rose and pauses as long as it held.
+//
+// The amplitude is small enough that the loop reaches none of its limits, so that the response is
+// the linear loop's and not its saturations'. The designed speed PI answers a speed step dw at
+// once with its proportional part, Kp dw = 2 zeta PB J dw / K amperes (twice the current that
+// would accelerate the inertia J by dw in 1 / PB when zeta is 1); its integral part then takes
+// over while the error shrinks, so the proportional kick is the most current the step asks. The
+// speed step keeps that kick at kStepLimitShare of the test's current limit, and the speed at
+// kStepLimitShare of the speed limit. The position loop over the speed loop answers a position
+// step dp with a speed reference 2 zeta_P PB_P dp at once, which must stay within the speed
+// step's budget; the position loop on the current answers with its derivative's kick over the
+// one period of the step, Kd dp / Ts = (2 zeta_P + 1) PB_P J dp / (K Ts) amperes, kept at the
+// same share of the current limit. The drive changes its reference by at most
+// profile::kLargestIncrement units in a period, which bounds a one-period step too.
+constexpr double kHoldPassbands = 20.0;
+constexpr double kStepLimitShare = 0.2;
+
+double SpeedStep_rad_s(const CQel_Setup& setup) {
+    const double kick_A_per_rad_s = 2.0 * setup.GetParameterValueInBaseUnit("Dump_S") *
+                                    setup.GetParameterValueInBaseUnit("PB_S") *
+                                    setup.GetParameterValueInBaseUnit("Jt") /
+                                    setup.GetParameterValueInBaseUnit("K");
+    double step_rad_s =
+        kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") / kick_A_per_rad_s;
+    if (HasParameters(setup, {"Limit_Speed"})) {
+        step_rad_s = std::min(step_rad_s,
+                              kStepLimitShare * setup.GetParameterValueInBaseUnit("Limit_Speed"));
+    }
+    return std::min(step_rad_s, profile::kLargestIncrement / std::abs(ComputeSpeedScale(setup)));
+}
+
+double PositionStep_rad(const CQel_Setup& setup) {
+    const double damping = setup.GetParameterValueInBaseUnit("Dump_P");
+    const double passband_rad_s = setup.GetParameterValueInBaseUnit("PB_P");
+    double step_rad = 0.0;
+    if (std::trunc(setup.GetParameterValueInBaseUnit("PositionControlType")) ==
+        regfmt::kPositionControlWithSpeedLoop) {
+        step_rad = SpeedStep_rad_s(setup) / (2.0 * damping * passband_rad_s);
+    } else {
+        const double kick_A_per_rad =
+            (2.0 * damping + 1.0) * passband_rad_s * setup.GetParameterValueInBaseUnit("Jt") /
+            (setup.GetParameterValueInBaseUnit("K") * ComputeSpeedLoopPeriod(setup));
+        step_rad = kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") /
+                   kick_A_per_rad;
+    }
+    return std::min(step_rad, profile::kLargestIncrement / std::abs(ComputePositionScale(setup)));
+}
+
+// One row per loop: adding a loop's test to the commands is filling in its row.
+constexpr std::array kLoops = {
+    TuningRow{"current", DriveTest::CurrentController, 101, 3149, 1361, "PB_C", "Current_Reference",
+              "Motor_Current"},
+    TuningRow{"speed", DriveTest::SpeedController, 102, 1390, 1361, "PB_S", "Speed_Reference",
+              "Load_Speed", &kSpeedProfile, SpeedStep_rad_s},
+    TuningRow{"position", DriveTest::PositionController, 103, 1390, 1361, "PB_P", "Target_Position",
+              "Load_Position", &kPositionProfile, PositionStep_rad},
+};
+
+// A profile parameter the run sets, with its value before.
+struct KeptValue {
+    const char* name;
+    double base;
+};
+
+// Makes the profile test's run one cycle recorded by the data logger and, with step, its
+// reference the step, each value within its parameter's range; the values before, to be put back
+// after the run (the setup keeps its own profile), or nothing (the reason printed) when the setup
+// lacks a parameter of the profile.
+std::optional<std::vector<KeptValue>> PrepareProfile(CQel_Setup& setup, const TuningRow& row,
+                                                     bool step) {
+    const ProfileParameters& profile = *row.profile;
+    std::vector<KeptValue> values = {{profile.multiCycle, 0.0}, {profile.onlinePlot, 0.0}};
+    if (step) {
+        const double loopPeriod_s = ComputeSpeedLoopPeriod(setup);
+        const double hold_s =
+            std::min(kHoldPassbands / setup.GetParameterValueInBaseUnit(row.designedBandwidth),
+                     profile::kLongestSegment * loopPeriod_s);
+        values.insert(values.end(), {{profile.amplitude, row.stepAmplitude(setup)},
+                                     {profile.rise, loopPeriod_s},
+                                     {profile.hold, hold_s},
+                                     {profile.back, loopPeriod_s},
+                                     {profile.pause, hold_s}});
+        // Drives without a reference type always run the positive profile.
+        if (HasParameters(setup, {profile.referenceType})) {
+            values.push_back(
+                {profile.referenceType, static_cast<double>(profile::Direction::Positive)});
+        }
+    }
+    std::vector<KeptValue> kept;
+    for (const KeptValue& value : values) {
+        CQel_Parameter* parameter = setup.FindParameter(value.name);
+        if (parameter == nullptr) {
+            Fail(kExitBadSetup, "the setup has no parameter " + std::string(value.name) +
+                                    " of the " + std::string(row.loop) + " test's profile");
+            return std::nullopt;
+        }
+        kept.push_back({value.name, parameter->GetValueInBaseUnit()});
+        parameter->SetValueInBaseUnit(
+            std::clamp(value.base, parameter->GetMinInBaseUnit(), parameter->GetMaxInBaseUnit()));
+    }
+    return kept;
+}
+
+}  // namespace
+
+std::span<const TuningRow> TuningLoops() {
+    return kLoops;
+}
+
+const TuningRow* FindTuningLoop(std::string_view loop) {
+    for (const TuningRow& row : kLoops) {
+        if (row.loop == loop) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+bool WriteGraphFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << content;
+    file.close();
+    if (!file) {
+        Fail(kExitFailure, "the graph could not be saved in " + path.string());
+        return false;
+    }
+    return true;
+}
+
+bool WritePlot(const std::filesystem::path& path, const ui::GraphState& graph,
+               const std::string& title) {
+    const std::string picture = qel::GraphSvg(graph, title);
+    if (LowerCase(path.extension().string()) == ".svg") {
+        return WriteGraphFile(path, picture);
+    }
+#if BREVAN_DESKTOP
+    const std::string problem =
+        WritePngOffscreen(picture, qel::kGraphPictureWidth_px, qel::kGraphPictureHeight_px, path);
+    if (!problem.empty()) {
+        Fail(kExitFailure, "the graph could not be saved as " + path.string() + ": " + problem);
+        return false;
+    }
+#endif
+    return true;
+}
+
+std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const TuningRow& row) {
+    const auto curveNamed = [&graph](std::string_view name) -> const ui::GraphCurve* {
+        for (const ui::GraphCurve& curve : graph.curves) {
+            if (curve.name == name) {
+                return &curve;
+            }
+        }
+        Fail(kExitFailure,
+             "the figures cannot be read: the graph has no curve " + std::string(name));
+        return nullptr;
+    };
+    const ui::GraphCurve* reference = curveNamed(row.referenceCurve);
+    const ui::GraphCurve* measured = reference != nullptr ? curveNamed(row.measuredCurve) : nullptr;
+    if (measured == nullptr) {
+        return std::nullopt;
+    }
+    const StepResponse response = MeasureStepResponse(reference->points, measured->points);
+    if (!response.error.empty()) {
+        Fail(kExitFailure, "the figures cannot be read: " + response.error);
+        return std::nullopt;
+    }
+    return response.figures;
+}
+
+std::array<FigureLine, kFigureCount> FigureLines(const std::optional<StepFigures>& figures) {
+    std::array<FigureLine, kFigureCount> lines = {{
+        {"achievedBandwidth_rad_s", "achieved bandwidth", " rad/s", std::nullopt},
+        {"overshoot_percent", "overshoot", " %", std::nullopt},
+        {"riseTime_s", "rise time", " s", std::nullopt},
+        {"settlingTime_s", "settling time", " s", std::nullopt},
+        {"steadyStateError", "steady-state error", "", std::nullopt},
+    }};
+    if (figures) {
+        lines[0].value = figures->achievedBandwidth_rad_s;
+        lines[1].value = figures->overshoot_percent;
+        lines[2].value = figures->riseTime_s;
+        lines[3].value = figures->settlingTime_s;
+        lines[4].value = figures->steadyStateError;
+    }
+    return lines;
+}
+
+std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices& choices,
+                                       CQel_Setup& setup, SimulatedAxis& axis,
+                                       const RunObserver& observer) {
+    std::vector<KeptValue> kept;
+    if (row.profile != nullptr) {
+        std::optional<std::vector<KeptValue>> before = PrepareProfile(setup, row, choices.step);
+        if (!before) {
+            return std::nullopt;
+        }
+        kept = std::move(*before);
+    }
+    TuningRun outcome;
+    PersonScript script;
+    script.beforeStart = [&](ui::headless::DialogDriver& dialog) -> std::string {
+        dialog.SelectTab(CMyTestDlg::kTabId, CMyTestDlg::kTestPage);
+        const ui::ControlState* pages = dialog.Control(CMyTestDlg::kTabId);
+        if (pages == nullptr || pages->selection != CMyTestDlg::kTestPage) {
+            return "The test page did not open";
+        }
+        if (choices.tune && !dialog.Click(row.tuneButtonId)) {
+            return "Tune could not be pressed";
+        }
+        return {};
+    };
+    script.afterConclusion = [&](ui::headless::DialogDriver& dialog, const RunRecord& record) {
+        if (record.resultState == 1) {
+            outcome.graph = dialog.Graph(row.graphId);
+            outcome.graphTitle = dialog.Text(row.graphId);
+            dialog.Click(IDOK);
+        }
+    };
+    // A failed run leaves the dialog open: the person cancels it.
+    constexpr std::array kDropTheValues = {IDNO};
+    script.closingAnswers = kDropTheValues;
+    const DriveTestRun run =
+        RunTestDialog({FindDriveTest(row.test), row.templateId, nullptr, kPatience_s}, script,
+                      setup, *axis.drive, *axis.link, observer);
+    ReportWhatTheRunShowed(run);
+    for (const KeptValue& value : kept) {
+        setup.SetParameterValueInBaseUnit(value.name, value.base);
+    }
+    outcome.error = ErrorOf(run.record, kPatience_s);
+    outcome.dialogResult = run.dialogResult;
+    outcome.designedBandwidth_rad_s = setup.GetParameterValueInBaseUnit(row.designedBandwidth);
+    return outcome;
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+// A loop's tuning test run as brevan tune runs it: the test's own dialog, headless, on a
+// simulated drive, with a scripted person who turns to the test page, presses Tune when asked,
+// Start, and OK once the test has succeeded; the figures of the step response its graph shows.
+// brevan commission runs the loops' tests this way too.
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "dialogs/DriveTestRunners.h"
+#include "host/app/DriveTestRun.h"
+#include "host/app/SimulatedAxis.h"
+#include "host/app/StepResponse.h"
+#include "host/ui/DrawnControls.h"
+
+class CQel_Setup;
+
+// The setup's parameters of the profile a speed or position tuning test runs.
+struct ProfileParameters;
+
+// A loop's tuning test: its dialog, where the person finds Tune and the graph, and what the
+// figures are read from.
+struct TuningRow {
+    std::string_view loop;
+    // The dialog the module registers for the test.
+    DriveTest test;
+    int templateId = 0;
+    int tuneButtonId = 0;
+    int graphId = 0;
+    // The parameter the gains are designed from: the loop's bandwidth, in rad/s.
+    const char* designedBandwidth = "";
+    // The graph's curves of the loop's reference and response.
+    std::string_view referenceCurve;
+    std::string_view measuredCurve;
+    // The profile of a speed or position test and its step (base units); none for the current
+    // loop, whose test always steps.
+    const ProfileParameters* profile = nullptr;
+    double (*stepAmplitude)(const CQel_Setup& setup) = nullptr;
+};
+
+// The current, speed and position loops' tests, in that order.
+std::span<const TuningRow> TuningLoops();
+// The row of that loop; null when there is none.
+const TuningRow* FindTuningLoop(std::string_view loop);
+
+// How the person runs the test: Tune (design the gains) before Start, and a step reference for
+// the speed and position tests (the current test always steps).
+struct TuningChoices {
+    bool tune = false;
+    bool step = false;
+};
+
+struct TuningRun {
+    // Why the run failed, as the user reads it; none when the test succeeded.
+    std::optional<std::string> error;
+    // The dialog's end: IDOK when the person pressed OK and the gains stay in the setup.
+    INT_PTR dialogResult = IDCANCEL;
+    // The loop's bandwidth after the run, the one the gains are designed from.
+    double designedBandwidth_rad_s = 0.0;
+    // The graph the dialog showed once the test succeeded, and its title.
+    std::optional<ui::GraphState> graph;
+    std::string graphTitle;
+};
+
+// Runs the loop's test on the axis (its link already the setup's drive's, prepared as
+// PrepareDriveTestRun does). A profile test runs one cycle recorded by the data logger, the step
+// when asked; the setup's own profile is put back after the run. Nothing (the reason printed)
+// when the setup lacks a parameter of the profile. Message boxes and what the person could not
+// do are listed on standard error.
+std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices& choices,
+                                       CQel_Setup& setup, SimulatedAxis& axis,
+                                       const RunObserver& observer);
+
+// The figures of the graph's step response; nothing (the reason printed) when they cannot be
+// read.
+std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const TuningRow& row);
+
+// The text in lower case (ASCII), as file extensions are compared.
+std::string LowerCase(std::string text);
+
+// The picture or the table of the graph; false (the reason printed) when it cannot be written.
+bool WriteGraphFile(const std::filesystem::path& path, const std::string& content);
+// The graph's picture with its title, as the dialog's graph window saves it: SVG, or PNG where
+// the desktop backend is built; false (the reason printed) when it cannot be written.
+bool WritePlot(const std::filesystem::path& path, const ui::GraphState& graph,
+               const std::string& title);
+
+// The figures of StepFigures.
+constexpr std::size_t kFigureCount = 5;
+
+// A figure as the commands report it: its JSON key, its name and unit in the text, its value
+// (none when it cannot be measured).
+struct FigureLine {
+    const char* key;
+    const char* name;
+    const char* unit;
+    std::optional<double> value;
+};
+
+std::array<FigureLine, kFigureCount> FigureLines(const std::optional<StepFigures>& figures);
