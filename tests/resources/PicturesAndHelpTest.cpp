@@ -419,6 +419,17 @@ const std::map<std::string, Placement> kPlacements = {
     {"3003", {111, 1014}},
     {"3044", {111, 1014}},
     {"3002", {111, 1014}},
+    {"TEST_PASSED", {105, 10004}},  // every test dialog's result icon
+    {"TEST_FAILED", {105, 10004}},
+    {"3015", {101, 1123}},
+    {"3354", {3057, 1123}},
+    {"308", {102, 1305}},
+    {"309", {103, 1305}},
+    {"314", {102, 1322}},
+    {"3063", {102, 1322}},
+    {"3062", {102, 1322}},
+    {"PAUSE_", {102, 10016}},
+    {"CONTINUE_", {102, 10017}},
 };
 
 // A horizontal dialog unit is a quarter of the font's average character width, a vertical one an
