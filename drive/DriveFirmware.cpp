@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace drive {
 
@@ -63,6 +64,39 @@ constexpr std::int64_t kMaxMotionCounts = std::int64_t{1} << 24;
 constexpr int kRatioShift = 16;
 // The acceleration feed-forward's second shift is at most this many bits.
 constexpr int kMaxAccelerationShift = 16;
+// A measured speed saturates at the 32-bit range: a shaft far faster than any the counter can
+// follow leaves it there rather than overflowing what the loops compute from it.
+constexpr std::int64_t kSpeedLimit = std::numeric_limits<std::int32_t>::max();
+
+// A measured current is a converter count, within 2^16 of the centre; a count far beyond (from a
+// power stage whose current scale has no sensible value) saturates here instead of overflowing
+// the transforms.
+constexpr std::int64_t kMeasurementLimit = std::int64_t{1} << 20;
+
+// A position saturates at 2^61 counts (a shaft far beyond any count a test expects), so that the
+// difference of two positions, or of a position and a 32-bit register, never overflows.
+constexpr std::int64_t kPositionLimit = std::int64_t{1} << 61;
+
+// a - b and a x b, saturated to the 64-bit range instead of overflowing (a shaft run away
+// under an absurd load counts far more than any loop expects).
+std::int64_t SaturatingSubtract(std::int64_t a, std::int64_t b) {
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(a, b, &difference)) {
+        return b < 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    }
+    return difference;
+}
+
+std::int64_t SaturatingMultiply(std::int64_t a, std::int64_t b) {
+    std::int64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product)) {
+        return (a < 0) != (b < 0) ? std::numeric_limits<std::int64_t>::min()
+                                  : std::numeric_limits<std::int64_t>::max();
+    }
+    return product;
+}
+
 // Motion-error bits that latch until cleared, and those that follow their input.
 constexpr std::uint16_t kLatchedErrors =
     (1u << mer::kShortCircuitBit) | (1u << mer::kControlErrorBit) | (1u << mer::kMotorI2tBit) |
@@ -302,11 +336,12 @@ void DriveFirmware::SetVoltageCommand(std::int64_t voltageD, std::int64_t voltag
 std::int64_t DriveFirmware::ElectricalResolutionCount(std::int64_t position) const {
     return settings_.electricalShift >= 0
                ? position >> settings_.electricalShift
-               : position * (std::int64_t{1} << -settings_.electricalShift);
+               : SaturatingMultiply(position, std::int64_t{1} << -settings_.electricalShift);
 }
 
 std::int64_t DriveFirmware::PositionOfCount(std::int64_t encoderCount) const {
-    const std::int64_t counted = encoderCount - countOrigin_;
+    const std::int64_t counted =
+        fixed::Saturate(SaturatingSubtract(encoderCount, countOrigin_), kPositionLimit);
     return settings_.countingReversed ? -counted : counted;
 }
 
@@ -342,8 +377,8 @@ bool DriveFirmware::IsSpeedLoopDue() const {
 VoltageCommand DriveFirmware::Step(const FirmwareInputs& inputs) {
     ReadDigitalInputs(inputs.enableInput, inputs.positiveLimitSwitch, inputs.negativeLimitSwitch);
     busVoltage_ = inputs.busVoltage;
-    phaseCurrentA_ = inputs.phaseCurrents[0];
-    phaseCurrentB_ = inputs.phaseCurrents[1];
+    phaseCurrentA_ = fixed::Saturate(inputs.phaseCurrents[0], kMeasurementLimit);
+    phaseCurrentB_ = fixed::Saturate(inputs.phaseCurrents[1], kMeasurementLimit);
     position_ = PositionOfCount(inputs.encoderCount);
 
     if (ConvertsAnalogueInput()) {
@@ -375,10 +410,13 @@ VoltageCommand DriveFirmware::Step(const FirmwareInputs& inputs) {
     if (speedLoopDue) {
         pwmPeriodsSinceSpeedLoop_ =
             settings_.fastLoop ? 0 : pwmPeriodsSinceSpeedLoop_ - settings_.speedLoopDivider;
-        const std::int64_t moved = position_ - lastLoopPosition_;
+        const std::int64_t moved = SaturatingSubtract(position_, lastLoopPosition_);
         lastLoopPosition_ = position_;
-        speed_ =
-            fixed::ShiftRightRounded(moved * settings_.speedPeriodsPerLoopPeriodQ16, kRatioShift);
+        // Saturated before the rounding shift, which adds half a unit.
+        const std::int64_t speedQ16 =
+            fixed::Saturate(SaturatingMultiply(moved, settings_.speedPeriodsPerLoopPeriodQ16),
+                            kSpeedLimit << kRatioShift);
+        speed_ = fixed::ShiftRightRounded(speedQ16, kRatioShift);
         speedFeedback_ =
             FilterChain(settings_.speedReferenceSlots + settings_.currentReferenceSlots,
                         settings_.speedFeedbackSlots, speed_);

@@ -1,11 +1,14 @@
 #include "drive/MotorFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "host/kernel/SetupFile.h"
 
@@ -14,6 +17,11 @@ namespace drive {
 namespace {
 
 using Json = nlohmann::json;
+
+// A motor file nests objects 2 deep (the top level and "encoder", "thermal" or "bench"); a text
+// nested far deeper is refused before it is parsed, since the parse of a deeply nested text may
+// exhaust the stack.
+constexpr int kMaxMotorFileNesting = 16;
 
 // Reads members of one JSON object, noting every problem with its place.
 class ObjectReader {
@@ -115,33 +123,60 @@ class ObjectReader {
     std::set<std::string> seen_;
 };
 
-bool Positive(double value) {
-    return value > 0.0;
-}
-bool NotNegative(double value) {
-    return value >= 0.0;
-}
-bool Any(double) {
-    return true;
-}
-
-// A voltage limit as the requirement names it: "1", "1000".
-std::string FormatVolts(double voltage_V) {
+// A limit as a requirement names it: "0.001", "1e-07", "1000".
+std::string FormatLimit(double limit) {
     std::ostringstream text;
-    text << voltage_V;
+    text << limit;
     return text.str();
 }
+
+// The range a member of a real servo motor (from a few watts to tens of kilowatts) can have; a
+// value outside is a mistake, and would drive the simulation far beyond what it models.
+struct Range {
+    double minimum;
+    double maximum;
+
+    bool Contains(double value) const { return value >= minimum && value <= maximum; }
+    std::string Requirement() const {
+        return "a number from " + FormatLimit(minimum) + " to " + FormatLimit(maximum);
+    }
+};
+
+constexpr Range kPhaseResistance_ohm{1e-3, 1e3};
+constexpr Range kPhaseInductance_H{1e-6, 1.0};
+constexpr Range kTorqueConstant_Nm_A{1e-3, 100.0};
+constexpr Range kFlux_Wb{1e-4, 10.0};
+constexpr Range kRotorInertia_kgm2{1e-7, 1.0};
+constexpr Range kLoadInertia_kgm2{0.0, 100.0};
+constexpr Range kViscousFriction_Nms_rad{0.0, 10.0};
+constexpr Range kCoulombFriction_Nm{0.0, 1000.0};
+constexpr Range kLoadTorque_Nm{-1000.0, 1000.0};
+constexpr double kTwoPi = 6.283185307179586;
+constexpr Range kZeroAngle_rad{-kTwoPi, kTwoPi};
+constexpr Range kThermalResistance_K_W{1e-2, 100.0};
+constexpr Range kThermalTimeConstant_s{0.1, 1e5};
+constexpr Range kSensorRatedTemperature_C{0.0, 250.0};
 
 // Pole pairs and encoder lines a drive can count.
 constexpr int kMaxPolePairs = 256;
 constexpr int kMaxEncoderLines = 1 << 20;
+
+// Reads a number that must lie within its range.
+void RangedNumber(ObjectReader& reader, const char* name, double& target, bool required,
+                  const Range& range) {
+    reader.Number(
+        name, target, required, [&range](double value) { return range.Contains(value); },
+        range.Requirement().c_str());
+}
 
 void ReadEncoder(const Json& object, EncoderData& encoder,
                  std::vector<MotorFileProblem>& problems) {
     ObjectReader reader(object, "/encoder", problems);
     reader.WholeNumber("lines", encoder.lines, 1, kMaxEncoderLines);
     reader.Boolean("reversed", encoder.reversed);
-    reader.Number("zeroAngle_rad", encoder.zeroAngle_rad, false, Any, "a number");
+    reader.Number(
+        "zeroAngle_rad", encoder.zeroAngle_rad, false,
+        [](double value) { return kZeroAngle_rad.Contains(value); }, "a number from -2π to 2π");
     reader.Boolean("absolute", encoder.absolute);
     reader.RejectUnknownMembers();
 }
@@ -149,9 +184,9 @@ void ReadEncoder(const Json& object, EncoderData& encoder,
 void ReadThermal(const Json& object, ThermalData& thermal,
                  std::vector<MotorFileProblem>& problems) {
     ObjectReader reader(object, "/thermal", problems);
-    reader.Number("thermalResistance_K_W", thermal.thermalResistance_K_W, true, Positive,
-                  "a number above 0");
-    reader.Number("timeConstant_s", thermal.timeConstant_s, true, Positive, "a number above 0");
+    RangedNumber(reader, "thermalResistance_K_W", thermal.thermalResistance_K_W, true,
+                 kThermalResistance_K_W);
+    RangedNumber(reader, "timeConstant_s", thermal.timeConstant_s, true, kThermalTimeConstant_s);
     std::string sensor = "PTC";
     reader.Text("sensor", sensor);
     if (sensor == "PTC") {
@@ -161,15 +196,15 @@ void ReadThermal(const Json& object, ThermalData& thermal,
     } else {
         reader.Problem("/thermal/sensor", "must be \"PTC\" or \"NTC\"");
     }
-    reader.Number("sensorRatedTemperature_C", thermal.sensorRatedTemperature_C, false, Any,
-                  "a number");
+    RangedNumber(reader, "sensorRatedTemperature_C", thermal.sensorRatedTemperature_C, false,
+                 kSensorRatedTemperature_C);
     reader.RejectUnknownMembers();
 }
 
 void ReadBench(const Json& object, BenchData& bench, std::vector<MotorFileProblem>& problems) {
     ObjectReader reader(object, "/bench", problems);
     const std::string requirement =
-        "a number from " + FormatVolts(kMinBenchSupply_V) + " to " + FormatVolts(kMaxBenchSupply_V);
+        "a number from " + FormatLimit(kMinBenchSupply_V) + " to " + FormatLimit(kMaxBenchSupply_V);
     reader.Number("supply_V", bench.supply_V, false, IsBenchSupply, requirement.c_str());
     reader.RejectUnknownMembers();
 }
@@ -191,9 +226,9 @@ void ReadMotor(const Json& root, MotorData& motor, BenchData& bench,
     } else {
         reader.Problem("/connection", "must be \"star\" or \"delta\"");
     }
-    reader.Number("phaseResistance_ohm", motor.phaseResistance_ohm, true, Positive,
-                  "a number above 0");
-    reader.Number("phaseInductance_H", motor.phaseInductance_H, true, Positive, "a number above 0");
+    RangedNumber(reader, "phaseResistance_ohm", motor.phaseResistance_ohm, true,
+                 kPhaseResistance_ohm);
+    RangedNumber(reader, "phaseInductance_H", motor.phaseInductance_H, true, kPhaseInductance_H);
     reader.WholeNumber("polePairs", motor.polePairs, 1, kMaxPolePairs);
     const bool hasTorqueConstant = reader.Has("torqueConstant_Nm_A");
     const bool hasFlux = reader.Has("flux_Wb");
@@ -202,21 +237,28 @@ void ReadMotor(const Json& root, MotorData& motor, BenchData& bench,
         reader.Accept("torqueConstant_Nm_A");
         reader.Accept("flux_Wb");
     } else if (hasTorqueConstant) {
-        reader.Number("torqueConstant_Nm_A", motor.torqueConstant_Nm_A, true, Positive,
-                      "a number above 0");
+        RangedNumber(reader, "torqueConstant_Nm_A", motor.torqueConstant_Nm_A, true,
+                     kTorqueConstant_Nm_A);
     } else {
         double flux_Wb = 0.0;
-        reader.Number("flux_Wb", flux_Wb, true, Positive, "a number above 0");
-        motor.torqueConstant_Nm_A = TorqueConstantFromFlux(flux_Wb, motor.polePairs);
+        RangedNumber(reader, "flux_Wb", flux_Wb, true, kFlux_Wb);
+        if (flux_Wb > 0.0) {
+            motor.torqueConstant_Nm_A = TorqueConstantFromFlux(flux_Wb, motor.polePairs);
+            if (!kTorqueConstant_Nm_A.Contains(motor.torqueConstant_Nm_A)) {
+                reader.Problem("/flux_Wb", "gives a torque constant of " +
+                                               FormatLimit(motor.torqueConstant_Nm_A) +
+                                               " N·m/A with the pole pairs; it must be " +
+                                               kTorqueConstant_Nm_A.Requirement());
+            }
+        }
     }
-    reader.Number("rotorInertia_kgm2", motor.rotorInertia_kgm2, true, Positive, "a number above 0");
-    reader.Number("loadInertia_kgm2", motor.loadInertia_kgm2, false, NotNegative,
-                  "a number of at least 0");
-    reader.Number("viscousFriction_Nms_rad", motor.viscousFriction_Nms_rad, false, NotNegative,
-                  "a number of at least 0");
-    reader.Number("coulombFriction_Nm", motor.coulombFriction_Nm, false, NotNegative,
-                  "a number of at least 0");
-    reader.Number("loadTorque_Nm", motor.loadTorque_Nm, false, Any, "a number");
+    RangedNumber(reader, "rotorInertia_kgm2", motor.rotorInertia_kgm2, true, kRotorInertia_kgm2);
+    RangedNumber(reader, "loadInertia_kgm2", motor.loadInertia_kgm2, false, kLoadInertia_kgm2);
+    RangedNumber(reader, "viscousFriction_Nms_rad", motor.viscousFriction_Nms_rad, false,
+                 kViscousFriction_Nms_rad);
+    RangedNumber(reader, "coulombFriction_Nm", motor.coulombFriction_Nm, false,
+                 kCoulombFriction_Nm);
+    RangedNumber(reader, "loadTorque_Nm", motor.loadTorque_Nm, false, kLoadTorque_Nm);
     if (const Json* encoder = reader.Object("encoder")) {
         ReadEncoder(*encoder, motor.encoder, problems);
     }
@@ -241,13 +283,43 @@ bool IsBenchSupply(double supply_V) {
 
 MotorFileResult ParseMotorFile(std::string_view text) {
     MotorFileResult result;
+    if (const auto tooDeep = qel::FindNestingDeeperThan(text, kMaxMotorFileNesting)) {
+        result.problems.push_back({qel::LineAndColumn(text, *tooDeep),
+                                   "nested more than " + std::to_string(kMaxMotorFileNesting) +
+                                       " levels deep; a motor file needs 2"});
+        return result;
+    }
     Json root;
+    // The members around the value being parsed, outermost first: the place of a number too
+    // large for a double, which the library reports without it.
+    std::vector<std::string> members;
+    const Json::parser_callback_t trackMembers = [&members](int depth, Json::parse_event_t event,
+                                                            Json& parsed) {
+        // A key's depth counts the object it is in; a start's, the containers around it.
+        const auto level = static_cast<std::size_t>(std::max(depth, 0));
+        if (event == Json::parse_event_t::key && level > 0) {
+            members.resize(level);
+            members.back() = parsed.get<std::string>();
+        } else if (event == Json::parse_event_t::object_start ||
+                   event == Json::parse_event_t::array_start) {
+            members.resize(level);
+        }
+        return true;
+    };
     try {
-        root = Json::parse(text.begin(), text.end());
+        root = Json::parse(text.begin(), text.end(), trackMembers);
     } catch (const Json::parse_error& error) {
         // The library counts the offending byte from 1.
         const std::size_t offset = error.byte > 0 ? error.byte - 1 : 0;
         result.problems.push_back({qel::LineAndColumn(text, offset), "the text is not valid JSON"});
+        return result;
+    } catch (const Json::out_of_range&) {
+        std::string place;
+        for (const std::string& member : members) {
+            place += member.empty() ? "" : "/" + member;
+        }
+        result.problems.push_back(
+            {place.empty() ? "/" : place, "the number is too large (beyond what a double holds)"});
         return result;
     }
     if (!root.is_object()) {

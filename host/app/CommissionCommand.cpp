@@ -20,6 +20,7 @@
 #include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
+#include "host/app/JsonReport.h"
 #include "host/app/SetupSnapshot.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/app/TuningRun.h"
@@ -275,7 +276,7 @@ void PrintJson(const CommissionRecord& record) {
                        {"changed", ProposalsJson(record.changes)},
                        {"saved", record.savedTo ? Json(record.savedTo->string()) : Json(nullptr)},
                        {"wallTime_s", record.wallTime_s}};
-    std::printf("%s\n", Json{{"steps", steps}, {"summary", summary}}.dump(2).c_str());
+    std::printf("%s\n", DumpReport(Json{{"steps", steps}, {"summary", summary}}, 2).c_str());
 }
 
 void PrintText(const CommissionRecord& record,

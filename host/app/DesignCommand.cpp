@@ -8,6 +8,7 @@
 #include "engine/GainDesign.h"
 #include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
+#include "host/app/JsonReport.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ void PrintOutcomes(const char* loop, const std::vector<GainOutcome>& outcomes, b
                                    {"shift", outcome.shift},
                                    {"held", outcome.held}};
         }
-        std::printf("%s\n", root.dump(2).c_str());
+        std::printf("%s\n", DumpReport(root, 2).c_str());
         return;
     }
     std::printf("%s controller\n%-10s %-22s %-14s %-6s %-22s %s\n", loop, "GAIN", "DESIGNED",

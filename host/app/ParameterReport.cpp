@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "host/app/JsonReport.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -79,7 +81,7 @@ void PrintJson(const std::vector<const CQel_Parameter*>& parameters, const CQel_
             options[name] = text;
         }
     }
-    std::printf("%s\n", root.dump(2).c_str());
+    std::printf("%s\n", DumpReport(root, 2).c_str());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/app/Commands.h"
+#include "host/app/JsonReport.h"
 
 int RunScale(CommandContext& context) {
     const std::string& unit = context.invocation.arguments[1];
@@ -11,7 +12,7 @@ int RunScale(CommandContext& context) {
     const double offset = scales.offset(&context.setup, unit.c_str());
     if (context.invocation.json) {
         const nlohmann::ordered_json result = {{"factor", factor}, {"offset", offset}};
-        std::printf("%s\n", result.dump().c_str());
+        std::printf("%s\n", DumpReport(result).c_str());
     } else {
         std::printf("factor=%.17g offset=%.17g\n", factor, offset);
     }

@@ -11,6 +11,7 @@
 #include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
 #include "host/app/Folders.h"
+#include "host/app/JsonReport.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/kernel/CoffFormat.h"
 
@@ -18,6 +19,10 @@ namespace {
 
 // How long a program runs when --for does not say.
 constexpr double kDefaultRunLimit_s = 10.0;
+// The simulated drive steps its physics several times a PWM period: beyond the fastest PWM a real
+// drive switches at (the setup's PWM_freq reaches 200 kHz), a second of drive time would take
+// minutes of computing, and at 0 Hz time would not pass at all.
+constexpr double kMaxSimulatedPwm_Hz = 200e3;
 // The drive variables the --log file holds, one column each after the time.
 constexpr const char* kLoggedVariables[] = {
     "Current_Reference", "Motor_Current",   "Speed_Reference",
@@ -135,6 +140,16 @@ int RunSim(CommandContext& context) {
     }
     drive::SimulatedDrive& axis = *simulated->drive;
     drive::SimulatedDriveLink& link = *simulated->link;
+    if (const double pwm_Hz = 1.0 / axis.PwmPeriod_s();
+        !(pwm_Hz > 0.0 && pwm_Hz <= kMaxSimulatedPwm_Hz)) {
+        return Fail(kExitBadSetup,
+                    "DSP_freq " +
+                        FullPrecision(context.setup.GetParameterValueInBaseUnit("DSP_freq")) +
+                        " Hz and PWMPER " + std::to_string(axis.Registers().PWMPER) +
+                        " give a PWM frequency of " + FullPrecision(pwm_Hz) +
+                        " Hz; the simulated drive runs PWM frequencies above 0 up to " +
+                        FullPrecision(kMaxSimulatedPwm_Hz) + " Hz (the setup's PWM_freq range)");
+    }
     axis.SetAnalogueInput(analogueInput_V);
     const ConnectedDrive connected(context.setup, &link);
     if (CQel_CoffFormat::ExecuteCode(programName, &program, nullptr, nullptr, nullptr) == 0) {
@@ -186,7 +201,7 @@ int RunSim(CommandContext& context) {
         if (invocation.analogueInput) {
             report["AD5"] = analogueCounts;
         }
-        std::printf("%s\n", report.dump(2).c_str());
+        std::printf("%s\n", DumpReport(report, 2).c_str());
     } else {
         std::printf("%s %s after %s s (MER = %s)\n", programName.c_str(),
                     ended ? "ended" : "still running", FullPrecision(ran_s).c_str(),

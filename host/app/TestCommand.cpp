@@ -10,6 +10,7 @@
 #include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
+#include "host/app/JsonReport.h"
 #include "host/app/SetupSnapshot.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/kernel/TestDlg.h"
@@ -111,7 +112,7 @@ void PrintOutcome(const Outcome& outcome, bool json) {
                           {"proposed", ProposalsJson(outcome.proposed)},
                           {"dialogResult", outcome.dialogResult},
                           {"saved", outcome.savedTo.has_value()}};
-        std::printf("%s\n", report.dump(2).c_str());
+        std::printf("%s\n", DumpReport(report, 2).c_str());
         return;
     }
     std::printf("outcome: %s\n", outcome.error ? "failed" : "succeeded");

@@ -6,6 +6,7 @@
 
 #include "host/app/Commands.h"
 #include "host/app/DriveTestCommand.h"
+#include "host/app/JsonReport.h"
 #include "host/app/StepResponse.h"
 #include "host/app/TuningRun.h"
 #include "host/kernel/GraphFiles.h"
@@ -83,7 +84,7 @@ void PrintOutcome(const Outcome& outcome, bool json) {
         }
         report["outcome"] = outcome.error ? "failed" : "succeeded";
         report["error"] = outcome.error ? Json(*outcome.error) : Json(nullptr);
-        std::printf("%s\n", report.dump(2).c_str());
+        std::printf("%s\n", DumpReport(report, 2).c_str());
         return;
     }
     std::printf("outcome: %s\n", outcome.error ? "failed" : "succeeded");

@@ -28,6 +28,11 @@ constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
 constexpr double kRangeTolerance = 1e-9;
 constexpr int kMaxPrecision = 17;
 constexpr int kDefaultRealPrecision = 6;
+// How deep a setup file nests its objects and arrays: the top level, "drive", "ioPorts", one
+// port. A text nested far deeper is refused before it is parsed, since the parse of a deeply
+// nested text may exhaust the stack.
+constexpr int kSetupNesting = 4;
+constexpr int kMaxSetupNesting = 16;
 
 std::string JoinPointer(std::string_view base, std::string_view key) {
     std::string pointer(base);
@@ -515,6 +520,12 @@ Json UnitMember(const Quantity& quantity) {
 SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) {
     SetupLoadResult result;
     Reader reader(result.problems);
+    if (const auto tooDeep = FindNestingDeeperThan(text, kMaxSetupNesting)) {
+        reader.Problem(LineAndColumn(text, *tooDeep),
+                       "nested more than " + std::to_string(kMaxSetupNesting) +
+                           " levels deep; a setup file needs " + std::to_string(kSetupNesting));
+        return result;
+    }
     Json root;
     try {
         root = Json::parse(text.begin(), text.end());
@@ -722,6 +733,30 @@ std::string LineAndColumn(std::string_view text, std::size_t byteOffset) {
         }
     }
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::optional<std::size_t> FindNestingDeeperThan(std::string_view text, int maxDepth) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;  // the escaped character, a quote among them, ends nothing
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > maxDepth) {
+                return i;
+            }
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            --depth;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string DescribeProblems(const std::filesystem::path& path,

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,12 @@ std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& 
 
 // "line L, column C" of a byte of a text: the place of a syntax error in a file.
 std::string LineAndColumn(std::string_view text, std::size_t byteOffset);
+
+// The byte offset of the first '{' or '[' that opens an object or array nested deeper than
+// maxDepth (the top level's is at depth 1) in a JSON text, or none: the text is refused before a
+// parser, which may exhaust the stack on such a text, sees it. Brackets within strings do not
+// count.
+std::optional<std::size_t> FindNestingDeeperThan(std::string_view text, int maxDepth);
 
 // "file: place: message" lines, one per problem.
 std::string DescribeProblems(const std::filesystem::path& path,

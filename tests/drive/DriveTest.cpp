@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <ostream>
@@ -1041,5 +1043,70 @@ INSTANTIATE_TEST_SUITE_P(PositionPid, ExactLoopLimit,
                                                           drive::LoopMode::Position, 2000,
                                                           PositionTwice, ReadCurrentReference}),
                          ByLabel());
+
+}  // namespace
+
+namespace {
+
+// Inputs far beyond what a converter or a counter gives (a shaft run away under an absurd load, a
+// power stage with a current scale of no sensible value): the firmware saturates them where it
+// reads them, and every loop runs on without overflowing.
+struct RunawayInputCase {
+    const char* label;
+    std::int64_t encoderCount;
+    std::array<std::int64_t, 2> phaseCurrents;
+    std::int64_t position;
+    std::int64_t speed;
+    std::array<std::int64_t, 2> measuredCurrents;
+    friend std::ostream& operator<<(std::ostream& out, const RunawayInputCase& row) {
+        return out << row.label;
+    }
+};
+
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kPositionLimit = std::int64_t{1} << 61;
+constexpr std::int64_t kSpeedLimit = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kCurrentLimit = std::int64_t{1} << 20;
+
+class RunawayInput : public ::testing::TestWithParam<RunawayInputCase> {};
+
+TEST_P(RunawayInput, SaturatesWhereTheFirmwareReadsIt) {
+    const RunawayInputCase& row = GetParam();
+    drive::DriveRegisters registers = reference_drive::CurrentLoopRegisters();
+    registers.ACR = firmware_bench::kAcrPositionOverSpeed;
+    Bench bench(registers);
+    bench.Start(drive::LoopMode::Position);
+    bench.SpeedLoopPeriod();
+    bench.Inputs().encoderCount = row.encoderCount;
+    bench.Inputs().phaseCurrents = row.phaseCurrents;
+    bench.SpeedLoopPeriod();
+    EXPECT_EQ(bench.Firmware().MotorSpeed(), row.speed);
+    for (int period = 0; period < 3; ++period) {
+        EXPECT_EQ(bench.Firmware().MotorPosition(), row.position);
+        EXPECT_EQ(bench.Firmware().PhaseCurrentA(), row.measuredCurrents[0]);
+        EXPECT_EQ(bench.Firmware().PhaseCurrentB(), row.measuredCurrents[1]);
+        bench.SpeedLoopPeriod();
+    }
+    // The position stands still after the jump: only the first speed-loop period saw it move.
+    bench.Inputs().encoderCount = 0;
+    bench.SpeedLoopPeriod();
+    EXPECT_EQ(bench.Firmware().MotorSpeed(), -row.speed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Extremes, RunawayInput,
+    ::testing::Values(
+        RunawayInputCase{"CountForward", kInt64Max, {0, 0}, kPositionLimit, kSpeedLimit, {0, 0}},
+        RunawayInputCase{"CountBackward", kInt64Min, {0, 0}, -kPositionLimit, -kSpeedLimit, {0, 0}},
+        RunawayInputCase{
+            "CurrentsApart", 0, {kInt64Min, kInt64Max}, 0, 0, {-kCurrentLimit, kCurrentLimit}},
+        RunawayInputCase{"Everything",
+                         kInt64Min,
+                         {kInt64Max, kInt64Min},
+                         -kPositionLimit,
+                         -kSpeedLimit,
+                         {kCurrentLimit, -kCurrentLimit}}),
+    ByLabel());
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/drive/CaseLabel.h"
@@ -58,6 +59,85 @@ TEST_F(SimCommandTest, JsonReportsTheProgramsEndAndItsVariables) {
     EXPECT_EQ(report["MER"], 0);
     EXPECT_EQ(report["variables"]["STARTED"], 1);
     EXPECT_GT(report["time_s"].get<double>(), 0.0);
+}
+
+// An option that is not UTF-8 (0xFF) leaves the JSON report whole.
+TEST_F(SimCommandTest, JsonWithAnOptionThatIsNotUtf8IsPrintedWhole) {
+    const RunResult result = Run({kMotor, kSetup, "VDC_Detection_Test", "--json", "--option",
+                                  "X=\xff", "--option", "\xff=1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["variables"]["STARTED"], 1);
+}
+
+// A setup whose clock and PWM register give a PWM far faster than any drive switches (a DSP clock
+// of 1e14 Hz, which the file's own range allows here) would make each second of drive time take
+// minutes: it is refused before the program runs, naming the parameters.
+struct PwmBoundCase {
+    const char* label;
+    const char* clock;  // --set DSP_freq=...
+    int status;
+    const char* fragment;  // of the refusal, or nullptr when it runs
+    friend std::ostream& operator<<(std::ostream& out, const PwmBoundCase& row) {
+        return out << row.label;
+    }
+};
+
+class SimPwmBound : public SimCommandTest, public ::testing::WithParamInterface<PwmBoundCase> {};
+
+TEST_P(SimPwmBound, RefusesAPwmBeyondTheFastestDrive) {
+    const PwmBoundCase& row = GetParam();
+    nlohmann::ordered_json setup = nlohmann::ordered_json::parse(std::ifstream(kSetup));
+    for (auto& parameter : setup["parameters"]) {
+        if (parameter["name"] == "DSP_freq") {
+            parameter["max"] = 1e15;
+        }
+    }
+    const fs::path fast = folder_ / "fast-clock.json";
+    std::ofstream(fast) << setup.dump();
+    const RunResult result = Run({kMotor, fast.string(), "Analogue_Reference_Test", "--for",
+                                  "0.001", "--set", std::string("DSP_freq=") + row.clock});
+    EXPECT_EQ(result.status, row.status) << result.err;
+    const std::string bound = "; the simulated drive runs PWM frequencies above 0 up to 200000 Hz";
+    if (row.fragment == nullptr) {
+        EXPECT_EQ(result.err.find(bound), std::string::npos) << result.err;
+    } else {
+        EXPECT_NE(result.err.find(row.fragment + bound), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+// The PWM register holds at most 65535 half periods: a clock of 2 x 65535 x 200 kHz is the
+// fastest that still switches at 200 kHz.
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, SimPwmBound,
+    ::testing::Values(PwmBoundCase{"FuzzersClock", "1e14", 3,
+                                   "DSP_freq 100000000000000 Hz and PWMPER 65535 give a PWM "
+                                   "frequency of 762951094.83482111 Hz"},
+                      PwmBoundCase{"AtTheBound", "26214000000", 0, nullptr},
+                      PwmBoundCase{"JustBeyond", "26215000000", 3,
+                                   "DSP_freq 26215000000 Hz and PWMPER 65535 give a PWM frequency "
+                                   "of 200007.62951094835 Hz"}),
+    ByLabel());
+
+// A converter range of 1e-310 A (which the file's own range allows here) makes the power stage's
+// current scale infinite: the firmware saturates the counts it reads instead of overflowing its
+// transforms (the sanitizer build stops at an overflow), and the program runs its time.
+TEST_F(SimCommandTest, ACurrentScaleOfNoSensibleValueRunsWithoutOverflow) {
+    nlohmann::ordered_json setup = nlohmann::ordered_json::parse(std::ifstream(kSetup));
+    for (auto& parameter : setup["parameters"]) {
+        if (parameter["name"] == "ImaxPS") {
+            parameter["min"] = 0;
+        }
+    }
+    const fs::path tiny = folder_ / "tiny-converter.json";
+    std::ofstream(tiny) << setup.dump();
+    const RunResult result = Run({kMotor, tiny.string(), "Analogue_Reference_Test", "--analogue",
+                                  "2.5", "--for", "0.05", "--set", "ImaxPS=1e-310", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["ended"], false);
+    EXPECT_GE(report["time_s"].get<double>(), 0.05);
 }
 
 TEST_F(SimCommandTest, WritesTheLoggedCurvesAsCsvWithOneRowPerSpeedLoopPeriod) {

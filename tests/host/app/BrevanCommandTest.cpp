@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -130,6 +131,55 @@ TEST_F(BrevanCommand, UnknownParameterNameFailsWithOne) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("NoSuchThing"), std::string::npos);
 }
+
+// Texts that are not UTF-8 (an option set to a Windows-1252 byte, an option so named, a text
+// parameter holding one): every command that prints JSON prints it whole, each such text read as
+// Windows-1252 (0xFF is "ÿ"), instead of aborting in the JSON library.
+struct NotUtf8Case {
+    const char* label;
+    std::vector<std::string> arguments;  // AXIS stands for the setup file
+    const char* pointer;                 // where the text shows in the report, or nullptr
+    const char* expected;                // what it shows there
+    friend std::ostream& operator<<(std::ostream& out, const NotUtf8Case& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanJsonOfNotUtf8 : public BrevanCommand,
+                            public ::testing::WithParamInterface<NotUtf8Case> {};
+
+TEST_P(BrevanJsonOfNotUtf8, PrintsTheTextAsWindows1252) {
+    std::vector<std::string> arguments;
+    for (const std::string& argument : GetParam().arguments) {
+        arguments.push_back(argument == "AXIS" ? axis_.string() : argument);
+    }
+    arguments.insert(arguments.end(), {"--option", "X=\xff", "--option", "\xff=1", "--json"});
+    const RunResult result = Run(arguments);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    if (GetParam().pointer != nullptr) {
+        EXPECT_EQ(report.at(nlohmann::json::json_pointer(GetParam().pointer)), GetParam().expected)
+            << result.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, BrevanJsonOfNotUtf8,
+    ::testing::Values(NotUtf8Case{"ShowOption", {"show", "AXIS"}, "/options/X", "\u00ff"},
+                      NotUtf8Case{"ShowOptionName", {"show", "AXIS"}, "/options/\u00ff", "1"},
+                      NotUtf8Case{"ShowText",
+                                  {"show", "AXIS", "--set", "DriveName=\xff"},
+                                  "/parameters/DriveName/text",
+                                  "\u00ff"},
+                      NotUtf8Case{"Compute", {"compute", "AXIS"}, "/options/X", "\u00ff"},
+                      NotUtf8Case{"Registers", {"registers", "AXIS"}, nullptr, nullptr},
+                      NotUtf8Case{"Scale", {"scale", "AXIS", "A", "TestCurrent"}, nullptr, nullptr},
+                      NotUtf8Case{
+                          "Design",
+                          {"design", BREVAN_SOURCE_DIR "/examples/reference-axis.json", "speed"},
+                          nullptr,
+                          nullptr}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(BrevanCommand, ScalePrintsFactorAndOffsetWithSeventeenDigits) {
     const RunResult text = Run({"scale", axis_.string(), "A", "TestCurrent"});

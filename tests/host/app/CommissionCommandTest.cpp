@@ -203,6 +203,20 @@ TEST_F(CommissionCommand, OnlyRunsTheStepsNamed) {
     EXPECT_EQ(Saved(out, "Jt"), Saved(axis_, "Jt"));
 }
 
+// Options that are not UTF-8 (0xFF as a value and as a name) leave the JSON report whole; the
+// setup holding them is not saved, and says so.
+TEST_F(CommissionCommand, JsonWithAnOptionThatIsNotUtf8IsPrintedWhole) {
+    const fs::path out = folder_ / "commissioned.json";
+    const RunResult run = Commission({"--only", "pole-pairs", "-o", out.string(), "--json",
+                                      "--option", "X=\xff", "--option", "\xff=1"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("the setup was not saved: a text in it is not UTF-8 (0xFF)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(StepNames(Json::parse(run.out)), std::vector<std::string>{"pole-pairs"});
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(CommissionCommand, RefusesAStepItDoesNotKnow) {
     const fs::path out = folder_ / "commissioned.json";
     const RunResult run = Commission({"--only", "pole-pairs,brake", "-o", out.string()});

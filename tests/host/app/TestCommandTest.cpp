@@ -233,6 +233,17 @@ TEST_F(TestCommand, JsonCarriesTheDialogsWindows1252TextsAsUtf8) {
         << report["error"];
 }
 
+// Options that are not UTF-8 (0xFF as a value and as a name) leave the JSON report whole.
+TEST_F(TestCommand, JsonWithAnOptionThatIsNotUtf8IsPrintedWhole) {
+    const RunResult result =
+        Run({axis_.string(), "dc-voltage", "--motor", kReferenceMotor, "--answer", "no", "--json",
+             "--option", "X=\xff", "--option", "\xff=1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["outcome"], "succeeded");
+    EXPECT_EQ(report["saved"], false);
+}
+
 // The link breaks at the program's download: the dialog fails its launch, the kernel reports the
 // link's own text, and no supply is proposed and nothing saved.
 TEST_F(TestCommand, BrokenLinkFailsTheTestWithTheCommunicationError) {

@@ -238,6 +238,21 @@ INSTANTIATE_TEST_SUITE_P(
                           0.2 * 300.0}),
     ByLabel());
 
+// Options that are not UTF-8 (0xFF as a value and as a name) leave the JSON report whole; the
+// setup holding them is not saved, and says so.
+TEST_F(TuneCommand, JsonWithAnOptionThatIsNotUtf8IsPrintedWhole) {
+    const fs::path out = folder_ / "tuned.json";
+    const RunResult result = Tune({axis_.string(), "current", "--motor", kReferenceMotor, "--json",
+                                   "--option", "X=\xff", "--option", "\xff=1", "-o", out.string()});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("the setup was not saved: a text in it is not UTF-8 (0xFF)"),
+              std::string::npos)
+        << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["outcome"], "succeeded");
+    EXPECT_FALSE(fs::exists(out));
+}
+
 // Without --step the speed test runs the setup's profile (0 to 105 rad/s in 50 ms), once even when
 // the setup asks for cycles until Stop and for the on-line plot, and the figures are those of its
 // first ramp, counted from the ramp's middle: a response that followed the ramp exactly would

@@ -14,6 +14,7 @@
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <regex>
@@ -384,6 +385,76 @@ TEST(ParseSetup, ANumberBeyondTheDoubleRangeIsAProblemNotAnException) {
     EXPECT_NO_THROW(result = qel::ParseSetup(text));
     EXPECT_TRUE(IsRefused(result));
 }
+
+// A text nested far deeper than a setup file is refused before the parse, at the bracket that
+// goes too deep; the parse of such a text may exhaust the stack.
+struct DeepNestingCase {
+    const char* label;
+    std::string text;
+    const char* place;
+    friend std::ostream& operator<<(std::ostream& out, const DeepNestingCase& row) {
+        return out << row.label;
+    }
+};
+
+std::string Repeated(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+class DeepNesting : public ::testing::TestWithParam<DeepNestingCase> {};
+
+TEST_P(DeepNesting, IsRefusedAtTheBracketThatGoesTooDeep) {
+    const qel::SetupLoadResult result = qel::ParseSetup(GetParam().text);
+    EXPECT_FALSE(result.setup);
+    ASSERT_EQ(result.problems.size(), 1u) << Describe(result.problems);
+    EXPECT_EQ(result.problems[0].place, GetParam().place);
+    EXPECT_EQ(result.problems[0].message, "nested more than 16 levels deep; a setup file needs 4");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DeepNesting,
+    ::testing::Values(
+        // The fuzzer's find: 5000 objects, never closed.
+        DeepNestingCase{"UnclosedObjects", Repeated(R"({"a":)", 5000), "line 1, column 81"},
+        DeepNestingCase{"ClosedArrays", Repeated("[", 5000) + Repeated("]", 5000),
+                        "line 1, column 17"},
+        // Seventeen levels exactly, within a parameter's value, after a text holding brackets.
+        DeepNestingCase{"InAParameter",
+                        std::string(R"({"identity": {"description": "[{\"[{"},)") +
+                            "\n \"parameters\": [{\"value\": " + Repeated("[", 14) + "1" +
+                            Repeated("]", 14) + "}]}",
+                        "line 2, column 40"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+struct NestingDepthCase {
+    const char* label;
+    const char* text;
+    std::optional<std::size_t> tooDeep;  // with a limit of 2
+    friend std::ostream& operator<<(std::ostream& out, const NestingDepthCase& row) {
+        return out << row.label;
+    }
+};
+
+class NestingDepth : public ::testing::TestWithParam<NestingDepthCase> {};
+
+TEST_P(NestingDepth, FindsTheFirstBracketBeyondTheLimit) {
+    EXPECT_EQ(qel::FindNestingDeeperThan(GetParam().text, 2), GetParam().tooDeep);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, NestingDepth,
+    ::testing::Values(
+        NestingDepthCase{"AtTheLimit", R"({"a": [1, 2], "b": {"c": 3}})", std::nullopt},
+        NestingDepthCase{"OneBeyond", R"({"a": [1, [2]]})", 10},
+        NestingDepthCase{"ClosedLevelsDoNotCount", R"([[1], [2], [3], {"a": {}}])", 22},
+        NestingDepthCase{"BracketsInTexts", R"({"a": ["[[{", "\"[{", "\\"]})", std::nullopt},
+        NestingDepthCase{"AfterAnEscapedBackslash", R"(["\\", [[]]])", 8},
+        NestingDepthCase{"StrayClosingBrackets", R"(]]]]{[[]]})", 6}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 class BlankFile : public ::testing::TestWithParam<const char*> {};
 
