@@ -6,6 +6,7 @@
 #include <limits>
 #include <sstream>
 
+#include "host/kernel/AtomicFile.h"
 #include "host/kernel/CaseInsensitive.h"
 #include "host/kernel/Comm.h"
 #include "host/kernel/ErrorReport.h"

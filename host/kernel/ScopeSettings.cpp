@@ -1,14 +1,8 @@
 #include "host/kernel/ScopeSettings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <nlohmann/json.hpp>
 
 namespace qel {
@@ -202,53 +196,6 @@ std::optional<ScopeSettings> ParseScopeSettings(std::string_view text, std::stri
         problem = error.what();
     }
     return std::nullopt;
-}
-
-std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view text) {
-    const std::filesystem::path folder =
-        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
-    std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return "cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno);
-    }
-    auto fail = [&](const std::string& what) {
-        const std::string reason = what + ": " + std::strerror(errno);
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return reason;
-    };
-    constexpr mode_t kNewFileMode = 0644;
-    struct stat existing {};
-    const mode_t mode =
-        ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : kNewFileMode;
-    if (::fchmod(fd, mode) != 0) {
-        return fail("cannot set the permissions of " + temporary);
-    }
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return fail("cannot write " + temporary);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) {
-        return fail("cannot flush " + temporary);
-    }
-    if (::close(fd) != 0) {
-        ::unlink(temporary.c_str());
-        return "cannot close " + temporary + ": " + std::strerror(errno);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = "cannot replace " + path.string() + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return reason;
-    }
-    return {};
 }
 
 double ScopeScaleAtLeast(double magnitude) {

@@ -63,10 +63,6 @@ std::string ScopeSettingsToJson(const ScopeSettings& settings);
 // colon) when the text is not settings of this format.
 std::optional<ScopeSettings> ParseScopeSettings(std::string_view text, std::string& problem);
 
-// Writes the text to a temporary file beside the target, flushes it and renames it over the
-// target, so that an old file stays whole if anything fails. Empty on success, else why not.
-std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view text);
-
 // The scales a scope channel steps through: 1, 2 and 5 times the powers of ten.
 // The smallest of them at least the magnitude (1 for a magnitude that is not positive).
 double ScopeScaleAtLeast(double magnitude);
