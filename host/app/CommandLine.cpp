@@ -1,5 +1,6 @@
 #include "host/app/CommandLine.h"
 
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -45,11 +46,58 @@ std::optional<ValueMember> ValueOption(const std::string& argument) {
     return std::nullopt;
 }
 
+// The options each command takes besides the edits (--set, --set-internal, --option, --remove),
+// --module and --help, which every command takes.
+constexpr std::pair<std::string_view, std::string_view> kCommandOptions[] = {
+    {"show", "--json -o --output"},
+    {"scale", "--json"},
+    {"compute", "--json -o --output"},
+    {"registers", "--json -o --output"},
+    {"design", "--json -o --output"},
+    {"edit", "--script --motor --bus -o --output"},
+    {"sim", "--var --for --log --analogue --bus --json"},
+    {"test", "--motor --bus --analogue --answer --fault --json -o --output"},
+    {"tune", "--motor --bus --fault --tune --step --plot --csv --json -o --output"},
+    {"commission", "--motor --bus --fault --report --only --json -o --output"},
+};
+
+constexpr std::string_view kEveryCommandsOptions =
+    "--set --set-internal --option --remove --module --help -h";
+
+bool Lists(std::string_view list, std::string_view option) {
+    while (!list.empty()) {
+        const auto blank = list.find(' ');
+        if (list.substr(0, blank) == option) {
+            return true;
+        }
+        list = blank == std::string_view::npos ? std::string_view() : list.substr(blank + 1);
+    }
+    return false;
+}
+
+// The first option given that the command does not take; nothing for a command not known here
+// (which is refused as unknown).
+std::optional<std::string> OptionNotTaken(const std::string& command,
+                                          const std::vector<std::string>& given) {
+    for (const auto& [name, options] : kCommandOptions) {
+        if (name != command) {
+            continue;
+        }
+        for (const std::string& option : given) {
+            if (!Lists(options, option) && !Lists(kEveryCommandsOptions, option)) {
+                return option;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments,
                                            std::string& error) {
     Invocation invocation;
+    std::vector<std::string> givenOptions;  // as typed, without an attached value
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
         std::optional<std::string> attached;
@@ -58,6 +106,9 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
                 attached = argument.substr(equals + 1);
                 argument.resize(equals);
             }
+        }
+        if (argument.starts_with("-") && argument != "-") {
+            givenOptions.push_back(argument);
         }
         auto takeValue = [&]() -> std::optional<std::string> {
             if (attached) {
@@ -131,6 +182,10 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
         } else {
             invocation.arguments.push_back(argument);
         }
+    }
+    if (const auto option = OptionNotTaken(invocation.command, givenOptions)) {
+        error = invocation.command + " does not take " + *option;
+        return std::nullopt;
     }
     return invocation;
 }

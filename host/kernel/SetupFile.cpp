@@ -1,5 +1,6 @@
 #include "host/kernel/SetupFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -9,6 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "host/kernel/AtomicFile.h"
 #include "host/kernel/ErrorReport.h"
@@ -512,6 +516,83 @@ Json UnitMember(const Quantity& quantity) {
     return quantity.GetUnitName();
 }
 
+// One member named twice in one object of a text the parser has taken: where the second stands
+// and what it repeats. The parser keeps the last silently, so a second "options" would drop every
+// option of the first.
+struct DuplicateMember {
+    std::size_t offset;       // of the second name's opening quote
+    std::size_t firstOffset;  // of the first
+    std::string pointer;      // the member, as a JSON pointer
+};
+
+std::vector<DuplicateMember> FindDuplicateMembers(std::string_view text) {
+    struct Frame {
+        bool object = false;
+        bool expectingName = false;
+        std::string pointer;
+        std::size_t index = 0;  // of the current element of an array
+        std::string lastName;
+        std::vector<std::pair<std::string, std::size_t>> names;  // with their offsets
+    };
+    std::vector<DuplicateMember> duplicates;
+    std::vector<Frame> frames;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            const std::size_t start = i;
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\') {
+                    ++i;
+                }
+            }
+            if (frames.empty() || !frames.back().object || !frames.back().expectingName) {
+                continue;
+            }
+            Frame& frame = frames.back();
+            frame.expectingName = false;
+            // The name as the parser reads it, escapes decoded: "\u0041" and "A" are one name.
+            std::string name;
+            try {
+                name = Json::parse(text.substr(start, i + 1 - start)).get<std::string>();
+            } catch (const Json::exception&) {
+                name = std::string(text.substr(start + 1, i - start - 1));
+            }
+            const auto earlier =
+                std::find_if(frame.names.begin(), frame.names.end(),
+                             [&name](const auto& entry) { return entry.first == name; });
+            if (earlier != frame.names.end()) {
+                duplicates.push_back({start, earlier->second, JoinPointer(frame.pointer, name)});
+            } else {
+                frame.names.emplace_back(name, start);
+            }
+            frame.lastName = std::move(name);
+        } else if (c == '{' || c == '[') {
+            std::string pointer;
+            if (!frames.empty()) {
+                pointer = frames.back().object
+                              ? JoinPointer(frames.back().pointer, frames.back().lastName)
+                              : JoinPointer(frames.back().pointer, frames.back().index);
+            }
+            Frame frame;
+            frame.object = c == '{';
+            frame.expectingName = frame.object;
+            frame.pointer = std::move(pointer);
+            frames.push_back(std::move(frame));
+        } else if (c == '}' || c == ']') {
+            if (!frames.empty()) {
+                frames.pop_back();
+            }
+        } else if (c == ',' && !frames.empty()) {
+            if (frames.back().object) {
+                frames.back().expectingName = true;
+            } else {
+                ++frames.back().index;
+            }
+        }
+    }
+    return duplicates;
+}
+
 }  // namespace
 
 SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) {
@@ -542,6 +623,15 @@ SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) 
         reader.Problem(offset == std::string_view::npos ? std::string("(top level)")
                                                         : LineAndColumn(text, offset),
                        "the number " + number + " is too large");
+        return result;
+    }
+    if (const std::vector<DuplicateMember> duplicates = FindDuplicateMembers(text);
+        !duplicates.empty()) {
+        for (const DuplicateMember& duplicate : duplicates) {
+            reader.Problem(LineAndColumn(text, duplicate.offset),
+                           "the member " + duplicate.pointer + " is given twice (first at " +
+                               LineAndColumn(text, duplicate.firstOffset) + ")");
+        }
         return result;
     }
     if (!reader.ExpectObject(

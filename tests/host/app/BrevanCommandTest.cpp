@@ -95,13 +95,29 @@ TEST_P(BrevanUsage, ExitsWithTwoAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadCommandLines, BrevanUsage,
-    ::testing::Values(UsageCase{{}, "no command given"},
-                      UsageCase{{"frobnicate", "AXIS"}, "unknown command \"frobnicate\""},
-                      UsageCase{{"show", "AXIS", "--bogus"}, "unknown option --bogus"},
-                      UsageCase{{"show", "AXIS", "--set", "Vdc"}, "expects NAME=VALUE"},
-                      UsageCase{{"show", "AXIS", "--set"}, "--set needs a value"},
-                      UsageCase{{"scale", "AXIS", "A"}, "wrong number of arguments"},
-                      UsageCase{{"show", "AXIS", "--set", "PWMPER=fast"}, "is not a number"}));
+    ::testing::Values(
+        UsageCase{{}, "no command given"},
+        UsageCase{{"frobnicate", "AXIS"}, "unknown command \"frobnicate\""},
+        UsageCase{{"show", "AXIS", "--bogus"}, "unknown option --bogus"},
+        UsageCase{{"show", "AXIS", "--set", "Vdc"}, "expects NAME=VALUE"},
+        UsageCase{{"show", "AXIS", "--set"}, "--set needs a value"},
+        UsageCase{{"scale", "AXIS", "A"}, "wrong number of arguments"},
+        UsageCase{{"show", "AXIS", "--set", "PWMPER=fast"}, "is not a number"},
+        // An option the command does not take is refused, not ignored.
+        UsageCase{{"show", "AXIS", "--for", "3", "--log", "x.csv"},
+                  "brevan: show does not take --for\n"},
+        UsageCase{{"show", "AXIS", "--json", "--for=3"}, "show does not take --for"},
+        UsageCase{{"scale", "AXIS", "A", "TestCurrent", "-o", "x.json"}, "scale does not take -o"},
+        UsageCase{{"edit", "AXIS", "--json"}, "edit does not take --json"},
+        UsageCase{{"commission", "AXIS", "--script", "s.txt"}, "commission does not take --script"},
+        UsageCase{{"registers", "AXIS", "--motor", "m.json"}, "registers does not take --motor"},
+        // scale: a unit of the parameter's family, a name of the setup.
+        UsageCase{{"scale", "AXIS", "furlong", "TestCurrent"},
+                  "TestCurrent (current) is not measured in \"furlong\"; its units "
+                  "are A, mA, IU"},
+        UsageCase{{"scale", "AXIS", "s", "TestCurrent"}, "its units are A, mA, IU"},
+        UsageCase{{"scale", "AXIS", "A", "Ghost"},
+                  "the setup has no parameter or variable Ghost"}));
 
 TEST_F(BrevanCommand, ShowsParametersAsJsonWithFullPrecision) {
     const nlohmann::json shown = ShowJson({});
@@ -188,10 +204,50 @@ TEST_F(BrevanCommand, ScalePrintsFactorAndOffsetWithSeventeenDigits) {
     std::snprintf(expected, sizeof expected, "factor=%.17g offset=%.17g\n", 2.0 * 16.5 / 65472.0,
                   0.0);
     EXPECT_EQ(text.out, expected);
-    const RunResult json = Run({"scale", axis_.string(), "s", "Ts_C", "--json"});
+    const RunResult json = Run({"scale", axis_.string(), "s", "time_ERR_pos", "--json"});
     ASSERT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(nlohmann::json::parse(json.out)["factor"].get<double>(), 2.0 * 1000 / 40e6);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["factor"].get<double>(), 2.0 * 10 * 1000 / 40e6);
 }
+
+double ScaleFactor(const RunResult& result) {
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.status == 0 ? nlohmann::json::parse(result.out)["factor"].get<double>() : 0.0;
+}
+
+// The unit as a user types it: blanks around it and its letter case aside, it names the
+// parameter's own unit ("V" of the DC bus is "V " to the module, the motor's voltage "V"); another
+// unit of the family scales by its size.
+struct TypedUnitCase {
+    const char* label;
+    const char* parameter;
+    const char* typed;
+    const char* exact;  // the unit as the family spells it
+    double size;        // of the typed unit in the exact one
+    friend std::ostream& operator<<(std::ostream& out, const TypedUnitCase& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanScaleUnit : public BrevanCommand,
+                        public ::testing::WithParamInterface<TypedUnitCase> {};
+
+TEST_P(BrevanScaleUnit, GivesTheFactorOfTheParametersUnit) {
+    const TypedUnitCase& row = GetParam();
+    const std::string setup = std::string(BREVAN_SOURCE_DIR) + "/examples/reference-axis.json";
+    const double exact = ScaleFactor(Run({"scale", setup, row.exact, row.parameter, "--json"}));
+    const double typed = ScaleFactor(Run({"scale", setup, row.typed, row.parameter, "--json"}));
+    EXPECT_NE(exact, 1.0) << "the module does not scale " << row.parameter;
+    EXPECT_DOUBLE_EQ(typed, exact / row.size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, BrevanScaleUnit,
+    ::testing::Values(TypedUnitCase{"BusVoltsWithoutTheBlank", "Vdc", "V", "V ", 1.0},
+                      TypedUnitCase{"BusVoltsBlankFirst", "Vdc", " V", "V ", 1.0},
+                      TypedUnitCase{"BusVoltsLowerCase", "Vdc", "v", "V ", 1.0},
+                      TypedUnitCase{"MilliampsOfAmperes", "ImaxPS", "mA", "A", 1e-3},
+                      TypedUnitCase{"MilliampsWithBlanks", "ImaxPS", " mA ", "A", 1e-3}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(BrevanCommand, EditsApplyInOrderAndAreSaved) {
     const fs::path out = folder_ / "out.json";
@@ -219,11 +275,83 @@ TEST_F(BrevanCommand, EditsApplyInOrderAndAreSaved) {
     EXPECT_EQ(nlohmann::json::parse(again.out)["parameters"]["ImaxPS"]["base"].get<double>(), 33.0);
 }
 
-TEST_F(BrevanCommand, OutOfRangeSetIsClampedAndSaysSo) {
-    const nlohmann::json shown = ShowJson({"--set", "TestCurrent=7"});
+// A value the parameter cannot hold is refused as the setup dialogs refuse it, and nothing is
+// saved; the edits before it are not saved either.
+struct RefusedValueCase {
+    const char* label;
+    std::vector<std::string> edits;
+    const char* message;
+    friend std::ostream& operator<<(std::ostream& out, const RefusedValueCase& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanRefusedValue : public BrevanCommand,
+                           public ::testing::WithParamInterface<RefusedValueCase> {};
+
+TEST_P(BrevanRefusedValue, ExitsWithTwoNamingTheRangeAndSavesNothing) {
+    const fs::path out = folder_ / "out.json";
+    std::vector<std::string> arguments = {"show", axis_.string(), "--set", "ImaxPS=20"};
+    arguments.insert(arguments.end(), GetParam().edits.begin(), GetParam().edits.end());
+    arguments.insert(arguments.end(), {"-o", out.string()});
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, std::string("brevan: ") + GetParam().message + "\n");
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, BrevanRefusedValue,
+    ::testing::Values(
+        RefusedValueCase{"AboveTheMaximum",
+                         {"--set", "TestCurrent=7"},
+                         "--set TestCurrent=7: the value 7 A is out of range. Enter a value of "
+                         "TestCurrent between 0 and 5 A."},
+        RefusedValueCase{"BelowTheMinimum",
+                         {"--set", "ImaxPS=-5"},
+                         "--set ImaxPS=-5: the value -5 A is out of range. Enter a value of "
+                         "ImaxPS between 0.1 and 100 A."},
+        RefusedValueCase{"JustBelowTheMinimum",
+                         {"--set", "time_ERR_pos=0.000999"},
+                         "--set time_ERR_pos=0.000999: the value 0.000999 s is out of range. "
+                         "Enter a value of time_ERR_pos between 0.001 and 16 s."},
+        RefusedValueCase{"InternalBeyondTheRange",
+                         {"--set-internal", "time_ERR_pos=40000"},
+                         "--set-internal time_ERR_pos=40000: the value 40000 (internal, 20 s) is "
+                         "out of range. Enter a value of time_ERR_pos between 0.001 and 16 s "
+                         "(internal 2 to 32000)."},
+        RefusedValueCase{"FractionOfAWholeNumber",
+                         {"--set", "PWMPER=2.5"},
+                         "--set PWMPER=2.5: PWMPER takes whole numbers only; 2.5 is not one."},
+        RefusedValueCase{"InternalFractionOfAWholeNumber",
+                         {"--set-internal", "SLPER=9.5"},
+                         "--set-internal SLPER=9.5: SLPER takes whole numbers only; 9.5 is not "
+                         "one."}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(BrevanCommand, ValuesAtTheRangeEndsAreTaken) {
+    const nlohmann::json shown =
+        ShowJson({"--set", "PWMPER=65535", "--set-internal", "CLPER=1", "--set", "ImaxPS=100",
+                  "--set", "TestCurrent=5", "--set", "time_ERR_pos=0.001"});
+    EXPECT_EQ(shown["parameters"]["ImaxPS"]["base"].get<double>(), 100.0);
     EXPECT_NEAR(shown["parameters"]["TestCurrent"]["base"].get<double>(), 5.0, 1e-12);
-    const RunResult result = Run({"show", axis_.string(), "--set", "TestCurrent=7"});
-    EXPECT_NE(result.err.find("was stored as 5 A"), std::string::npos) << result.err;
+    EXPECT_NEAR(shown["parameters"]["time_ERR_pos"]["base"].get<double>(), 0.001, 1e-15);
+    EXPECT_EQ(shown["parameters"]["PWMPER"]["base"].get<double>(), 65535.0);
+}
+
+// The reference axis's pole pairs are a real parameter shown with no decimals: 2.5 would be shown
+// as a whole number it is not.
+TEST_F(BrevanCommand, AValueShownWithNoDecimalsTakesWholeNumbersOnly) {
+    const fs::path out = folder_ / "out.json";
+    const std::string setup = std::string(BREVAN_SOURCE_DIR) + "/examples/reference-axis.json";
+    const RunResult refused = Run({"registers", setup, "--set", "pp=2.5", "-o", out.string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "brevan: --set pp=2.5: pp takes whole numbers only; 2.5 is not one.\n");
+    EXPECT_FALSE(fs::exists(out));
+    const RunResult taken = Run({"show", setup, "pp", "--set", "pp=4", "--json"});
+    ASSERT_EQ(taken.status, 0) << taken.err;
+    EXPECT_EQ(nlohmann::json::parse(taken.out)["parameters"]["pp"]["base"].get<double>(), 4.0);
 }
 
 TEST_F(BrevanCommand, RemovingAnUnknownNameFailsWithOne) {

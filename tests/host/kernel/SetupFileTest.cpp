@@ -456,6 +456,55 @@ INSTANTIATE_TEST_SUITE_P(
         NestingDepthCase{"StrayClosingBrackets", R"(]]]]{[[]]})", 6}),
     [](const auto& row) { return std::string(row.param.label); });
 
+// A member named twice in one object: the parser would keep the last silently (a second
+// "options" drops every option of the first); the file is refused at the second name.
+struct DuplicateCase {
+    const char* label;
+    std::string text;
+    const char* place;
+    const char* message;
+    friend std::ostream& operator<<(std::ostream& out, const DuplicateCase& row) {
+        return out << row.label;
+    }
+};
+
+class DuplicateMember : public ::testing::TestWithParam<DuplicateCase> {};
+
+TEST_P(DuplicateMember, IsRefusedAtTheSecondName) {
+    const qel::SetupLoadResult result = qel::ParseSetup(GetParam().text);
+    EXPECT_FALSE(result.setup);
+    ASSERT_EQ(result.problems.size(), 1u) << Describe(result.problems);
+    EXPECT_EQ(result.problems[0].place, GetParam().place);
+    EXPECT_EQ(result.problems[0].message, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DuplicateMember,
+    ::testing::Values(
+        DuplicateCase{"SecondOptionsOfAValidDocument",
+                      std::string(kValidDocument)
+                          .insert(std::string(kValidDocument).rfind('}'), ",\n \"options\": {}\n"),
+                      "line 23, column 2",
+                      "the member /options is given twice (first at line 21, column 2)"},
+        DuplicateCase{"EscapedSpelling", R"({"format": 1, "form\u0061t": 1})", "line 1, column 15",
+                      "the member /format is given twice (first at line 1, column 2)"},
+        DuplicateCase{"InAnArrayElement",
+                      "{\"parameters\": [{\"name\": \"a\"},\n {\"name\": \"b\", \"type\": "
+                      "\"real\", \"name\": \"c\"}]}",
+                      "line 2, column 32",
+                      "the member /parameters/1/name is given twice (first at line 2, column 3)"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+// The same name in different objects, or inside a text, is no duplicate.
+TEST(ParseSetup, ANameInAnotherObjectOrInATextIsNoDuplicate) {
+    const qel::SetupLoadResult result = qel::ParseSetup(
+        R"({"format": 1, "identity": {"format": 1, "description": "\"format\": 2, \\"},
+            "parameters": [{"name": "a"}, {"name": "b"}], "options": {"name": "x"}})");
+    for (const qel::SetupFileProblem& problem : result.problems) {
+        EXPECT_EQ(problem.message.find("given twice"), std::string::npos) << Describe({problem});
+    }
+}
+
 class BlankFile : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(BlankFile, IsRefusedWithALineAndColumn) {
