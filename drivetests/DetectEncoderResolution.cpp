@@ -115,6 +115,10 @@ void CDetectEncoderResolution::BeginTest() {
     result_ = -1;
     currentStep_ = 0;
     SetInfoText(kSteps[0]);
+    // The drive counts the way the setup says, which the user may have changed since the last run.
+    if (HasParameter(*GetSetup(), "COUNTINGDIR") && !SendRegisters({"COUNTINGDIR"})) {
+        return;
+    }
     if (!LaunchInitialPositioning(positioning_, current_)) {
         return;
     }
@@ -140,7 +144,11 @@ void CDetectEncoderResolution::OnTimer(UINT_PTR timerId) {
     if (HasParameter(setup, "ReverseCounting")) {
         const bool reverse =
             static_cast<int>(setup.GetParameterValueInBaseUnit("ReverseCounting")) == 1;
-        setup.SetParameterValueInBaseUnit("COUNTINGDIR", reverse ? 1.0 : 0.0);
+        const double direction = reverse ? 1.0 : 0.0;
+        if (setup.GetParameterValueInBaseUnit("COUNTINGDIR") != direction) {
+            setup.SetParameterValueInBaseUnit("COUNTINGDIR", direction);
+            WriteRegistersToDrive({"COUNTINGDIR"});
+        }
     }
     switch (currentStep_) {
         case kPositioningStep:

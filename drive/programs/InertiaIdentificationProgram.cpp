@@ -120,8 +120,12 @@ class InertiaIdentificationProgram final : public PeriodProgram {
     void Run(SimulatedDrive& drive) override {
         DriveFirmware& firmware = drive.Firmware();
         if (protection_ > 0.0 && CurrentMagnitude(firmware) > protection_) {
-            Variable(kVerdict) = 1.0;
-            Variable(kTime) = kSpeedNotReached;
+            // While braking the measurement is done: the protection stops the drive, the result
+            // stands.
+            if (phase_ != Phase::Braking) {
+                Variable(kVerdict) = 1.0;
+                Variable(kTime) = kSpeedNotReached;
+            }
             Finish(drive);
             return;
         }

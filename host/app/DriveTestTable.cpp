@@ -7,6 +7,7 @@
 #include <string>
 
 #include "drive/SimulatedDrive.h"
+#include "drivetests/DetectEncoderResolution.h"
 #include "drivetests/MyTestDlg.h"
 #include "host/kernel/TestDlg.h"
 #include "host/ui/headless/HeadlessBackend.h"
@@ -58,22 +59,62 @@ void ReadAnalogueInput(TestPerson& person) {
     d.Click(CQel_TestDlg::kStartStopId);
 }
 
-// The encoder connections test needs a person: once it runs they turn the shaft by hand a good
-// part of a turn and press Stop.
+// The encoder connections test needs a person: once it runs they grip the shaft and turn it by
+// hand a good part of a turn, smoothly from rest to rest at a hand's pace, let go of a shaft at
+// rest and press Stop. The hand leads the shaft whatever the motor's inertia: a small rotor is
+// not flung to thousands of revolutions a minute, a large one not left spinning into the next
+// test.
 void TurnShaftByHand(TestPerson& person) {
-    // A firm twist of the hand on a free shaft, and how long the hand turns it.
-    constexpr double kHandTorque_Nm = 0.5;
+    // Three quarters of a turn in 0.3 s: at most about 250 revolutions a minute.
+    constexpr double kTurn_rad = 1.5 * std::numbers::pi;
     constexpr std::uint64_t kTurn_ms = 300;
+    // The hand follows its motion in steps of a millisecond.
+    constexpr std::uint64_t kHandStep_ms = 1;
     constexpr std::uint64_t kLetGo_ms = 200;
+    constexpr double kMillisecondsPerSecond = 1000.0;
     ui::headless::DialogDriver& d = person.dialog;
     if (d.Text(CQel_TestDlg::kStatusTextId) != "Running test" || !person.test.IsRunning()) {
         return;
     }
-    person.drive.SetExternalTorque(kHandTorque_Nm);
-    d.AdvanceTime(kTurn_ms);
-    person.drive.SetExternalTorque(0.0);
+    drive::MotorModel& shaft = person.drive.Motor();
+    const double start_rad = shaft.ShaftAngle_rad();
+    for (std::uint64_t t_ms = kHandStep_ms; t_ms <= kTurn_ms; t_ms += kHandStep_ms) {
+        // A half cosine: from rest to rest.
+        const double phase = std::numbers::pi * static_cast<double>(t_ms) / kTurn_ms;
+        const double angle_rad = start_rad + 0.5 * kTurn_rad * (1.0 - std::cos(phase));
+        const double speed_rad_s = 0.5 * kTurn_rad * std::numbers::pi * kMillisecondsPerSecond /
+                                   kTurn_ms * std::sin(phase);
+        shaft.SetShaftState(angle_rad, speed_rad_s);
+        d.AdvanceTime(kHandStep_ms);
+    }
+    shaft.SetShaftState(start_rad + kTurn_rad, 0.0);
     d.AdvanceTime(kLetGo_ms);
     d.Click(CQel_TestDlg::kStartStopId);
+}
+
+// The encoder resolution test turns the shaft by itself; the person watches it conclude. When it
+// reports that the encoder counts against the field (an encoder wired with A and B exchanged),
+// they change the dialog's reverse-counting check box and press Start again, once: when the run
+// with the box changed says the same, the fault is elsewhere (the phases) and the report stands.
+void ReverseCountingOnWrongDirection(TestPerson& person) {
+    constexpr int kReverseCountingCheck = 3357;
+    // The person looks at the dialog as often as the tests tick.
+    constexpr std::uint64_t kLook_ms = 20;
+    auto* test = dynamic_cast<CDetectEncoderResolution*>(&person.test);
+    // A box changed while the dialog is open is the person's one change.
+    if (test == nullptr || test->GetCountingDirection() != CDetectEncoderResolution::kNoDirection) {
+        return;
+    }
+    ui::headless::DialogDriver& d = person.dialog;
+    d.AdvanceTime(kLook_ms);
+    if (test->IsRunning() || !d.IsOpen() ||
+        test->GetErrorText() != CDetectEncoderResolution::kWrongDirection ||
+        !d.IsVisible(kReverseCountingCheck) || !d.IsEnabled(kReverseCountingCheck)) {
+        return;
+    }
+    if (d.SetCheck(kReverseCountingCheck, !d.IsChecked(kReverseCountingCheck))) {
+        d.Click(CQel_TestDlg::kStartStopId);
+    }
 }
 
 // The tuning tests' dialogs open on their "Test Parameters" page; Start, the gains and the plot
@@ -97,7 +138,8 @@ constexpr double kPatience_s = 300.0;
 constexpr std::array kRows = {
     DriveTestRow{"resistance-inductance", DriveTest::ResistanceInductance, 290, nullptr,
                  kPatience_s},
-    DriveTestRow{"encoder-resolution", DriveTest::EncoderResolution, 292, nullptr, kPatience_s},
+    DriveTestRow{"encoder-resolution", DriveTest::EncoderResolution, 292,
+                 ReverseCountingOnWrongDirection, kPatience_s},
     DriveTestRow{"pole-pairs", DriveTest::PolePairs, 289, CountPolePairsByHand, kPatience_s},
     DriveTestRow{"total-inertia", DriveTest::TotalInertia, 3041, nullptr, kPatience_s},
     DriveTestRow{"phase-connections", DriveTest::PhaseConnections, 288, nullptr, kPatience_s},
