@@ -19,10 +19,6 @@ namespace {
 
 // How long a program runs when --for does not say.
 constexpr double kDefaultRunLimit_s = 10.0;
-// The simulated drive steps its physics several times a PWM period: beyond the fastest PWM a real
-// drive switches at (the setup's PWM_freq reaches 200 kHz), a second of drive time would take
-// minutes of computing, and at 0 Hz time would not pass at all.
-constexpr double kMaxSimulatedPwm_Hz = 200e3;
 // The drive variables the --log file holds, one column each after the time.
 constexpr const char* kLoggedVariables[] = {
     "Current_Reference", "Motor_Current",   "Speed_Reference",
@@ -140,16 +136,6 @@ int RunSim(CommandContext& context) {
     }
     drive::SimulatedDrive& axis = *simulated->drive;
     drive::SimulatedDriveLink& link = *simulated->link;
-    if (const double pwm_Hz = 1.0 / axis.PwmPeriod_s();
-        !(pwm_Hz > 0.0 && pwm_Hz <= kMaxSimulatedPwm_Hz)) {
-        return Fail(kExitBadSetup,
-                    "DSP_freq " +
-                        FullPrecision(context.setup.GetParameterValueInBaseUnit("DSP_freq")) +
-                        " Hz and PWMPER " + std::to_string(axis.Registers().PWMPER) +
-                        " give a PWM frequency of " + FullPrecision(pwm_Hz) +
-                        " Hz; the simulated drive runs PWM frequencies above 0 up to " +
-                        FullPrecision(kMaxSimulatedPwm_Hz) + " Hz (the setup's PWM_freq range)");
-    }
     axis.SetAnalogueInput(analogueInput_V);
     const ConnectedDrive connected(context.setup, &link);
     if (CQel_CoffFormat::ExecuteCode(programName, &program, nullptr, nullptr, nullptr) == 0) {

@@ -19,7 +19,8 @@ struct SimulatedAxis {
 
 // Loads the motor file and makes the drive from the setup's registers and hardware, fed from the
 // supply when one is given, else from the motor file's bench. Nothing when the motor file has
-// problems (they are printed).
+// problems or the setup's PWM is one the simulation cannot run (above 200 kHz, or 0 Hz): what is
+// wrong is printed.
 std::optional<SimulatedAxis> MakeSimulatedAxis(const std::filesystem::path& motorFile,
                                                const CQel_Setup& setup,
                                                std::optional<double> supply_V);

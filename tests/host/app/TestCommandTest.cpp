@@ -244,6 +244,27 @@ TEST_F(TestCommand, JsonWithAnOptionThatIsNotUtf8IsPrintedWhole) {
     EXPECT_EQ(report["saved"], false);
 }
 
+// A clock that makes the PWM faster than any drive switches is refused before any test runs, as
+// sim refuses it: the simulation would take minutes for a second of drive time.
+TEST_F(TestCommand, APwmTheSimulationCannotRunIsRefusedBeforeTheTest) {
+    nlohmann::ordered_json setup = nlohmann::ordered_json::parse(std::ifstream(axis_));
+    for (auto& parameter : setup["parameters"]) {
+        if (parameter["name"] == "DSP_freq") {
+            parameter["max"] = 1e15;
+        }
+    }
+    std::ofstream(axis_) << setup.dump();
+    const std::string before = ReadAll(axis_);
+    const RunResult result = Run({axis_.string(), "dc-voltage", "--motor", kReferenceMotor, "--set",
+                                  "DSP_freq=1e14", "-o", (folder_ / "out.json").string()});
+    EXPECT_EQ(result.status, 3) << result.err;
+    EXPECT_NE(result.err.find("; the simulated drive runs PWM frequencies above 0 up to 200000 Hz"),
+              std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(folder_ / "out.json"));
+    EXPECT_EQ(ReadAll(axis_), before);
+}
+
 // The link breaks at the program's download: the dialog fails its launch, the kernel reports the
 // link's own text, and no supply is proposed and nothing saved.
 TEST_F(TestCommand, BrokenLinkFailsTheTestWithTheCommunicationError) {
