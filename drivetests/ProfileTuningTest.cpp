@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -1063,6 +1064,21 @@ void CProfileTuningTest::OnContextMenu(CWnd* pWnd, CPoint point) {
     if (chosen != 0) {
         OnScopeMenu(chosen);
     }
+}
+
+LRESULT CProfileTuningTest::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != ui::kGraphScaleRequest) {
+        return CMyTestDlg::WindowProc(message, wParam, lParam);
+    }
+    const auto channel = static_cast<int>(LOWORD(static_cast<std::uintptr_t>(lParam)));
+    const auto step = static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+    if (scope_ && static_cast<int>(wParam) == kScopeId &&
+        scope_->ChangeChannelScale(channel, step) != 0) {
+        customised_ = true;
+        scopeGraph_.Invalidate();
+        scopeGraph_.RefreshGraph();
+    }
+    return 0;
 }
 
 void CProfileTuningTest::OnScopeMenu(UINT id) {

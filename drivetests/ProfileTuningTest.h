@@ -101,6 +101,8 @@ class CProfileTuningTest : public CMyTestDlg {
     void OnTimer(UINT_PTR timerId) override;
     BOOL OnCommand(UINT id, UINT notifyCode) override;
     void OnContextMenu(CWnd* pWnd, CPoint point) override;
+    // A scale request of the scope graph (ui::kGraphScaleRequest) steps that channel's scale.
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     static const char* const kProtectionBelowLimit;
     static const char* const kInertiaBelowMotor;

@@ -1,5 +1,6 @@
 #include "engine/RegisterComputation.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -122,10 +123,15 @@ constexpr auto kSteps = std::to_array<Step>({
 }  // namespace
 
 Q15Gain SplitGain(double gain) {
-    if (gain <= 1.0) {
+    // A gain up to 1 keeps the shift 0 while its mantissa is fine enough; a smaller one is shifted
+    // right so that the drive holds it rather than a coarse or zero mantissa (a slow position
+    // loop's integral gain is some 1e-5, below the 1 / 32767 an unshifted mantissa can hold).
+    const bool fineWithoutShift = gain * regfmt::kQ15 >= regfmt::kSmallestUnshiftedMantissa;
+    if (gain <= 1.0 && (gain <= 0.0 || fineWithoutShift)) {
         return {gain * regfmt::kQ15, 0.0};
     }
-    const double shift = compute::support::CeilLog2(gain);
+    const double shift =
+        std::max(compute::support::CeilLog2(gain), static_cast<double>(regfmt::kMinGainShift));
     return {gain * regfmt::kQ15 / std::exp2(shift), shift};
 }
 

@@ -8,6 +8,11 @@ namespace regfmt {
 // Largest positive 16-bit value: a Q15 mantissa of 1.0, a saturation register meaning "limit 0",
 // a first-order filter register meaning "filter off".
 inline constexpr double kQ15 = 32767.0;
+// An unshifted gain mantissa below 1024 would round the gain by more than 0.05 %: such a gain
+// is shifted right instead, its mantissa then lying between 16384 and 32767.
+inline constexpr double kSmallestUnshiftedMantissa = 1024.0;
+// The drive shifts a gain right by at most 16 bits.
+inline constexpr int kMinGainShift = -16;
 // A protection time of 65535 periods switches the protection off.
 inline constexpr double kProtectionOff = 65535.0;
 // The drive's I2t integrator counts 2^26 per speed-loop period at scale 1.

@@ -61,9 +61,22 @@ constexpr ProfileParameters kPositionProfile{
 // step's budget; the position loop on the current answers with its derivative's kick over the
 // one period of the step, Kd dp / Ts = (2 zeta_P + 1) PB_P J dp / (K Ts) amperes, kept at the
 // same share of the current limit. The drive changes its reference by at most
-// profile::kLargestIncrement units in a period, which bounds a one-period step too.
+// profile::kLargestIncrement units in a period, which bounds a one-period step too. At the step
+// the whole step is the loop's following error: it stays within kFollowingErrorShare of the
+// setup's following-error limit (ERR_speed, ERR_position), so that the error never exceeds the
+// limit (a step beyond it trips the drive when the loop, slowed by friction or a load, takes
+// longer than the protection's time to bring the error within).
 constexpr double kHoldPassbands = 20.0;
 constexpr double kStepLimitShare = 0.2;
+constexpr double kFollowingErrorShare = 0.9;
+
+// The step bounded by the share of the following-error limit, when the setup has that limit.
+double WithinFollowingError(const CQel_Setup& setup, double step, const char* errorLimit) {
+    if (!HasParameters(setup, {errorLimit})) {
+        return step;
+    }
+    return std::min(step, kFollowingErrorShare * setup.GetParameterValueInBaseUnit(errorLimit));
+}
 
 double SpeedStep_rad_s(const CQel_Setup& setup) {
     const double kick_A_per_rad_s = 2.0 * setup.GetParameterValueInBaseUnit("Dump_S") *
@@ -76,6 +89,7 @@ double SpeedStep_rad_s(const CQel_Setup& setup) {
         step_rad_s = std::min(step_rad_s,
                               kStepLimitShare * setup.GetParameterValueInBaseUnit("Limit_Speed"));
     }
+    step_rad_s = WithinFollowingError(setup, step_rad_s, "ERR_speed");
     return std::min(step_rad_s, profile::kLargestIncrement / std::abs(ComputeSpeedScale(setup)));
 }
 
@@ -93,6 +107,7 @@ double PositionStep_rad(const CQel_Setup& setup) {
         step_rad = kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") /
                    kick_A_per_rad;
     }
+    step_rad = WithinFollowingError(setup, step_rad, "ERR_position");
     return std::min(step_rad, profile::kLargestIncrement / std::abs(ComputePositionScale(setup)));
 }
 

@@ -1,7 +1,6 @@
 #include "host/kernel/EditSetupDlg.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -9,6 +8,7 @@
 #include "host/kernel/CaseInsensitive.h"
 #include "host/kernel/ErrorReport.h"
 #include "host/kernel/MotorEditor.h"
+#include "host/kernel/TypedNumber.h"
 #include "host/ui/Backend.h"
 
 namespace {
@@ -29,31 +29,6 @@ enum class BindingKind {
     List,
     Slider,
 };
-
-std::string Trim(std::string_view text) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
-}
-
-std::optional<double> ParseNumber(std::string_view typed) {
-    std::string text = Trim(typed);
-    if (!text.empty() && text.front() == '+') {
-        text.erase(0, 1);
-    }
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::string TrimZeros(std::string text) {
     if (text.find('.') != std::string::npos && text.find('e') == std::string::npos) {
@@ -87,7 +62,7 @@ std::string FormatNumber(double value, int decimals) {
 // enough, else with more digits (a minimum of 0.001 must not read "0").
 std::string FormatRangeEnd(double value, int decimals) {
     const std::string shown = FormatNumber(value, decimals);
-    const std::optional<double> back = ParseNumber(shown);
+    const std::optional<double> back = qel::ParseTypedNumber(shown);
     if (back && std::fabs(*back - value) <= kRangeTolerance * std::max(1.0, std::fabs(value))) {
         return shown;
     }
@@ -101,7 +76,7 @@ constexpr std::string_view kNoUnitName = "-";
 
 // The unit as written after a number: without the blank some unit names carry, or nothing.
 std::string UnitSuffix(const CQel_Parameter& parameter) {
-    const std::string unit = Trim(parameter.GetUnitName());
+    const std::string unit = qel::TrimBlanks(parameter.GetUnitName());
     return unit.empty() || unit == kNoUnitName ? std::string() : " " + unit;
 }
 
@@ -423,11 +398,11 @@ bool CQel_EditSetupDlg::TakeOverEdit(const Binding& binding) {
     const std::string allowed = "Enter a value of " + name + " between " +
                                 FormatRangeEnd(low, decimals) + " and " +
                                 FormatRangeEnd(high, decimals) + unit + ".";
-    const std::optional<double> value = ParseNumber(typed);
+    const std::optional<double> value = qel::ParseTypedNumber(typed);
     std::string refusal;
     double baseValue = 0.0;
     if (!value) {
-        refusal = "\"" + Trim(typed) + "\" is not a number.\n" + allowed;
+        refusal = "\"" + qel::TrimBlanks(typed) + "\" is not a number.\n" + allowed;
     } else {
         baseValue = parameter->UnitToBase(*value, parameter->GetUnitName());
         const double minimum = parameter->GetMinInBaseUnit();
@@ -436,7 +411,8 @@ bool CQel_EditSetupDlg::TakeOverEdit(const Binding& binding) {
             kRangeTolerance * std::max({1.0, std::fabs(minimum), std::fabs(maximum)});
         if (!std::isfinite(baseValue) || baseValue < minimum - slack ||
             baseValue > maximum + slack) {
-            refusal = "The value " + Trim(typed) + unit + " is out of range.\n" + allowed;
+            refusal =
+                "The value " + qel::TrimBlanks(typed) + unit + " is out of range.\n" + allowed;
         }
     }
     if (!refusal.empty()) {

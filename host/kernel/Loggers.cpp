@@ -10,6 +10,7 @@
 #include "host/kernel/CaseInsensitive.h"
 #include "host/kernel/Comm.h"
 #include "host/kernel/ErrorReport.h"
+#include "host/kernel/ScopeSettingsDlg.h"
 #include "host/kernel/Setup.h"
 
 namespace {
@@ -46,8 +47,9 @@ void ShowChannelScales(CQel_ScopeLogger& scope, const CQel_Setup* setup, bool sc
     document.SetTimeBase(
         ui::GraphTimeBase{-beforeTrigger * period_s, settings.acquisition.duration_s});
     for (std::size_t c = 0; c < settings.curves.size(); ++c) {
+        const int channelIndex = settings.curves[c].item - 1;
         const qel::ScopeChannel& channel =
-            settings.channels[static_cast<std::size_t>(settings.curves[c].item - 1)];
+            settings.channels[static_cast<std::size_t>(channelIndex)];
         const CQel_Variable* variable =
             setup != nullptr ? setup->FindVariable(channel.variable, 0) : nullptr;
         // The channel's unit is the curve's base unit scaled and shifted.
@@ -56,7 +58,7 @@ void ShowChannelScales(CQel_ScopeLogger& scope, const CQel_Setup* setup, bool sc
             variable != nullptr ? variable->UnitToBase(1.0, channel.unit) - zero : 1.0;
         document.GetAt(static_cast<int>(c))
             ->SetScale(ui::GraphScale{channel.unit, channel.valuePerDivision, channel.centre, zero,
-                                      perUnit});
+                                      perUnit, channelIndex});
     }
 }
 
@@ -430,11 +432,9 @@ int CQel_ScopeLogger::Apply(const qel::ScopeSettings& settings, std::string_view
     return 1;
 }
 
-BOOL CQel_ScopeLogger::Edit(CWnd* /*parent*/) {
-    qel::ReportError(
-        "The scope settings have no dialog in this program: load them from a file, "
-        "go back to the default settings or scale the channels automatically.");
-    return FALSE;
+BOOL CQel_ScopeLogger::Edit(CWnd* parent) {
+    CScopeSettingsDlg dialog(*this, setup_, parent);
+    return dialog.DoModal() == IDOK ? TRUE : FALSE;
 }
 
 int CQel_ScopeLogger::Save(const std::filesystem::path& path) const {

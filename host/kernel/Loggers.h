@@ -150,7 +150,8 @@ class CQel_ScopeLogger : public CQel_Logger {
     // The settings as ScopeSettings.h describes them.
     qel::ScopeSettings GetScopeSettings() const;
 
-    // The settings in a dialog of their own; this host has none, so FALSE (reported).
+    // The settings in a dialog of their own (CScopeSettingsDlg): TRUE when the user changed them
+    // with OK, FALSE on Cancel.
     BOOL Edit(CWnd* parent);
     // The settings in a JSON file, written atomically; 0 (reported) when it cannot be written.
     int Save(const std::filesystem::path& path) const;

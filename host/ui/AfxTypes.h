@@ -69,6 +69,20 @@ inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_HSCROLL = 0x0114;
 inline constexpr UINT WM_NOTIFY = 0x004E;
 inline constexpr UINT WM_CONTEXTMENU = 0x007B;
+// The first message number free for a program's own messages.
+inline constexpr UINT WM_USER = 0x0400;
+
+// A message parameter of two 16-bit halves, and the halves back.
+constexpr LPARAM MAKELPARAM(std::uint16_t low, std::uint16_t high) {
+    return static_cast<LPARAM>(static_cast<std::uint32_t>(low) |
+                               (static_cast<std::uint32_t>(high) << 16U));
+}
+constexpr std::uint16_t LOWORD(std::uintptr_t value) {
+    return static_cast<std::uint16_t>(value & 0xFFFFU);
+}
+constexpr std::uint16_t HIWORD(std::uintptr_t value) {
+    return static_cast<std::uint16_t>((value >> 16U) & 0xFFFFU);
+}
 
 // Notification codes passed to OnCommand with the control id.
 inline constexpr UINT BN_CLICKED = 0;

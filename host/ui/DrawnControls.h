@@ -83,9 +83,17 @@ struct GraphScale {
     double centre = 0.0;
     double zero = 0.0;
     double perUnit = 1.0;
+    // The scope channel whose scale this is: a scale request names it (kGraphScaleRequest).
+    int channel = 0;
 
     bool operator==(const GraphScale&) const = default;
 };
+
+// The message a graph control sends its dialog when the user steps the scale of a curve drawn
+// against a scale of its own: wParam the control's id, lParam the scale's channel in the low 16
+// bits and the step in the high 16 bits (+1 one scale coarser, -1 one finer, as a signed 16-bit
+// number). The dialog's answer is 0.
+inline constexpr UINT kGraphScaleRequest = WM_USER + 0x67;
 
 // A point's value in the scale's unit.
 double ScaledValue(const GraphScale& scale, double y);

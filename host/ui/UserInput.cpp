@@ -313,4 +313,27 @@ InputResult ContextMenu(CDialog& dialog, int id, CPoint point) {
     return result;
 }
 
+InputResult StepGraphScale(CDialog& dialog, int id, std::size_t curve, int step) {
+    InputResult result;
+    const ControlState* control = Reach(dialog, id, result);
+    if (control == nullptr) {
+        return result;
+    }
+    if (control->kind != ControlKind::Graph) {
+        return Refused(Describe(*control) + " is not a graph");
+    }
+    const std::vector<GraphCurve>& curves = control->graph.curves;
+    if (curve >= curves.size() || !curves[curve].scale) {
+        return Refused(Describe(*control) + " has no curve " + std::to_string(curve) +
+                       " with a scale of its own");
+    }
+    if (step == 0) {
+        return Refused("a scale step of 0 changes nothing");
+    }
+    const auto channel = static_cast<std::uint16_t>(curves[curve].scale->channel);
+    dialog.SendMessage(kGraphScaleRequest, static_cast<WPARAM>(id),
+                       MAKELPARAM(channel, static_cast<std::uint16_t>(step)));
+    return result;
+}
+
 }  // namespace ui::input

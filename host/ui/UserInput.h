@@ -9,6 +9,7 @@
 //   ui::InputResult result = ui::input::Click(dialog, IDOK);
 //   if (!result) report(result.reason);
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,10 @@ InputResult SelectTab(CDialog& dialog, int id, int index);
 // The right mouse button over the control (id 0: over the dialog itself), at the point in screen
 // pixels: OnContextMenu with the control's window (the dialog for id 0) and the point.
 InputResult ContextMenu(CDialog& dialog, int id, CPoint point);
+// Steps the scale of a graph control's curve (the mouse wheel over the curve's value axis): the
+// dialog gets kGraphScaleRequest with the curve scale's channel and the step (+1 coarser, -1
+// finer). Refused for a curve drawn against a fitted axis, which has no scale to step.
+InputResult StepGraphScale(CDialog& dialog, int id, std::size_t curve, int step);
 
 }  // namespace input
 }  // namespace ui

@@ -258,6 +258,14 @@ BOOL CWnd::OnNotify(WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT* /*pResult*/) 
 
 void CWnd::OnContextMenu(CWnd* /*pWnd*/, CPoint /*point*/) {}
 
+LRESULT CWnd::WindowProc(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    return 0;
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    return WindowProc(message, wParam, lParam);
+}
+
 void CWnd::Attach(CDialog& dialog, ui::ControlState& control) {
     Detach();
     owner_ = &dialog;

@@ -98,6 +98,11 @@ class CWnd {
     // The right mouse button over pWnd (the dialog or one of its controls), at the point in
     // screen pixels.
     virtual void OnContextMenu(CWnd* pWnd, CPoint point);
+    // A message of the program's own (WM_USER and above) sent to this window; the default
+    // answers 0. Overrides call the base class for messages they do not handle.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // Delivers the message to WindowProc at once and returns its answer.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
     // The state behind this control (null for a dialog or a wrapper that is not attached).
     ui::ControlState* GetControlState() const { return control_; }

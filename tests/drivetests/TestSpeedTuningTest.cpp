@@ -9,6 +9,9 @@
 #include "drivetests/TestSpeedTuning.h"
 #include "engine/BaseScales.h"
 #include "engine/RegisterComputation.h"
+#include "host/kernel/ScopeSettings.h"
+#include "host/kernel/ScopeSettingsDlg.h"
+#include "host/ui/UserInput.h"
 #include "tests/drive/CaseLabel.h"
 #include "tests/drivetests/DriveTestSupport.h"
 
@@ -317,6 +320,82 @@ TEST_F(SpeedTuningTest, CustomisedScopeSettingsAreKeptInTheSetupOnOk) {
         test.DoModal();
     }
     EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
+    EXPECT_EQ(ui_->PendingMenuExpectations(), 0U);
+}
+
+// The scope graph's scale request (the wheel beside a channel's axis) steps that channel along
+// 1, 2, 5, 10 per division, redraws the graph with it, and counts as customising: the settings
+// are kept on OK. A curve without a scale of its own (the data logger's graph) has none to step.
+TEST_F(SpeedTuningTest, ScaleRequestStepsTheChannelAndKeepsTheSettings) {
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    {
+        CTestSpeedTuning test(setup_.get(), nullptr);
+        ui_->When(kTemplate, [&](DialogDriver& d) {
+            ToTestPage(d);
+            const ui::GraphState& scope = d.Graph(kScope);
+            ASSERT_EQ(scope.curves.size(), 4U);
+            ASSERT_TRUE(scope.curves[1].scale && scope.curves[2].scale);
+            const ui::GraphScale speedBefore = *scope.curves[1].scale;
+            const ui::GraphScale currentBefore = *scope.curves[2].scale;
+            ASSERT_TRUE(d.StepGraphScale(kScope, 2, 1));
+            ASSERT_TRUE(d.StepGraphScale(kScope, 2, 1));
+            ASSERT_TRUE(d.StepGraphScale(kScope, 1, -1));
+            const ui::GraphScale& current = *d.Graph(kScope).curves[2].scale;
+            const ui::GraphScale& speed = *d.Graph(kScope).curves[1].scale;
+            EXPECT_EQ(
+                qel::StepScopeScale(qel::StepScopeScale(currentBefore.valuePerDivision, 1), 1),
+                current.valuePerDivision);
+            EXPECT_EQ(current.valuePerDivision, test.Scope()->GetChannel(2)->valuePerDivision);
+            EXPECT_EQ(qel::StepScopeScale(speedBefore.valuePerDivision, -1),
+                      speed.valuePerDivision);
+            EXPECT_EQ(speed.unit, speedBefore.unit);
+            d.Click(IDOK);
+        });
+        test.DoModal();
+    }
+    const std::string kept = setup_->GetOptionNoError("SpeedTuningOscSettings");
+    ASSERT_NE(kept, "");
+    EXPECT_NE(kept.find("\"valuePerDivision\""), std::string::npos) << kept;
+    {
+        ForceParameter(*setup_, "OnlinePlotS", 0.0);
+        CTestSpeedTuning test(setup_.get(), nullptr);
+        ui_->When(kTemplate, [&](DialogDriver& d) {
+            ToTestPage(d);
+            RunTest(d, test, 20000);
+            EXPECT_FALSE(ui::input::StepGraphScale(test, kGraph, 0, 1));
+            d.Click(IDCANCEL);
+        });
+        test.DoModal();
+    }
+}
+
+// "Edit settings..." of the scope's menu opens the settings dialog; what the user applies there
+// is shown by the scope graph and kept in the setup on OK.
+TEST_F(SpeedTuningTest, EditedScopeSettingsAreShownAndKept) {
+    ForceParameter(*setup_, "OnlinePlotS", 1.0);
+    CTestSpeedTuning test(setup_.get(), nullptr);
+    ui_->ExpectMenu("&Edit settings...");
+    ui_->When(kTemplate, [&](DialogDriver& d) {
+        ToTestPage(d);
+        d.RightClick(kScope);
+        EXPECT_DOUBLE_EQ(d.Graph(kScope).timeBase->span_s, 0.4);
+        EXPECT_DOUBLE_EQ(d.Graph(kScope).curves[2].scale->valuePerDivision, 20.0);
+        d.Click(IDOK);
+    });
+    ui_->When(std::string(CScopeSettingsDlg::kCaption), [](DialogDriver& d) {
+        d.EnterText(CScopeSettingsDlg::kDurationId, "0.4");
+        d.EnterText(CScopeSettingsDlg::kChannelScaleId + 2 * CScopeSettingsDlg::kChannelIdStep,
+                    "20");
+        d.Click(IDOK);
+    });
+    test.DoModal();
+    const std::optional<qel::ScopeSettings> kept = [this] {
+        std::string problem;
+        return qel::ParseScopeSettings(setup_->GetOptionNoError("SpeedTuningOscSettings"), problem);
+    }();
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_DOUBLE_EQ(kept->acquisition.duration_s, 0.4);
+    EXPECT_DOUBLE_EQ(kept->channels.at(2).valuePerDivision, 20.0);
     EXPECT_EQ(ui_->PendingMenuExpectations(), 0U);
 }
 

@@ -476,7 +476,7 @@ struct SplitCase {
 
 class SplitGainRows : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(SplitGainRows, GiveTheSmallestShiftThatFitsTheMantissa) {
+TEST_P(SplitGainRows, GiveTheShiftThatKeepsTheMantissaFine) {
     const SplitCase& row = GetParam();
     const Q15Gain split = SplitGain(row.gain);
     EXPECT_EQ(split.shift, row.shift) << "gain " << row.gain;
@@ -489,6 +489,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SplitCase{0.5, 0, 16383.5}, SplitCase{3, 2, 24575.25}, SplitCase{4, 2, 32767},
                       SplitCase{1, 0, 32767}, SplitCase{1.0000001, 1, 1.0000001 * 32767 / 2},
                       SplitCase{0, 0, 0}, SplitCase{5, 3, 20479.375},
+                      // The smallest gain kept unshifted, and below it gains shifted right so
+                      // that the mantissa keeps 15 bits.
+                      SplitCase{1024.0 / 32767, 0, 1024}, SplitCase{1023.0 / 32767, -5, 32736},
+                      SplitCase{0.0006103701895199438, -10, 0.0006103701895199438 * 32767 * 1024},
+                      // The drive shifts right by at most 16 bits: a slow position loop's
+                      // integral gain (6.25e-6, held as 0 without a shift) keeps 14 bits, a
+                      // smaller gain fewer.
+                      SplitCase{6.25e-6, -16, 6.25e-6 * 32767 * 65536},
+                      SplitCase{1e-9, -16, 1e-9 * 32767 * 65536},
                       // Powers of two where ln G / ln 2 lands just above the exponent.
                       SplitCase{536870912, 29, 32767}, SplitCase{2147483648, 31, 32767}));
 

@@ -197,6 +197,11 @@ bool DialogDriver::RightClick(int id, CPoint screenPoint) {
                   "a right click on " + std::to_string(id));
 }
 
+bool DialogDriver::StepGraphScale(int id, std::size_t curve, int step) {
+    return Accept(input::StepGraphScale(dialog_, id, curve, step),
+                  "a scale step of curve " + std::to_string(curve) + " on " + std::to_string(id));
+}
+
 bool DialogDriver::Close() {
     return Accept(input::Close(dialog_), "closing the window");
 }

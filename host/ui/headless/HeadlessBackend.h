@@ -108,6 +108,9 @@ class DialogDriver {
     bool Spin(int id, int delta);
     bool SelectTab(int id, int index);
     bool RightClick(int id, CPoint screenPoint = {});
+    // Turns the mouse wheel beside a graph curve's own axis: its scale one step coarser (+1) or
+    // finer (-1).
+    bool StepGraphScale(int id, std::size_t curve, int step);
     // The close box (IDCANCEL).
     bool Close();
     // Ends the run directly with that result, as EndDialog would.

@@ -14,6 +14,7 @@
 #include <QTabBar>
 
 #include "host/ui/qt/ControlWidgets.h"
+#include "host/ui/qt/GraphWidget.h"
 #include "host/ui/qt/Keys.h"
 #include "host/ui/qt/QtBackend.h"
 #include "host/ui/qt/TextConversion.h"
@@ -132,6 +133,12 @@ void DialogWindow::Connect(const View& view) {
     } else if (auto* tabs = qobject_cast<QTabBar*>(view.widget)) {
         connect(tabs, &QTabBar::currentChanged, this, [this, view, id](int index) {
             Deliver(view, [this, id, index] { return input::SelectTab(dialog_, id, index); });
+        });
+    } else if (auto* graph = dynamic_cast<GraphWidget*>(view.widget)) {
+        graph->SetScaleStepper([this, view, id](std::size_t curve, int step) {
+            Deliver(view, [this, id, curve, step] {
+                return input::StepGraphScale(dialog_, id, curve, step);
+            });
         });
     }
     if (IsEditWidget(view.widget)) {

@@ -4,8 +4,10 @@
 #include <QLegend>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "host/ui/qt/TextConversion.h"
 
@@ -61,6 +63,32 @@ QLineSeries* GraphWidget::Series(std::size_t curve) const {
 
 QValueAxis* GraphWidget::ValueAxis(std::size_t curve) const {
     return curve < shown_.size() ? shown_[curve].axis : nullptr;
+}
+
+void GraphWidget::SetScaleStepper(std::function<void(std::size_t curve, int step)> stepper) {
+    scaleStepper_ = std::move(stepper);
+}
+
+void GraphWidget::wheelEvent(QWheelEvent* event) {
+    const QRectF plot = chart_->plotArea();
+    const QPointF at = chart_->mapFromScene(mapToScene(event->position().toPoint()));
+    const Qt::Alignment side = at.x() < plot.left()    ? Qt::AlignLeft
+                               : at.x() > plot.right() ? Qt::AlignRight
+                                                       : Qt::Alignment();
+    const int turned = event->angleDelta().y();
+    if (scaleStepper_ && side != Qt::Alignment() && turned != 0) {
+        for (std::size_t c = 0; c < shown_.size(); ++c) {
+            const QValueAxis* axis = shown_[c].axis;
+            const bool ownAxis =
+                std::find(scaleAxes_.begin(), scaleAxes_.end(), axis) != scaleAxes_.end();
+            if (ownAxis && axis->isVisible() && axis->alignment() == side) {
+                event->accept();
+                scaleStepper_(c, turned > 0 ? -1 : 1);
+                return;
+            }
+        }
+    }
+    QChartView::wheelEvent(event);
 }
 
 bool GraphWidget::SameCurves(const GraphState& graph) const {

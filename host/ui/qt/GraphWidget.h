@@ -31,6 +31,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "host/ui/DrawnControls.h"
@@ -38,6 +39,7 @@
 class QChart;
 class QLineSeries;
 class QValueAxis;
+class QWheelEvent;
 
 namespace ui::qt {
 
@@ -51,6 +53,12 @@ class GraphWidget : public QChartView {
     // The value axis the curve of that index is drawn against (its scale's own, or the fitted
     // axis it names), or null.
     QValueAxis* ValueAxis(std::size_t curve) const;
+    // Called when the mouse wheel turns beside a scaled curve's axis shown on a side of the plot:
+    // the curve's index and the step of its scale (wheel away from the user: -1, one finer).
+    void SetScaleStepper(std::function<void(std::size_t curve, int step)> stepper);
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     // The columns of pixels points are gathered in: from the time start, each width long; a
@@ -93,6 +101,7 @@ class GraphWidget : public QChartView {
     std::vector<QValueAxis*> scaleAxes_;  // the scaled curves' own axes
     Columns columns_;
     bool markers_ = false;
+    std::function<void(std::size_t, int)> scaleStepper_;
 };
 
 }  // namespace ui::qt

@@ -99,36 +99,19 @@ struct KnownLimit {
     const char* alsoCause = nullptr;
 };
 
-// The position loop's PI over the speed loop integrates with the gain PB_P^2 Ts^2 per period (Ts
-// the speed-loop period): 6.25e-6 at 5 rad/s and 2 kHz, below the resolution of its register, a
-// Q15 mantissa with left shifts only (1 / 32768 = 3.05e-5). The drive holds 0 and runs a P loop:
-// first order at 2 zeta PB_P, without the overshoot the PI's zero makes. The integral would be
-// held to a tenth only from some 35 rad/s, where the speed loop (at most 100 rad/s at 2 kHz) is
-// no longer ideal as the design assumes.
-constexpr const char* kPositionIntegralBelowResolution =
-    "the position integral gain PB_P^2 Ts^2 (6.25e-6) lies below its register's resolution "
-    "(1/32768): the drive holds 0 and the loop is a P loop";
-
 constexpr std::array kKnownLimits = {
-    KnownLimit{"reference-axis-motor.json", "position", kPositionIntegralBelowResolution},
-    KnownLimit{"large-motor.json", "position", kPositionIntegralBelowResolution,
-               "the Coulomb friction (0.02 Nm), which the design does not model, slows it"},
-    KnownLimit{"small-delta-motor.json", "position", kPositionIntegralBelowResolution},
-    KnownLimit{"absolute-encoder-motor.json", "position", kPositionIntegralBelowResolution},
-    KnownLimit{"reversed-encoder-motor.json", "position", kPositionIntegralBelowResolution},
-    // The step's proportional kick gives 1.8 A x 0.15 Nm/A = 0.27 Nm; the load torque and the
-    // friction take a sixth of it from the start, which the design's inertia alone does not
-    // have. Without them the same run achieves 121 rad/s (+4 %).
+    // The load torque and the friction take a share of the torque the step asks from the start,
+    // which the design's inertia alone does not have.
     KnownLimit{"load-torque-motor.json", "speed",
                "the load torque (0.02 Nm) and the Coulomb friction (0.025 Nm), which the design "
-               "does not model, take a sixth of the torque the step asks"},
-    // Slowed by the load torque and friction without an integral to overcome them, the position
-    // stays beyond the setup's following-error limit (16689 counts, 0.041 rad with this encoder)
-    // for longer than time_ERR_pos (0.1 s) after the 0.08 rad step: the drive trips. Without the
-    // load torque and friction the same run succeeds.
-    KnownLimit{"load-torque-motor.json", "position", kPositionIntegralBelowResolution,
-               "the load torque and friction, which the design does not model, hold the position "
-               "beyond the following-error limit long enough to trip the drive"},
+               "does not model, take a large share of the torque the step asks"},
+    // The step stays within the following-error limit (0.041 rad with this encoder): at so small
+    // a step the friction holds the load until the integral has built up the torque to break it
+    // away, and the load then slips past the target.
+    KnownLimit{"load-torque-motor.json", "position",
+               "the load torque and the Coulomb friction, which the design does not model, hold "
+               "the load at the small step the following-error limit allows until the integral "
+               "breaks it away"},
 };
 
 // The known limit of a case; empty when it has none.

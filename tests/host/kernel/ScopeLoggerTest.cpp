@@ -18,6 +18,7 @@
 #include "host/kernel/KernelFunctions.h"
 #include "host/kernel/Loggers.h"
 #include "host/kernel/ScopeSettings.h"
+#include "host/kernel/ScopeSettingsDlg.h"
 #include "host/kernel/Setup.h"
 #include "host/ui/headless/HeadlessBackend.h"
 #include "tests/drive/CaseLabel.h"
@@ -230,9 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CurveAgainstAVariable",
                     [](CQel_ScopeLogger& s) { return s.AddCurve(0, 1, 2, RGB16(3)); }},
         RefusalCase{"CurveOfAnItemNotLogged",
-                    [](CQel_ScopeLogger& s) { return s.AddCurve(0, 0, 3, RGB16(3)); }},
-        RefusalCase{"EditWithoutADialog",
-                    [](CQel_ScopeLogger& s) { return s.Edit(nullptr) == FALSE ? 0 : 1; }}),
+                    [](CQel_ScopeLogger& s) { return s.AddCurve(0, 0, 3, RGB16(3)); }}),
     ByLabel());
 
 struct AutoscaleCase {
@@ -565,6 +564,102 @@ INSTANTIATE_TEST_SUITE_P(Directions, ScopeSettingsPrompt,
                          ::testing::Values(PromptCase{"Load", 1, "Load Scope Settings"},
                                            PromptCase{"Save", 0, "Save Scope Settings"}),
                          ByLabel());
+
+// The settings dialog shows the scope's settings and OK applies what the user typed: the
+// acquisition, and each channel's unit, scale and centre.
+TEST_F(ScopePrompts, SettingsDialogShowsAndAppliesTheSettings) {
+    using Dlg = CScopeSettingsDlg;
+    const int current = Dlg::kChannelIdStep;
+    ui_->When(std::string(Dlg::kCaption), [&](ui::headless::DialogDriver& d) {
+        EXPECT_EQ(d.Text(Dlg::kDurationId), "0.5");
+        EXPECT_EQ(d.SelectedText(Dlg::kModeId), "Single trigger");
+        EXPECT_EQ(d.SelectedText(Dlg::kSlopeId), "Rising");
+        EXPECT_EQ(d.SelectedText(Dlg::kTriggerVariableId), "Speed_Reference");
+        EXPECT_EQ(d.Text(Dlg::kLevelUnitId), "rad/s");
+        EXPECT_EQ(d.Text(Dlg::kPreTriggerId), "10");
+        EXPECT_EQ(d.Text(Dlg::kChannelNameId + current), "Motor_Current");
+        EXPECT_FALSE(d.IsVisible(Dlg::kChannelNameId + 2 * current));
+        d.EnterText(Dlg::kDurationId, "0.2");
+        d.Select(Dlg::kModeId, "Repeated trigger");
+        d.Select(Dlg::kSlopeId, "Falling");
+        d.Select(Dlg::kTriggerVariableId, "Motor_Current");
+        EXPECT_EQ(d.Text(Dlg::kLevelUnitId), "A");
+        d.EnterText(Dlg::kLevelId, " -1.5 ");
+        d.EnterText(Dlg::kPreTriggerId, "25");
+        d.Select(Dlg::kChannelUnitId, "rpm");
+        d.EnterText(Dlg::kChannelScaleId, "200");
+        d.EnterText(Dlg::kChannelCentreId, "400");
+        d.EnterText(Dlg::kChannelScaleId + current, "0.5");
+        d.Click(IDOK);
+    });
+    EXPECT_EQ(scope_->Edit(nullptr), TRUE);
+    const qel::ScopeSettings settings = scope_->GetScopeSettings();
+    EXPECT_DOUBLE_EQ(settings.acquisition.duration_s, 0.2);
+    EXPECT_EQ(settings.acquisition.mode, static_cast<int>(qel::TriggerMode::Repeated));
+    EXPECT_EQ(settings.acquisition.slope, 0);
+    EXPECT_EQ(settings.acquisition.variable, "Motor_Current");
+    EXPECT_NEAR(settings.acquisition.level, -1.5, 0.05);
+    EXPECT_EQ(settings.acquisition.preTrigger_percent, 25);
+    ASSERT_EQ(settings.channels.size(), 2U);
+    EXPECT_EQ(settings.channels[0].unit, "rpm");
+    EXPECT_DOUBLE_EQ(settings.channels[0].valuePerDivision, 200.0);
+    EXPECT_DOUBLE_EQ(settings.channels[0].centre, 400.0);
+    EXPECT_DOUBLE_EQ(settings.channels[1].valuePerDivision, 0.5);
+    EXPECT_TRUE(ui_->Failures().empty());
+}
+
+struct SettingsEntryCase {
+    std::string label;
+    int id;
+    std::string typed;
+    std::string message;
+    // Said by the logger, which checks the acquisition (reported), rather than by the dialog's own
+    // message box.
+    bool byTheLogger = false;
+};
+
+class SettingsDialogRefusals : public ScopePrompts,
+                               public ::testing::WithParamInterface<SettingsEntryCase> {};
+
+// An entry that cannot be a setting is said, the dialog stays open, and Cancel then leaves the
+// scope as it was.
+TEST_P(SettingsDialogRefusals, SayWhyAndChangeNothing) {
+    const SettingsEntryCase& row = GetParam();
+    const std::string before = SettingsJson();
+    if (!row.byTheLogger) {
+        ui_->ExpectMessageBox(row.message);
+    }
+    ui_->When(std::string(CScopeSettingsDlg::kCaption), [&row](ui::headless::DialogDriver& d) {
+        d.EnterText(row.id, row.typed);
+        d.Click(IDOK);
+        d.Click(IDCANCEL);
+    });
+    EXPECT_EQ(scope_->Edit(nullptr), FALSE);
+    EXPECT_EQ(SettingsJson(), before);
+    EXPECT_EQ(ui_->PendingMessageBoxExpectations(), 0U);
+    if (row.byTheLogger) {
+        ASSERT_EQ(errors_.Messages().size(), 1U);
+        EXPECT_NE(errors_.Messages()[0].find(row.message), std::string::npos)
+            << errors_.Messages()[0];
+    } else {
+        EXPECT_TRUE(errors_.Messages().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, SettingsDialogRefusals,
+    ::testing::Values(
+        SettingsEntryCase{"DurationNotANumber", CScopeSettingsDlg::kDurationId, "half a second",
+                          "The duration \"half a second\" is not a number."},
+        SettingsEntryCase{"NoDuration", CScopeSettingsDlg::kDurationId, "0",
+                          "The scope cannot acquire over", true},
+        SettingsEntryCase{"PreTriggerBeyondTheAcquisition", CScopeSettingsDlg::kPreTriggerId, "150",
+                          "The scope cannot acquire over", true},
+        SettingsEntryCase{"ScaleNotAbove0", CScopeSettingsDlg::kChannelScaleId, "-2",
+                          "The value per division of Speed_Reference must be above 0."},
+        SettingsEntryCase{"CentreNotANumber", CScopeSettingsDlg::kChannelCentreId, "1,5",
+                          "The Speed_Reference centre \"1,5\" is not a number."}),
+    ByLabel());
 
 TEST_F(ScopePrompts, SaveGraphWritesTheScopeCurvesWhereTheUserSays) {
     scope_->OnProgramStarted();

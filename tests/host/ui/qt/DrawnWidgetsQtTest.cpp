@@ -14,9 +14,11 @@
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QValueAxis>
+#include <QWheelEvent>
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -45,12 +47,19 @@ class DrawnDialog : public CDialog {
   public:
     DrawnDialog() : CDialog(kDrawn, nullptr) {}
     std::function<void(DrawnDialog&)> onInit;
+    // The program's own messages the dialog received: message, wParam, lParam.
+    std::vector<std::array<std::intptr_t, 3>> messages;
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
         if (onInit) {
             onInit(*this);
         }
         return TRUE;
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        messages.push_back(
+            {static_cast<std::intptr_t>(message), static_cast<std::intptr_t>(wParam), lParam});
+        return 0;
     }
 };
 
@@ -305,6 +314,37 @@ TEST_F(DrawnWidgetsQtTest, ScaledCurvesShareAScopeGridEachAgainstItsOwnScale) {
         };
         EXPECT_TRUE(ColourNear(image, onWidget(0.14, 1000.0 / kRpmPerRadPerSecond), IsBlue));
         EXPECT_FALSE(ColourNear(image, onWidget(0.14, 200.0), IsBlue));
+    });
+}
+
+// The wheel beside a scaled curve's axis asks the dialog to step that curve's channel: away from
+// the user one scale finer, toward one coarser; over the plot itself it asks nothing.
+TEST_F(DrawnWidgetsQtTest, WheelBesideAScaleAxisAsksTheDialogToStepItsChannel) {
+    CGraphDocument document;
+    AddStepResponse(document);
+    document.GetAt(0)->SetScale(ui::GraphScale{"rpm", 500.0, 0.0, 0.0, 1.0, 3});
+    document.GetAt(1)->SetScale(ui::GraphScale{"rpm", 500.0, 0.0, 0.0, 1.0, 5});
+    document.GetAt(2)->SetScale(ui::GraphScale{"A", 2.0, 0.0, 0.0, 1.0, 6});
+    CGraphWindow graph(2, 0);
+    graph.SetDocument(&document);
+    dialog_.onInit = [&graph](DrawnDialog& dialog) { graph.SubclassDlgItem(kGraph, &dialog); };
+    Run([&](DialogWindow& window) {
+        auto* view = dynamic_cast<ui::qt::GraphWidget*>(Control<QChartView>(window, kGraph));
+        ASSERT_NE(view, nullptr);
+        const QRectF plot = view->chart()->plotArea();
+        const auto turn = [view](QPointF inChart, int angle) {
+            const QPointF at = view->mapFromScene(view->chart()->mapToScene(inChart));
+            QWheelEvent wheel(at, view->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, angle),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view->viewport(), &wheel);
+        };
+        turn(QPointF(plot.left() - 10.0, plot.center().y()), 120);
+        turn(QPointF(plot.right() + 10.0, plot.center().y()), -120);
+        turn(plot.center(), 120);
+        const std::vector<std::array<std::intptr_t, 3>> expected{
+            {ui::kGraphScaleRequest, kGraph, MAKELPARAM(3, static_cast<std::uint16_t>(-1))},
+            {ui::kGraphScaleRequest, kGraph, MAKELPARAM(5, 1)}};
+        EXPECT_EQ(dialog_.messages, expected);
     });
 }
 
