@@ -31,18 +31,34 @@ constexpr int kBiquadFilterCount = 3;
 
 // A bound that is not a number (a division by a zero scale) is not written; the kernel would
 // refuse it anyway.
-bool SetMin(CQel_Parameter& parameter, double minimum) {
+bool StoreMin(CQel_Parameter& parameter, double minimum) {
     return std::isfinite(minimum) && parameter.SetMinInBaseUnit(minimum);
 }
 
-bool SetMax(CQel_Parameter& parameter, double maximum) {
+bool StoreMax(CQel_Parameter& parameter, double maximum) {
     return std::isfinite(maximum) && parameter.SetMaxInBaseUnit(maximum);
 }
 
-// Minimum first, then maximum; the maximum is written even when the minimum was not.
+// Once a rule has written its range, the value follows it: a value the narrowed range no longer
+// holds moves to the range's nearer end, so that the setup never keeps a value outside its range.
+// A maximum below the minimum would turn the range around (no value could lie in it): it is not
+// written, like a bound that is not a number.
+bool SetMax(CQel_Parameter& parameter, double maximum) {
+    const bool set = maximum >= parameter.GetMinInBaseUnit() && StoreMax(parameter, maximum);
+    parameter.BringIntoRange();
+    return set;
+}
+
+// Minimum first, then maximum; the maximum is written even when the minimum was not. Ends the
+// wrong way round (a lower limit above the upper one) are not written. The value follows the
+// range once both ends are written.
 bool SetBounds(CQel_Parameter& parameter, double minimum, double maximum) {
-    const bool minimumSet = SetMin(parameter, minimum);
-    const bool maximumSet = SetMax(parameter, maximum);
+    if (minimum > maximum) {
+        return false;
+    }
+    const bool minimumSet = StoreMin(parameter, minimum);
+    const bool maximumSet = StoreMax(parameter, maximum);
+    parameter.BringIntoRange();
     return minimumSet && maximumSet;
 }
 
@@ -89,15 +105,21 @@ bool ProfileTime(CQel_Setup& setup, std::string_view name, double minimumPeriods
     return SetBounds(**parameter, minimumPeriods * period_s, kMaxProfilePeriods * period_s);
 }
 
+// A partner's value as a bound: within the span, so that a partner outside it (a changed scale)
+// cannot turn the range around.
+double WithinSpan(double value, double magnitude) {
+    return std::min(std::max(value, -magnitude), magnitude);
+}
+
 // The lower end of a reference span: from the smaller magnitude limit, negated, up to the upper
 // end's value.
 bool LowerEnd(CQel_Parameter& lower, double magnitude, const CQel_Parameter& upper) {
-    return SetBounds(lower, -magnitude, upper.GetValueInBaseUnit());
+    return SetBounds(lower, -magnitude, WithinSpan(upper.GetValueInBaseUnit(), magnitude));
 }
 
 // The upper end of a reference span: from the lower end's value up to the magnitude limit.
 bool UpperEnd(CQel_Parameter& upper, const CQel_Parameter& lower, double magnitude) {
-    return SetBounds(upper, lower.GetValueInBaseUnit(), magnitude);
+    return SetBounds(upper, WithinSpan(lower.GetValueInBaseUnit(), magnitude), magnitude);
 }
 
 // The speed an analogue reference may ask for: the speed limit, within what 16 bits can count.

@@ -3,14 +3,15 @@
 class CQel_Setup;
 
 // Sets the minimum and maximum of the user parameters whose admissible range follows from the
-// drive's scales, so that the dialogs accept only values the registers can hold. Runs every rule
-// below in order; a rule whose parameter is missing (the kernel reports it) is skipped.
+// drive's scales, so that the dialogs accept only values the registers can hold; a value outside
+// its new range moves to the range's nearer end. Runs every rule below in order; a rule whose
+// parameter is missing (the kernel reports it) is skipped.
 void ComputeParameterLimits(CQel_Setup& setup);
 
 // One rule per parameter (or group), each also called on its own by the dialogs and the
 // derivation. Minimum first, then maximum. Each returns true when it set its limits or had nothing
-// to do, false when a name was missing or a bound was not a finite number (a zero scale): such a
-// bound is not written.
+// to do, false when a name was missing, a bound was not a finite number (a zero scale) or the ends
+// came out the wrong way round (a lower limit above the upper one): such bounds are not written.
 namespace limits {
 
 bool ERR_speed(CQel_Setup& setup);

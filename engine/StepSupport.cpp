@@ -47,5 +47,6 @@ bool SetParameterRange(CQel_Parameter& parameter, double low, double high) {
         parameter.SetMinInBaseUnit(low);
         parameter.SetMaxInBaseUnit(high);
     }
+    parameter.BringIntoRange();
     return true;
 }

@@ -50,5 +50,6 @@ double GainFromRegisters(double mantissa, double shift);
 }  // namespace engine
 
 // Sets a parameter's minimum and maximum without the minimum ever exceeding the maximum, even
-// for a moment; fails and changes nothing when low > high.
+// for a moment, and brings a value the new range no longer holds to its nearer end; fails and
+// changes nothing when low > high.
 bool SetParameterRange(CQel_Parameter& parameter, double low, double high);

@@ -29,13 +29,16 @@ struct SetupEdit {
 
 struct Invocation {
     std::string command;
+    // The command's arguments in the order its usage names them (sim: MOTOR SETUP [PROGRAM]; the
+    // others: SETUP first).
     std::vector<std::string> arguments;
     std::vector<SetupEdit> edits;
     bool json = false;
-    bool help = false;
     std::optional<std::string> output;
     std::optional<std::string> modulePath;
     std::optional<std::string> script;
+    // edit: the dialog whose controls to list (--controls DIALOG, its caption or template id).
+    std::optional<std::string> controlsOf;
     // sim: the program's input variables (--var NAME=VALUE, in order), how long to run (--for
     // SECONDS), the CSV file of the logged curves (--log FILE) and the voltage of the potentiometer
     // on the analogue reference input (--analogue VOLTS).
@@ -63,6 +66,20 @@ struct Invocation {
     std::optional<std::string> onlySteps;
 };
 
-// Reads the arguments after the program name; on a usage error, returns nothing and says why.
-std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments,
-                                           std::string& error);
+// What the command line asks for: a command to run, or what to print and the exit status when it
+// asks for help or the version, or is wrong (then err holds one line and where to find help).
+struct ParsedCommandLine {
+    std::optional<Invocation> invocation;
+    int status = kExitSuccess;
+    std::string out;
+    std::string err;
+};
+
+// Reads the arguments after the program name.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The names of the commands, in the order the help lists them.
+std::vector<std::string> CommandNames();
+
+// The line that points a user who got a command's usage wrong to its help.
+std::string HelpHint(const std::string& command);

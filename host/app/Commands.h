@@ -9,11 +9,13 @@
 #include "host/kernel/Setup.h"
 
 // What a subcommand works on: the parsed command line, the loaded module and the setup, loaded
-// with the module's scales and with the command line's edits applied.
+// with the module's scales and with the command line's edits applied; and the setup as it was
+// loaded, before the edits.
 struct CommandContext {
     const Invocation& invocation;
     LoadedModule& module;
     CQel_Setup& setup;
+    const CQel_Setup& loaded;
 };
 
 int RunShow(CommandContext& context);
@@ -26,6 +28,11 @@ int RunSim(CommandContext& context);
 int RunTest(CommandContext& context);
 int RunTune(CommandContext& context);
 int RunCommission(CommandContext& context);
+
+// sim's checks of its command line before anything is loaded: a program to run (the programs are
+// listed when none is named), MOTOR and SETUP in their order, the program's variables and the log
+// file; kExitSuccess, or the status of the refusal (printed).
+int CheckSim(const Invocation& invocation);
 
 // Applies --set, --set-internal, --option and --remove in order; false (with the reason printed)
 // at the first edit that cannot be made.

@@ -17,12 +17,14 @@
 #include "engine/QuietProbes.h"
 #include "host/app/Commands.h"
 #include "host/app/CommissionReport.h"
+#include "host/app/DerivedEdits.h"
 #include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
 #include "host/app/JsonReport.h"
 #include "host/app/SetupSnapshot.h"
 #include "host/app/SimulatedAxis.h"
+#include "host/app/Suggest.h"
 #include "host/app/TuningRun.h"
 #include "host/kernel/TestDlg.h"
 #include "host/ui/Utf8Text.h"
@@ -126,8 +128,12 @@ std::optional<CommissionRequest> ReadRequest(const Invocation& invocation) {
             const bool known = std::any_of(kSteps.begin(), kSteps.end(),
                                            [&](const CommissionStep& s) { return s.name == name; });
             if (!known) {
+                std::vector<std::string> steps;
+                for (const CommissionStep& step : kSteps) {
+                    steps.emplace_back(step.name);
+                }
                 Fail(kExitUsage, "--only: unknown step \"" + std::string(name) +
-                                     "\"; the steps: " + StepNames());
+                                     "\"; the steps: " + StepNames() + DidYouMean(name, steps));
                 return std::nullopt;
             }
             request.only.emplace(name);
@@ -328,6 +334,10 @@ int RunCommission(CommandContext& context) {
     const std::optional<CommissionRequest> request = ReadRequest(invocation);
     if (!request) {
         return kExitUsage;
+    }
+    if (const int refused = RefuseLostEdits(context, RecomputeAsTheOpenerDoes);
+        refused != kExitSuccess) {
+        return refused;
     }
     std::optional<std::filesystem::path> reportFolder;
     if (invocation.reportFolder) {

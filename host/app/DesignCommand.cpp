@@ -8,7 +8,9 @@
 #include "engine/GainDesign.h"
 #include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
+#include "host/app/DerivedEdits.h"
 #include "host/app/JsonReport.h"
+#include "host/app/Suggest.h"
 
 namespace {
 
@@ -85,10 +87,31 @@ void PrintOutcomes(const char* loop, const std::vector<GainOutcome>& outcomes, b
     }
 }
 
+// Designs the loop's gains, writes their registers and reads the gains back from them; false
+// when a gain register could not be computed. The outcome of each gain goes to outcomes, when
+// given.
+bool DesignLoop(const LoopDesign& design, CQel_Setup& setup, std::vector<GainOutcome>* outcomes) {
+    bool complete = true;
+    for (const GainRegisters& gain : design.gains) {
+        GainOutcome outcome{gain.gain, setup.GetParameterValueInBaseUnit(gain.gain)};
+        complete =
+            gain.writeShift(setup) && gain.writeMantissa(setup) && gain.readBack(setup) && complete;
+        outcome.shift = setup.GetParameterValueInBaseUnit(gain.shiftRegister);
+        outcome.mantissa = setup.GetParameterValueInBaseUnit(gain.mantissaRegister);
+        outcome.held = setup.GetParameterValueInBaseUnit(gain.gain);
+        if (outcomes != nullptr) {
+            outcomes->push_back(outcome);
+        }
+    }
+    return complete;
+}
+
 }  // namespace
 
 // The gain design of one loop from its bandwidth and damping, then the registers the drive gets
-// and the gains those registers really hold (the mantissa keeps 15 bits).
+// and the gains those registers really hold (the mantissa keeps 15 bits). A gain or gain register
+// given on the command line would be overwritten by the design: it is refused, naming what the
+// design starts from.
 int RunDesign(CommandContext& context) {
     const std::string& loop = context.invocation.arguments[1];
     const LoopDesign* chosen = nullptr;
@@ -98,9 +121,19 @@ int RunDesign(CommandContext& context) {
         }
     }
     if (chosen == nullptr) {
-        std::fprintf(stderr, "brevan: design: unknown loop \"%s\" (current, speed or position)\n",
-                     loop.c_str());
+        std::fprintf(
+            stderr, "brevan: design: unknown loop \"%s\" (current, speed or position)%s\n",
+            loop.c_str(),
+            DidYouMean(loop, std::vector<std::string>{"current", "speed", "position"}).c_str());
         return kExitUsage;
+    }
+    const SetupComputation designed = [chosen](CQel_Setup& setup) {
+        if (chosen->design(setup)) {
+            DesignLoop(*chosen, setup, nullptr);
+        }
+    };
+    if (const int refused = RefuseLostEdits(context, designed); refused != kExitSuccess) {
+        return refused;
     }
     CQel_Setup& setup = context.setup;
     if (!chosen->design(setup)) {
@@ -108,16 +141,7 @@ int RunDesign(CommandContext& context) {
         return kExitFailure;
     }
     std::vector<GainOutcome> outcomes;
-    bool complete = true;
-    for (const GainRegisters& gain : chosen->gains) {
-        GainOutcome outcome{gain.gain, setup.GetParameterValueInBaseUnit(gain.gain)};
-        complete =
-            gain.writeShift(setup) && gain.writeMantissa(setup) && gain.readBack(setup) && complete;
-        outcome.shift = setup.GetParameterValueInBaseUnit(gain.shiftRegister);
-        outcome.mantissa = setup.GetParameterValueInBaseUnit(gain.mantissaRegister);
-        outcome.held = setup.GetParameterValueInBaseUnit(gain.gain);
-        outcomes.push_back(outcome);
-    }
+    const bool complete = DesignLoop(*chosen, setup, &outcomes);
     PrintOutcomes(chosen->loop, outcomes, context.invocation.json);
     if (!complete) {
         std::fprintf(stderr, "brevan: some gain registers could not be computed\n");

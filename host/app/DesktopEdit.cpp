@@ -7,7 +7,9 @@
 #include <cstdlib>
 
 #include "drive/link/SimulatedDriveLink.h"
+#include "host/app/Folders.h"
 #include "host/kernel/HostServices.h"
+#include "host/kernel/MotorDatabase.h"
 #include "host/ui/DialogTemplate.h"
 #include "host/ui/qt/QtBackend.h"
 
@@ -58,6 +60,7 @@ std::optional<int> EditOnDesktop(CommandContext& context, const DesktopFolders& 
     const QApplication application(argc, argv);
 
     ui::SetResourceDirectory(folders.resources);
+    qel::SetMotorDatabaseFiles(folders.resources / kSystemMotorDatabase, {});
     qel::SetGUIDirectory(folders.help.string());
     qel::SetHelpFileOfGUI(kHelpTopicsFile);
     ui::qt::QtBackend backend;

@@ -5,6 +5,7 @@
 #include "engine/Derivation.h"
 #include "engine/RegisterComputation.h"
 #include "host/app/Folders.h"
+#include "host/app/Suggest.h"
 #include "host/kernel/CoffFormat.h"
 #include "host/kernel/SetupFile.h"
 #include "host/ui/DialogTemplate.h"
@@ -68,14 +69,17 @@ bool ReadFaultOption(const Invocation& invocation, const SimulatedFault*& fault)
         return true;
     }
     std::string names;
+    std::vector<std::string> known;
     for (const SimulatedFault& candidate : kFaults) {
         if (*invocation.fault == candidate.name) {
             fault = &candidate;
             return true;
         }
         names += (names.empty() ? "" : ", ") + std::string(candidate.name);
+        known.emplace_back(candidate.name);
     }
-    Fail(kExitUsage, "--fault expects one of " + names + ", not \"" + *invocation.fault + "\"");
+    Fail(kExitUsage, "--fault expects one of " + names + ", not \"" + *invocation.fault + "\"" +
+                         DidYouMean(*invocation.fault, known));
     return false;
 }
 

@@ -6,10 +6,12 @@
 
 #include "engine/RegisterComputation.h"
 #include "host/app/Commands.h"
+#include "host/app/DialogControls.h"
 #include "host/app/EditScript.h"
 #include "host/app/Folders.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/kernel/CoffFormat.h"
+#include "host/kernel/MotorDatabase.h"
 #include "host/kernel/SetupFile.h"
 #include "host/ui/DialogTemplate.h"
 #include "host/ui/headless/HeadlessBackend.h"
@@ -54,6 +56,7 @@ EditRun EditByScript(CommandContext& context, drive::SimulatedDriveLink* link) {
     text << file.rdbuf();
 
     ui::SetResourceDirectory(ResourceDirectory());
+    qel::SetMotorDatabaseFiles(SystemMotorDatabaseFile(), {});
     ui::headless::Session session;
     if (link != nullptr) {
         link->AttachToClock(session.Backend());
@@ -99,6 +102,27 @@ EditRun EditInWindows(CommandContext& context, drive::SimulatedDriveLink* link) 
 #endif
 }
 
+// The controls of the dialog --controls names, for a person writing a script.
+int ListControls(CommandContext& context) {
+    const Invocation& invocation = context.invocation;
+    if (invocation.script || invocation.motorFile || invocation.busVoltage || invocation.output) {
+        std::fprintf(stderr,
+                     "brevan: edit --controls lists a dialog's controls and opens no dialog: it "
+                     "takes no --script, --motor, --bus or -o\n");
+        return kExitUsage;
+    }
+    ui::SetResourceDirectory(ResourceDirectory());
+    std::string error;
+    const std::optional<DialogControls> listed =
+        ListDialogControls(context.setup, *invocation.controlsOf, error);
+    if (!listed) {
+        std::fprintf(stderr, "brevan: edit --controls: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    std::fputs(FormatDialogControls(*listed).c_str(), stdout);
+    return kExitSuccess;
+}
+
 }  // namespace
 
 // The module's setup dialogs, in windows or run headless by a script of user actions, with the
@@ -106,6 +130,9 @@ EditRun EditInWindows(CommandContext& context, drive::SimulatedDriveLink* link) 
 // setup is saved when the user closes the Drive Setup dialog with OK.
 int RunEdit(CommandContext& context) {
     const Invocation& invocation = context.invocation;
+    if (invocation.controlsOf) {
+        return ListControls(context);
+    }
     std::optional<double> supply_V;
     if (!ReadBusOption(invocation, supply_V)) {
         return kExitUsage;

@@ -14,6 +14,10 @@ std::filesystem::path ResourceDirectory() {
     return Folder("BREVAN_RESOURCES", BREVAN_RESOURCE_DIR);
 }
 
+std::filesystem::path SystemMotorDatabaseFile() {
+    return ResourceDirectory() / kSystemMotorDatabase;
+}
+
 std::filesystem::path ProgramsDirectory() {
     return Folder("BREVAN_PROGRAMS", BREVAN_PROGRAMS_DIR);
 }

@@ -6,6 +6,7 @@
 
 #include "host/app/Commands.h"
 #include "host/app/JsonReport.h"
+#include "host/app/Suggest.h"
 #include "host/kernel/CaseInsensitive.h"
 #include "host/kernel/ErrorReport.h"
 #include "host/kernel/Parameter.h"
@@ -61,8 +62,8 @@ int RunScale(CommandContext& context) {
     }
     g_bShowErrors = showErrors;
     if (quantity == nullptr) {
-        std::fprintf(stderr, "brevan: scale: the setup has no parameter or variable %s\n",
-                     name.c_str());
+        std::fprintf(stderr, "brevan: scale: the setup has no parameter or variable %s%s\n",
+                     name.c_str(), DidYouMean(name, SetupNames(context.setup, true)).c_str());
         return kExitUsage;
     }
     const qel::UnitFamily& family = quantity->GetUnitFamily();

@@ -7,6 +7,7 @@
 #include "drive/MotorFile.h"
 #include "host/app/Commands.h"
 #include "host/kernel/ErrorReport.h"
+#include "host/kernel/SetupConsistency.h"
 #include "host/kernel/SetupFile.h"
 
 namespace {
@@ -40,10 +41,24 @@ std::string UnitSuffix(const CQel_Parameter& parameter) {
 }
 
 const char* OptionName(EditKind kind) {
-    return kind == EditKind::SetBase ? "--set" : "--set-internal";
+    switch (kind) {
+        case EditKind::SetBase:
+            return "--set";
+        case EditKind::SetInternal:
+            return "--set-internal";
+        case EditKind::SetOption:
+            return "--option";
+        case EditKind::Remove:
+            break;
+    }
+    return "--remove";
 }
 
 void Refuse(const SetupEdit& edit, const std::string& reason) {
+    if (edit.kind == EditKind::Remove) {
+        std::fprintf(stderr, "brevan: --remove %s: %s\n", edit.name.c_str(), reason.c_str());
+        return;
+    }
     std::fprintf(stderr, "brevan: %s %s=%s: %s\n", OptionName(edit.kind), edit.name.c_str(),
                  edit.value.c_str(), reason.c_str());
 }
@@ -196,27 +211,48 @@ bool RemoveNamed(CQel_Setup& setup, const std::string& name) {
     return removed;
 }
 
+bool ApplyEdit(CQel_Setup& setup, const SetupEdit& edit, int& exitStatus) {
+    switch (edit.kind) {
+        case EditKind::SetBase:
+        case EditKind::SetInternal:
+            return SetParameter(setup, edit, exitStatus);
+        case EditKind::SetOption:
+            setup.SetOption(edit.name, edit.value);
+            return true;
+        case EditKind::Remove:
+            if (!RemoveNamed(setup, edit.name)) {
+                exitStatus = kExitFailure;
+                return false;
+            }
+            return true;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ApplyEdits(CQel_Setup& setup, const Invocation& invocation, int& exitStatus) {
     for (const SetupEdit& edit : invocation.edits) {
-        switch (edit.kind) {
-            case EditKind::SetBase:
-            case EditKind::SetInternal:
-                if (!SetParameter(setup, edit, exitStatus)) {
-                    return false;
-                }
-                break;
-            case EditKind::SetOption:
-                setup.SetOption(edit.name, edit.value);
-                break;
-            case EditKind::Remove:
-                if (!RemoveNamed(setup, edit.name)) {
-                    exitStatus = kExitFailure;
-                    return false;
-                }
-                break;
+        // An edit after which the unit scales cannot convert every value (a parameter they read
+        // removed, a value that makes a scale infinite) would leave a setup that neither shows nor
+        // loads: it is refused, and the setup stays as it was.
+        const CQel_Setup before(setup);
+        if (!ApplyEdit(setup, edit, exitStatus)) {
+            return false;
         }
+        if (const qel::UnconvertibleValues broken = qel::FindUnconvertibleValues(setup);
+            !broken.Empty()) {
+            setup = before;
+            Refuse(edit, "refused: " + qel::DescribeUnconvertible(broken) + ".");
+            exitStatus = edit.kind == EditKind::Remove ? kExitFailure : kExitUsage;
+            return false;
+        }
+    }
+    // A changed scale moves the base values of the scaled parameters; what left its range is
+    // brought to the range's nearer end, and the user is told.
+    for (const qel::RangeCorrection& correction : qel::BringValuesIntoRange(setup)) {
+        std::fprintf(stderr, "brevan: %s: %s\n", correction.name.c_str(),
+                     qel::DescribeCorrection(correction).c_str());
     }
     return true;
 }

@@ -1,18 +1,24 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "drive/MotorFile.h"
 #include "drive/link/SimulatedDriveLink.h"
 #include "engine/RegisterComputation.h"
+#include "host/app/CommandLine.h"
 #include "host/app/Commands.h"
+#include "host/app/DerivedEdits.h"
 #include "host/app/Folders.h"
 #include "host/app/JsonReport.h"
 #include "host/app/SimulatedAxis.h"
+#include "host/app/Suggest.h"
 #include "host/kernel/CoffFormat.h"
 
 namespace {
@@ -36,6 +42,33 @@ std::string KnownPrograms() {
         names += (names.empty() ? "" : ", ") + name;
     }
     return names;
+}
+
+// Whether the file is a setup file: a JSON object with parameters (a motor file has none).
+bool IsSetupFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    const nlohmann::json content = nlohmann::json::parse(file, nullptr, false);
+    return content.is_object() && content.contains("parameters");
+}
+
+// The program named on the command line, read from its file; nothing (the reason printed) when
+// there is none of that name.
+std::unique_ptr<CQel_CoffFormat> ReadProgram(const std::string& name) {
+    CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
+    auto program = std::make_unique<CQel_CoffFormat>();
+    program->SetFileName(CQel_CoffFormat::GetOutPathName(name));
+    if (program->GetFileName().empty()) {
+        const std::vector<std::string> known = drive::TestProgramNames();
+        Fail(kExitFailure, "unknown program \"" + name + "\" (no program file in " +
+                               CQel_CoffFormat::GetProgramsDirectory().string() +
+                               "; the simulated drive runs: " + KnownPrograms() + ")" +
+                               DidYouMean(name, known));
+        return nullptr;
+    }
+    if (program->ReadCoff() == 0) {
+        return nullptr;
+    }
+    return program;
 }
 
 // One row per speed-loop period: the time and each logged variable in its base unit (internal
@@ -77,6 +110,42 @@ bool WriteCsv(const std::string& path, const Recording& recording) {
 
 }  // namespace
 
+int CheckSim(const Invocation& invocation) {
+    if (invocation.arguments.size() < 3) {
+        return Fail(kExitUsage, "sim: PROGRAM is missing; the simulated drive runs: " +
+                                    KnownPrograms() + "; " + HelpHint("sim"));
+    }
+    const std::filesystem::path motorPath = invocation.arguments[0];
+    const std::filesystem::path setupPath = invocation.arguments[1];
+    std::error_code error;
+    if (std::filesystem::is_regular_file(motorPath, error) && IsSetupFile(motorPath)) {
+        const bool swapped = drive::LoadMotorFile(setupPath).motor.has_value();
+        return Fail(kExitBadSetup, swapped ? "sim takes MOTOR before SETUP: " + motorPath.string() +
+                                                 " is a setup file and " + setupPath.string() +
+                                                 " a motor file; give them the other way round"
+                                           : motorPath.string() +
+                                                 " is a setup file, not a motor file: sim "
+                                                 "takes MOTOR before SETUP");
+    }
+    const std::string& programName = invocation.arguments[2];
+    const std::unique_ptr<CQel_CoffFormat> program = ReadProgram(programName);
+    if (!program) {
+        return kExitFailure;
+    }
+    std::vector<std::string> variables;
+    for (const auto& symbol : program->GetImage().variables) {
+        variables.push_back(symbol.first);
+    }
+    for (const auto& [name, value] : invocation.programVariables) {
+        if (std::find(variables.begin(), variables.end(), name) == variables.end()) {
+            return Fail(kExitFailure, "The program \"" + programName + "\" has no variable \"" +
+                                          name + "\". Its variables: " + ListOfNames(variables) +
+                                          DidYouMean(name, variables));
+        }
+    }
+    return kExitSuccess;
+}
+
 // Runs one test program on the simulated drive of the motor file (fed from its bench, or from the
 // --bus supply), with the registers computed from the setup's parameters (as a setup dialog does
 // before it opens a test), until the program has ended or the time is up; prints the program's
@@ -110,17 +179,15 @@ int RunSim(CommandContext& context) {
         inputs.emplace_back(name, value);
     }
 
-    CQel_CoffFormat::SetProgramsDirectory(ProgramsDirectory());
-    CQel_CoffFormat program;
-    program.SetFileName(CQel_CoffFormat::GetOutPathName(programName));
-    if (program.GetFileName().empty()) {
-        return Fail(kExitFailure, "unknown program \"" + programName + "\" (no program file in " +
-                                      CQel_CoffFormat::GetProgramsDirectory().string() +
-                                      "; the simulated drive runs: " + KnownPrograms() + ")");
+    if (const int refused = RefuseLostEdits(context, ComputeDriveRegisters);
+        refused != kExitSuccess) {
+        return refused;
     }
-    if (program.ReadCoff() == 0) {
+    const std::unique_ptr<CQel_CoffFormat> read = ReadProgram(programName);
+    if (!read) {
         return kExitFailure;
     }
+    CQel_CoffFormat& program = *read;
     for (const auto& [name, value] : inputs) {
         std::string error;
         if (program.SetUserVariableValue(name, value, error) == 0) {

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "host/app/Commands.h"
+#include "host/app/DerivedEdits.h"
 #include "host/app/DriveTestCommand.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/DriveTestTable.h"
 #include "host/app/JsonReport.h"
 #include "host/app/SetupSnapshot.h"
 #include "host/app/SimulatedAxis.h"
+#include "host/app/Suggest.h"
 #include "host/kernel/TestDlg.h"
 
 namespace {
@@ -69,8 +71,13 @@ std::optional<TestRequest> ReadRequest(const Invocation& invocation) {
     const std::string& name = invocation.arguments[1];
     request.row = FindDriveTestRow(name);
     if (request.row == nullptr) {
+        std::vector<std::string> known;
+        for (const DriveTestRow& row : DriveTestRows()) {
+            known.emplace_back(row.name);
+        }
         return usage("unknown test \"" + name + "\"; the tests: " +
-                     Names(DriveTestRows(), [](const DriveTestRow& row) { return row.name; }));
+                     Names(DriveTestRows(), [](const DriveTestRow& row) { return row.name; }) +
+                     DidYouMean(name, known));
     }
     if (!invocation.motorFile) {
         return usage("test needs --motor FILE: the motor file of the simulated drive to run on");
@@ -139,6 +146,10 @@ int RunTest(CommandContext& context) {
     const std::optional<TestRequest> request = ReadRequest(invocation);
     if (!request) {
         return kExitUsage;
+    }
+    if (const int refused = RefuseLostEdits(context, RecomputeAsTheOpenerDoes);
+        refused != kExitSuccess) {
+        return refused;
     }
     const DriveTestRow& row = *request->row;
     const DriveTestRunner runner = RunnerOf(row);

@@ -5,9 +5,11 @@
 #include <string>
 
 #include "host/app/Commands.h"
+#include "host/app/DerivedEdits.h"
 #include "host/app/DriveTestCommand.h"
 #include "host/app/JsonReport.h"
 #include "host/app/StepResponse.h"
+#include "host/app/Suggest.h"
 #include "host/app/TuningRun.h"
 #include "host/kernel/GraphFiles.h"
 
@@ -32,10 +34,13 @@ std::optional<TuneRequest> ReadRequest(const Invocation& invocation) {
     request.row = FindTuningLoop(loop);
     if (request.row == nullptr) {
         std::string loops;
+        std::vector<std::string> known;
         for (const TuningRow& row : TuningLoops()) {
             loops += (loops.empty() ? "" : ", ") + std::string(row.loop);
+            known.emplace_back(row.loop);
         }
-        return usage("unknown loop \"" + loop + "\"; the loops: " + loops);
+        return usage("unknown loop \"" + loop + "\"; the loops: " + loops +
+                     DidYouMean(loop, known));
     }
     if (!FindDriveTest(request.row->test)) {
         return usage("the " + loop + " controller tuning test is not available yet");
@@ -113,6 +118,10 @@ int RunTune(CommandContext& context) {
     const std::optional<TuneRequest> request = ReadRequest(invocation);
     if (!request) {
         return kExitUsage;
+    }
+    if (const int refused = RefuseLostEdits(context, RecomputeAsTheOpenerDoes);
+        refused != kExitSuccess) {
+        return refused;
     }
     const TuningRow& row = *request->row;
     CQel_Setup& setup = context.setup;

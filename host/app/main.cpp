@@ -1,11 +1,17 @@
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "host/app/CommandLine.h"
 #include "host/app/Commands.h"
 #include "host/app/ModuleLoader.h"
+#include "host/app/Suggest.h"
 #include "host/kernel/ErrorReport.h"
 #include "host/kernel/SetupFile.h"
 
@@ -13,121 +19,114 @@ namespace {
 
 struct Subcommand {
     const char* name;
-    const char* usage;
-    std::size_t minArguments;  // including the setup file
-    std::size_t maxArguments;
     int (*run)(CommandContext&);
     std::size_t setupArgument = 0;  // which argument names the setup file
+    // What the command checks of its command line before the module and the setup are loaded;
+    // kExitSuccess to go on. Null when it has nothing to check.
+    int (*check)(const Invocation&) = nullptr;
 };
-
-constexpr std::size_t kAnyNumber = static_cast<std::size_t>(-1);
 
 const std::vector<Subcommand>& Subcommands() {
     static const std::vector<Subcommand> subcommands = {
-        {"show",
-         "show SETUP [NAME...]      parameters with base, display and internal values, "
-         "ranges; options",
-         1, kAnyNumber, RunShow},
-        {"scale", "scale SETUP UNIT PARAM    the module's factor and offset for a unit and a name",
-         3, 3, RunScale},
-        {"compute",
-         "compute SETUP             user parameters, limits, options and unit families "
-         "derived from the registers",
-         1, 1, RunCompute},
-        {"registers",
-         "registers SETUP           registers from the user parameters (and the "
-         "parameters back)",
-         1, 1, RunRegisters},
-        {"design",
-         "design SETUP LOOP         gains of the current, speed or position loop from "
-         "its bandwidth and damping",
-         2, 2, RunDesign},
-        {"edit",
-         "edit SETUP [--script F]   the setup dialogs in windows, or run by a script of user "
-         "actions; saves on OK",
-         1, 1, RunEdit},
-        {"sim",
-         "sim MOTOR SETUP PROGRAM   runs a test program on the simulated drive; prints its "
-         "variables",
-         3, 3, RunSim, 1},
-        {"test",
-         "test SETUP TEST --motor F runs a drive test's dialog on the simulated drive with a "
-         "scripted user; saves on OK",
-         2, 2, RunTest},
-        {"tune",
-         "tune SETUP LOOP --motor F runs a loop's tuning test (current, speed, position) on "
-         "the simulated drive; prints the step response's figures; saves on OK",
-         2, 2, RunTune},
-        {"commission",
-         "commission SETUP --motor F runs the drive tests and the loops' tuning in order on the "
-         "simulated drive, accepting each proposal; saves when all succeed",
-         1, 1, RunCommission},
+        {"show", RunShow},
+        {"scale", RunScale},
+        {"compute", RunCompute},
+        {"registers", RunRegisters},
+        {"design", RunDesign},
+        {"edit", RunEdit},
+        {"sim", RunSim, 1, CheckSim},
+        {"test", RunTest},
+        {"tune", RunTune},
+        {"commission", RunCommission},
     };
     return subcommands;
 }
 
-void PrintUsage(std::FILE* stream) {
-    std::fprintf(stream, "usage: brevan COMMAND SETUP [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
-    for (const Subcommand& subcommand : Subcommands()) {
-        std::fprintf(stream, "  %s\n", subcommand.usage);
-    }
-    std::fprintf(
-        stream,
-        "\noptions, applied in order after loading the setup:\n"
-        "  --set NAME=VALUE          set a parameter in its base unit\n"
-        "  --set-internal NAME=VALUE set a parameter in internal units\n"
-        "  --option NAME=TEXT        set a setup option\n"
-        "  --remove NAME             drop a parameter or variable\n"
-        "other options:\n"
-        "  --json                    machine-readable output\n"
-        "  -o, --output FILE         save the resulting setup (atomically)\n"
-        "  --script FILE             user actions for edit (docs/edit-script.md)\n"
-        "  --var NAME=VALUE          sim: an input variable of the program\n"
-        "  --for SECONDS             sim: the longest run (default 10 s)\n"
-        "  --log FILE                sim: writes the logged curves as CSV\n"
-        "  --analogue VOLTS          sim, test: the voltage on the analogue reference "
-        "input\n"
-        "  --motor FILE              test, tune, commission, edit: the motor file of the simulated "
-        "drive\n"
-        "  --bus VOLTS               sim, test, tune, commission, edit: the drive's supply instead "
-        "of "
-        "the\n"
-        "                            motor file's bench\n"
-        "  --answer yes|no|cancel    test: the answer to the closing question (yes)\n"
-        "  --fault NAME              test, tune, commission: a fault of the simulated drive "
-        "(open-phase-a,\n"
-        "                            open-phase-b, open-phase-c, swapped-phases,\n"
-        "                            missing-encoder-a, missing-encoder-b, "
-        "swapped-encoder,\n"
-        "                            enable-off, short-circuit, link-error)\n"
-        "  --tune                    tune: press Tune (design the gains) before Start\n"
-        "  --step                    tune: a step reference (the current loop's always "
-        "is)\n"
-        "  --plot FILE.svg|FILE.png  tune: saves the graph of the step response\n"
-        "  --csv FILE                tune: writes the graph's curves as CSV\n"
-        "  --report DIR              commission: writes DIR/index.html and the step "
-        "responses\n"
-        "  --only STEP,...           commission: runs only the steps named\n"
-        "  --module FILE             the drive module to load (default: libbrevan.so\n"
-        "                            beside this program, or $BREVAN_MODULE)\n"
-        "\nexit status: 0 success, 1 failure, 2 usage error, 3 unreadable or invalid "
-        "setup file\n");
+int Refuse(int status, const std::string& message) {
+    std::fprintf(stderr, "brevan: %s\n", message.c_str());
+    return status;
 }
 
-int Usage(const std::string& error) {
-    std::fprintf(stderr, "brevan: %s\n", error.c_str());
-    PrintUsage(stderr);
-    return kExitUsage;
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// The files the command reads, with the status of its failure to read each: a folder given for
+// one is named as such before anything is loaded.
+int CheckInputFiles(const Invocation& invocation, const std::string& setupFile) {
+    std::vector<std::pair<std::string, const char*>> files = {{setupFile, "setup file"}};
+    if (invocation.motorFile) {
+        files.emplace_back(*invocation.motorFile, "motor file");
+    }
+    if (invocation.script) {
+        files.emplace_back(*invocation.script, "script");
+    }
+    for (const auto& [path, what] : files) {
+        if (IsFolder(path)) {
+            return Refuse(what == std::string("script") ? kExitUsage : kExitBadSetup,
+                          path + " is a folder, not a " + what);
+        }
+    }
+    return kExitSuccess;
+}
+
+// The files the command writes: each must name a file (not a folder) in a folder that exists
+// and may be written, which is checked before anything runs.
+int CheckOutputFiles(const Invocation& invocation) {
+    const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
+        {"-o", &invocation.output},
+        {"--log", &invocation.logFile},
+        {"--csv", &invocation.csvFile},
+        {"--plot", &invocation.plotFile},
+    };
+    for (const auto& [option, value] : outputs) {
+        if (!value->has_value()) {
+            continue;
+        }
+        const std::filesystem::path path = **value;
+        const std::string prefix = std::string(option) + " " + path.string() + ": ";
+        if (path.empty() || IsFolder(path)) {
+            return Refuse(kExitUsage, prefix + "is a folder; name the file to write");
+        }
+        const std::filesystem::path folder =
+            path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+        if (!IsFolder(folder)) {
+            return Refuse(kExitUsage, prefix + "the folder " + folder.string() + " does not exist");
+        }
+        if (::access(folder.c_str(), W_OK) != 0) {
+            return Refuse(kExitUsage,
+                          prefix + "the folder " + folder.string() + " cannot be written to");
+        }
+    }
+    return kExitSuccess;
+}
+
+// The names the edits change must be the setup's (a parameter; or a variable for --remove); a
+// misspelt one is told with the name it is nearest to.
+int CheckEditedNames(const CQel_Setup& setup, const Invocation& invocation) {
+    const int showErrors = std::exchange(g_bShowErrors, 0);
+    int status = kExitSuccess;
+    for (const SetupEdit& edit : invocation.edits) {
+        const bool remove = edit.kind == EditKind::Remove;
+        if (edit.kind == EditKind::SetOption || setup.FindParameter(edit.name) != nullptr ||
+            (remove && setup.FindVariable(edit.name, 0) != nullptr)) {
+            continue;
+        }
+        const std::string given = remove                           ? "--remove " + edit.name
+                                  : edit.kind == EditKind::SetBase ? "--set " + edit.name
+                                                                   : "--set-internal " + edit.name;
+        status = Refuse(kExitFailure, given + ": the setup has no " +
+                                          (remove ? "parameter or variable" : "parameter") +
+                                          " of that name" +
+                                          DidYouMean(edit.name, SetupNames(setup, remove)));
+        break;
+    }
+    g_bShowErrors = showErrors;
+    return status;
 }
 
 int Run(const Invocation& invocation) {
-    if (invocation.help) {
-        PrintUsage(stdout);
-        return kExitSuccess;
-    }
-    if (invocation.command.empty()) {
-        return Usage("no command given");
-    }
     const Subcommand* subcommand = nullptr;
     for (const Subcommand& candidate : Subcommands()) {
         if (invocation.command == candidate.name) {
@@ -135,11 +134,19 @@ int Run(const Invocation& invocation) {
         }
     }
     if (subcommand == nullptr) {
-        return Usage("unknown command \"" + invocation.command + "\"");
+        return Refuse(kExitUsage, "unknown command \"" + invocation.command + "\"");
     }
-    const std::size_t count = invocation.arguments.size();
-    if (count < subcommand->minArguments || count > subcommand->maxArguments) {
-        return Usage(std::string("wrong number of arguments; usage: brevan ") + subcommand->usage);
+    if (subcommand->check != nullptr) {
+        if (const int status = subcommand->check(invocation); status != kExitSuccess) {
+            return status;
+        }
+    }
+    const std::string& setupFile = invocation.arguments[subcommand->setupArgument];
+    if (const int status = CheckInputFiles(invocation, setupFile); status != kExitSuccess) {
+        return status;
+    }
+    if (const int status = CheckOutputFiles(invocation); status != kExitSuccess) {
+        return status;
     }
 
     std::string error;
@@ -147,20 +154,22 @@ int Run(const Invocation& invocation) {
         invocation.modulePath ? std::filesystem::path(*invocation.modulePath) : DefaultModulePath(),
         error);
     if (!module) {
-        std::fprintf(stderr, "brevan: %s\n", error.c_str());
-        return kExitFailure;
+        return Refuse(kExitFailure, error);
     }
-    const std::filesystem::path setupPath = invocation.arguments[subcommand->setupArgument];
-    qel::SetupLoadResult loaded = qel::LoadSetupFile(setupPath, module->GetScaleFunctions());
+    qel::SetupLoadResult loaded = qel::LoadSetupFile(setupFile, module->GetScaleFunctions());
     if (!loaded.setup) {
-        std::fputs(qel::DescribeProblems(setupPath, loaded.problems).c_str(), stderr);
+        std::fputs(qel::DescribeProblems(setupFile, loaded.problems).c_str(), stderr);
         return kExitBadSetup;
     }
+    if (const int status = CheckEditedNames(*loaded.setup, invocation); status != kExitSuccess) {
+        return status;
+    }
+    const CQel_Setup asLoaded(*loaded.setup);
     int status = kExitSuccess;
     if (!ApplyEdits(*loaded.setup, invocation, status)) {
         return status;
     }
-    CommandContext context{invocation, *module, *loaded.setup};
+    CommandContext context{invocation, *module, *loaded.setup, asLoaded};
     return subcommand->run(context);
 }
 
@@ -180,10 +189,11 @@ void ReportEachProblemOnce() {
 int main(int argc, char** argv) {
     ReportEachProblemOnce();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string error;
-    const auto invocation = ParseCommandLine(arguments, error);
-    if (!invocation) {
-        return Usage(error);
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    if (!parsed.invocation) {
+        std::fputs(parsed.out.c_str(), stdout);
+        std::fputs(parsed.err.c_str(), stderr);
+        return parsed.status;
     }
-    return Run(*invocation);
+    return Run(*parsed.invocation);
 }

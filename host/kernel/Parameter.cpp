@@ -1,5 +1,6 @@
 #include "host/kernel/Parameter.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/kernel/ErrorReport.h"
@@ -97,6 +98,23 @@ bool CQel_Parameter::SetMaxInBaseUnit(double maximum) {
     }
     max_ = maximum;
     return true;
+}
+
+bool CQel_Parameter::IsWithinRange(double baseValue) const {
+    const double slack = qel::kRangeTolerance * std::max({1.0, std::fabs(min_), std::fabs(max_)});
+    return baseValue >= min_ - slack && baseValue <= max_ + slack;
+}
+
+bool CQel_Parameter::BringIntoRange() {
+    if (type_ == qel::ValueType::Text) {
+        return false;
+    }
+    const double baseValue = GetValueInBaseUnit();
+    if (!std::isfinite(baseValue) || IsWithinRange(baseValue)) {
+        return false;
+    }
+    const double before = GetValueInInternalUnit();
+    return SetValueInBaseUnit(baseValue) && GetValueInInternalUnit() != before;
 }
 
 qel::ParameterDefinition CQel_Parameter::GetDefinition() const {

@@ -6,6 +6,10 @@
 
 namespace qel {
 
+// Relative slack of a range check: a base value converted from internal units may differ from the
+// range end it was clamped to in the last bits.
+inline constexpr double kRangeTolerance = 1e-9;
+
 enum class ValueType {
     Real,
     Integer,  // registers, flags, enumerations: whole numbers only
@@ -51,6 +55,12 @@ class CQel_Parameter : public qel::Quantity {
     // in two steps and must not lose the value in between. The next store clamps.
     bool SetMinInBaseUnit(double minimum);
     bool SetMaxInBaseUnit(double maximum);
+    // Whether a base value lies in the range, within the relative tolerance conversions need.
+    bool IsWithinRange(double baseValue) const;
+    // Stores the value again when its base value lies outside the range (a narrowed range, a
+    // changed unit scale), which brings it to the nearer end; true when the value moved. A value
+    // the scale cannot convert stays as it is.
+    bool BringIntoRange();
 
     const std::string& GetText() const { return text_; }
     void SetText(std::string text) { text_ = std::move(text); }

@@ -83,8 +83,14 @@ const CQel_Parameter* CQel_Setup::FindParameter(std::string_view name) const {
     if (found != parameterIndex_.end()) {
         return found->second;
     }
-    if (g_bShowErrors != 0) {
+    if (g_bShowErrors == 0) {
+        return nullptr;
+    }
+    if (missingNames_ == nullptr) {
         ReportMissing("The parameter", name);
+    } else if (std::find(missingNames_->begin(), missingNames_->end(), name) ==
+               missingNames_->end()) {
+        missingNames_->emplace_back(name);
     }
     return nullptr;
 }

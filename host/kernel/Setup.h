@@ -74,6 +74,10 @@ class CQel_Setup {
     // Parameters. A failed look-up is reported when g_bShowErrors is set.
     CQel_Parameter* FindParameter(std::string_view name);
     const CQel_Parameter* FindParameter(std::string_view name) const;
+    // While a list is given, a failed look-up that would be reported (g_bShowErrors set) adds the
+    // name to it instead, once: how a caller learns which names a computation (a unit scale) read
+    // in vain. Null ends the recording.
+    void RecordMissingNames(std::vector<std::string>* names) const { missingNames_ = names; }
     // Absent names read as NaN (and are reported), so that nothing computed from them is stored.
     double GetParameterValueInBaseUnit(std::string_view name) const;
     double GetParameterValueInInternalUnit(std::string_view name) const;
@@ -159,4 +163,5 @@ class CQel_Setup {
     qel::ScaleFunctions scales_;
     qel::DriveLink* driveLink_ = nullptr;
     mutable bool computingScale_ = false;
+    mutable std::vector<std::string>* missingNames_ = nullptr;
 };

@@ -16,6 +16,7 @@
 
 #include "host/kernel/AtomicFile.h"
 #include "host/kernel/ErrorReport.h"
+#include "host/kernel/SetupConsistency.h"
 
 namespace qel {
 namespace {
@@ -24,9 +25,6 @@ using Json = nlohmann::ordered_json;
 
 // Values beyond this are not all whole numbers a double holds exactly.
 constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
-// Relative slack of the range check on load: a base value converted from internal units may
-// differ from the range end it was clamped to in the last bits.
-constexpr double kRangeTolerance = 1e-9;
 constexpr int kMaxPrecision = 17;
 constexpr int kDefaultRealPrecision = 6;
 // How deep a setup file nests its objects and arrays: the top level, "drive", "ioPorts", one
@@ -35,7 +33,19 @@ constexpr int kDefaultRealPrecision = 6;
 constexpr int kSetupNesting = 4;
 constexpr int kMaxSetupNesting = 16;
 
+// A parameter or variable is placed by its name, "parameters[Ts_S]", and its members after a dot.
+bool IsNamedPlace(std::string_view place) {
+    return !place.empty() && place.back() == ']';
+}
+
+std::string NamedPlace(std::string_view array, std::string_view name) {
+    return std::string(array) + "[" + std::string(name) + "]";
+}
+
 std::string JoinPointer(std::string_view base, std::string_view key) {
+    if (IsNamedPlace(base)) {
+        return std::string(base) + "." + std::string(key);
+    }
     std::string pointer(base);
     pointer += '/';
     for (char c : key) {
@@ -309,7 +319,7 @@ std::optional<ParameterDefinition> ReadParameter(Reader& reader, const Json& ent
     bool complete = true;
     const auto name = reader.Text(entry, place, "name");
     if (name && name->empty()) {
-        reader.Problem(place + "/name", "empty name");
+        reader.Problem(JoinPointer(place, "name"), "empty name");
     }
     complete = name && !name->empty();
     definition.name = name.value_or("");
@@ -320,14 +330,14 @@ std::optional<ParameterDefinition> ReadParameter(Reader& reader, const Json& ent
 
     const auto kind = reader.Text(entry, place, "kind");
     if (kind && *kind != "physical" && *kind != "scaled") {
-        reader.Problem(place + "/kind", "expected \"physical\" or \"scaled\"");
+        reader.Problem(JoinPointer(place, "kind"), "expected \"physical\" or \"scaled\"");
         complete = false;
     }
     definition.kind = kind == "scaled" ? ValueKind::Scaled : ValueKind::Physical;
 
     const auto type = reader.Text(entry, place, "type");
     if (type && *type != "real" && *type != "integer" && *type != "text") {
-        reader.Problem(place + "/type", "expected \"real\", \"integer\" or \"text\"");
+        reader.Problem(JoinPointer(place, "type"), "expected \"real\", \"integer\" or \"text\"");
         complete = false;
     }
     complete = complete && kind && type;
@@ -352,11 +362,12 @@ std::optional<ParameterDefinition> ReadParameter(Reader& reader, const Json& ent
         const auto max = reader.Number(entry, place, "max");
         complete = complete && value && min && max;
         if (min && max && *min > *max) {
-            reader.Problem(place + "/min", "the minimum exceeds the maximum");
+            reader.Problem(JoinPointer(place, "min"), "the minimum exceeds the maximum");
             complete = false;
         }
         if (value && definition.type == ValueType::Integer && *value != std::round(*value)) {
-            reader.Problem(place + "/value", "an integer parameter holds a whole number");
+            reader.Problem(JoinPointer(place, "value"),
+                           "an integer parameter holds a whole number");
             complete = false;
         }
         definition.value = value.value_or(0.0);
@@ -372,9 +383,18 @@ std::optional<ParameterDefinition> ReadParameter(Reader& reader, const Json& ent
     return complete ? std::optional(definition) : std::nullopt;
 }
 
-bool WithinRange(double value, double min, double max) {
-    const double slack = kRangeTolerance * std::max({1.0, std::fabs(min), std::fabs(max)});
-    return value >= min - slack && value <= max + slack;
+// An entry of the parameters or variables is placed by its name when it has one that no earlier
+// entry took, else by its index.
+template <typename Taken>
+std::string EntryPlace(std::string_view array, const Json& entry, std::size_t index, Taken taken) {
+    if (entry.is_object()) {
+        const auto name = entry.find("name");
+        if (name != entry.end() && name->is_string() && !name->get<std::string>().empty() &&
+            !taken(name->get<std::string>())) {
+            return NamedPlace(array, name->get<std::string>());
+        }
+    }
+    return JoinPointer("/" + std::string(array), index);
 }
 
 void ReadParameters(Reader& reader, const Json& root, CQel_Setup& setup,
@@ -388,14 +408,17 @@ void ReadParameters(Reader& reader, const Json& root, CQel_Setup& setup,
         return;
     }
     for (std::size_t i = 0; i < array->size(); ++i) {
-        const std::string place = JoinPointer("/parameters", i);
+        const std::string place = EntryPlace("parameters", (*array)[i], i, [&setup](auto name) {
+            return setup.FindParameter(name) != nullptr;
+        });
         const auto definition = ReadParameter(reader, (*array)[i], place);
         if (!definition) {
             continue;
         }
         if (setup.FindParameter(definition->name) != nullptr) {
-            reader.Problem(place + "/name", "the name \"" + definition->name +
-                                                "\" is already used (names ignore letter case)");
+            reader.Problem(
+                JoinPointer(place, "name"),
+                "the name \"" + definition->name + "\" is already used (names ignore letter case)");
             continue;
         }
         setup.AddParameter(*definition);
@@ -414,7 +437,9 @@ void ReadVariables(Reader& reader, const Json& root, CQel_Setup& setup) {
     }
     for (std::size_t i = 0; i < array->size(); ++i) {
         const Json& entry = (*array)[i];
-        const std::string place = JoinPointer("/variables", i);
+        const std::string place = EntryPlace("variables", entry, i, [&setup](auto name) {
+            return setup.FindVariable(name, 0) != nullptr;
+        });
         if (!reader.ExpectObject(entry, place, {"name", "family", "unit", "value"})) {
             continue;
         }
@@ -426,9 +451,9 @@ void ReadVariables(Reader& reader, const Json& root, CQel_Setup& setup) {
             continue;
         }
         if (name->empty() || setup.FindVariable(*name, 0) != nullptr) {
-            reader.Problem(place + "/name", name->empty()
-                                                ? std::string("empty name")
-                                                : "the name \"" + *name + "\" is already used");
+            reader.Problem(JoinPointer(place, "name"),
+                           name->empty() ? std::string("empty name")
+                                         : "the name \"" + *name + "\" is already used");
             continue;
         }
         CQel_Variable* variable = setup.AddVariable(*name, *family, *value);
@@ -460,24 +485,38 @@ void ReadOptions(Reader& reader, const Json& root, CQel_Setup& setup) {
 }
 
 // Scaled values can only be checked once the whole setup is there, since their scales read the
-// registers.
-void CheckRanges(Reader& reader, const CQel_Setup& setup, const std::vector<std::string>& places) {
-    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
-        const CQel_Parameter& parameter = setup.GetParameterAt(i);
-        if (parameter.GetValueType() == ValueType::Text) {
-            continue;
+// registers. A value the scales cannot convert makes the file unusable: when the scales lack a
+// parameter, that is said once as the cause. A value outside its range is brought to the nearer
+// end with a warning: its range or its scale may follow from other values of the file that
+// changed since it was stored.
+void CheckRanges(Reader& reader, CQel_Setup& setup, const std::vector<std::string>& places,
+                 std::vector<SetupFileProblem>& warnings) {
+    const UnconvertibleValues unconvertible = FindUnconvertibleValues(setup);
+    if (!unconvertible.Empty()) {
+        if (unconvertible.missingNames.empty()) {
+            for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
+                const std::string& name = setup.GetParameterAt(i).GetName();
+                if (std::find(unconvertible.parameters.begin(), unconvertible.parameters.end(),
+                              name) != unconvertible.parameters.end()) {
+                    reader.Problem(JoinPointer(places[i], "value"),
+                                   "the value cannot be converted to its base unit (its unit "
+                                   "scale is not a finite number)");
+                }
+            }
+        } else {
+            reader.Problem("/parameters", DescribeUnconvertible(unconvertible));
         }
-        const double base = parameter.GetValueInBaseUnit();
-        if (!std::isfinite(base)) {
-            reader.Problem(places[i] + "/value", "the value cannot be converted to its base unit");
-        } else if (!WithinRange(base, parameter.GetMinInBaseUnit(), parameter.GetMaxInBaseUnit())) {
-            std::ostringstream message;
-            message.precision(std::numeric_limits<double>::max_digits10);
-            message << "the value " << base << " " << parameter.GetBaseUnitName()
-                    << " lies outside its range " << parameter.GetMinInBaseUnit() << " to "
-                    << parameter.GetMaxInBaseUnit();
-            reader.Problem(places[i] + "/value", message.str());
+        return;
+    }
+    for (const RangeCorrection& correction : BringValuesIntoRange(setup)) {
+        std::size_t index = 0;
+        while (setup.GetParameterAt(index).GetName() != correction.name) {
+            ++index;
         }
+        const SetupFileProblem warning{JoinPointer(places[index], "value"),
+                                       DescribeCorrection(correction)};
+        warnings.push_back(warning);
+        ReportError(warning.place + ": " + warning.message);
     }
 }
 
@@ -489,11 +528,17 @@ std::string WithoutLibraryPrefix(const std::string& message) {
     return colon == std::string::npos ? message : message.substr(colon + 2);
 }
 
-Json NumberToJson(double value) {
+// A number in its shortest exact form; whole numbers without a fraction.
+std::string NumberText(double value) {
     if (value == std::round(value) && std::fabs(value) < kLargestExactInteger) {
-        return static_cast<std::int64_t>(value);
+        return std::to_string(static_cast<std::int64_t>(value));
     }
-    return value;
+    return ShortNumber(value);
+}
+
+// A JSON text literal; throws Json::type_error for a text that is not UTF-8.
+std::string Quoted(const std::string& text) {
+    return Json(text).dump();
 }
 
 const char* KindName(ValueKind kind) {
@@ -512,8 +557,73 @@ const char* TypeName(ValueType type) {
     return "real";
 }
 
-Json UnitMember(const Quantity& quantity) {
-    return quantity.GetUnitName();
+int DefaultPrecision(ValueType type) {
+    return type == ValueType::Real ? kDefaultRealPrecision : 0;
+}
+
+// The members of one line, "{ "a": 1, "b": 2 }", in the order given.
+class Line {
+  public:
+    Line& Member(std::string_view name, const std::string& jsonValue) {
+        text_ += text_.empty() ? "{ " : ", ";
+        text_ += "\"" + std::string(name) + "\": " + jsonValue;
+        return *this;
+    }
+    Line& Text(std::string_view name, const std::string& value) {
+        return Member(name, Quoted(value));
+    }
+    Line& Number(std::string_view name, double value) { return Member(name, NumberText(value)); }
+    std::string Close() const { return text_ + " }"; }
+
+  private:
+    std::string text_;
+};
+
+// The display unit, only when another than the base unit is selected.
+void AddUnit(Line& line, const Quantity& quantity) {
+    const std::string unit = quantity.GetUnitName();
+    if (unit != quantity.GetBaseUnitName()) {
+        line.Text("unit", unit);
+    }
+}
+
+std::string ParameterLine(const CQel_Parameter& parameter) {
+    Line line;
+    line.Text("name", parameter.GetName()).Text("family", parameter.GetUnitFamily().id);
+    AddUnit(line, parameter);
+    line.Text("kind", KindName(parameter.GetKind()))
+        .Text("type", TypeName(parameter.GetValueType()));
+    if (parameter.GetValueType() == ValueType::Text) {
+        line.Text("value", parameter.GetText());
+    } else {
+        line.Number("value", parameter.GetValueInInternalUnit())
+            .Number("min", parameter.GetMinInBaseUnit())
+            .Number("max", parameter.GetMaxInBaseUnit());
+    }
+    if (parameter.GetPrecision() != DefaultPrecision(parameter.GetValueType())) {
+        line.Member("precision", std::to_string(parameter.GetPrecision()));
+    }
+    return line.Close();
+}
+
+std::string VariableLine(const CQel_Variable& variable) {
+    Line line;
+    line.Text("name", variable.GetName()).Text("family", variable.GetUnitFamily().id);
+    AddUnit(line, variable);
+    return line.Number("value", variable.GetValueInInternalUnit()).Close();
+}
+
+// "[" then one entry a line at the indent, then "]"; "[]" when there are none.
+std::string Lines(const std::vector<std::string>& entries, const std::string& indent,
+                  const char* open, const char* close) {
+    if (entries.empty()) {
+        return std::string(open) + close;
+    }
+    std::string text = std::string(open) + "\n";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        text += indent + "  " + entries[i] + (i + 1 < entries.size() ? ",\n" : "\n");
+    }
+    return text + indent + close;
 }
 
 // One member named twice in one object of a text the parser has taken: where the second stands
@@ -667,7 +777,7 @@ SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales) 
         setup->SetIoPorts(drive->ioPorts);
     }
     if (result.problems.empty()) {
-        CheckRanges(reader, *setup, places);
+        CheckRanges(reader, *setup, places, result.warnings);
     }
     g_bShowErrors = showErrors;
     if (result.problems.empty()) {
@@ -695,64 +805,87 @@ SetupLoadResult LoadSetupFile(const std::filesystem::path& path, const ScaleFunc
 }
 
 std::string SerializeSetup(const CQel_Setup& setup) {
-    Json root;
-    root["format"] = kSetupFormatVersion;
     const Identity& identity = setup.GetIdentity();
-    root["identity"] = {{"description", identity.description},
-                        {"productId", identity.productId},
-                        {"firmwareId", identity.firmwareId},
-                        {"e2romSizeWords", identity.e2romSizeWords},
-                        {"userApplicationId", identity.userApplicationId}};
-    Json ports = Json::array();
+    std::string text = "{\n  \"format\": " + std::to_string(kSetupFormatVersion) + ",\n";
+    text += "  \"identity\": " +
+            Lines({"\"description\": " + Quoted(identity.description),
+                   "\"productId\": " + Quoted(identity.productId),
+                   "\"firmwareId\": " + Quoted(identity.firmwareId),
+                   "\"e2romSizeWords\": " + std::to_string(identity.e2romSizeWords),
+                   "\"userApplicationId\": " + Quoted(identity.userApplicationId)},
+                  "  ", "{", "}") +
+            ",\n";
+    std::vector<std::string> ports;
     for (const IoPort& port : setup.GetIoPorts()) {
-        ports.push_back({{"pin", port.pin},
-                         {"port", port.port},
-                         {"inverted", port.inverted},
-                         {"brake", port.brake}});
+        ports.push_back(Line()
+                            .Number("pin", port.pin)
+                            .Number("port", port.port)
+                            .Member("inverted", port.inverted ? "true" : "false")
+                            .Member("brake", port.brake ? "true" : "false")
+                            .Close());
     }
-    root["drive"] = {{"adcBits", setup.GetAdcFormat().adcBits},
-                     {"adcWordBits", setup.GetAdcFormat().adcWordBits},
-                     {"ioPorts", std::move(ports)}};
-    Json parameters = Json::array();
+    text += "  \"drive\": " +
+            Lines({"\"adcBits\": " + std::to_string(setup.GetAdcFormat().adcBits),
+                   "\"adcWordBits\": " + std::to_string(setup.GetAdcFormat().adcWordBits),
+                   "\"ioPorts\": " + Lines(ports, "    ", "[", "]")},
+                  "  ", "{", "}") +
+            ",\n";
+    std::vector<std::string> parameters;
     for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
-        const CQel_Parameter& parameter = setup.GetParameterAt(i);
-        Json entry = {{"name", parameter.GetName()},
-                      {"family", parameter.GetUnitFamily().id},
-                      {"unit", UnitMember(parameter)},
-                      {"kind", KindName(parameter.GetKind())},
-                      {"type", TypeName(parameter.GetValueType())}};
-        if (parameter.GetValueType() == ValueType::Text) {
-            entry["value"] = parameter.GetText();
-        } else {
-            entry["value"] = NumberToJson(parameter.GetValueInInternalUnit());
-            entry["min"] = NumberToJson(parameter.GetMinInBaseUnit());
-            entry["max"] = NumberToJson(parameter.GetMaxInBaseUnit());
-        }
-        entry["precision"] = parameter.GetPrecision();
-        parameters.push_back(std::move(entry));
+        parameters.push_back(ParameterLine(setup.GetParameterAt(i)));
     }
-    root["parameters"] = std::move(parameters);
-    Json variables = Json::array();
+    text += "  \"parameters\": " + Lines(parameters, "  ", "[", "]") + ",\n";
+    std::vector<std::string> variables;
     for (std::size_t i = 0; i < setup.GetVariableCount(); ++i) {
-        const CQel_Variable& variable = setup.GetVariableAt(i);
-        variables.push_back({{"name", variable.GetName()},
-                             {"family", variable.GetUnitFamily().id},
-                             {"unit", UnitMember(variable)},
-                             {"value", NumberToJson(variable.GetValueInInternalUnit())}});
+        variables.push_back(VariableLine(setup.GetVariableAt(i)));
     }
-    root["variables"] = std::move(variables);
-    Json options = Json::object();
-    for (const auto& [name, text] : setup.GetOptions()) {
-        options[name] = text;
+    text += "  \"variables\": " + Lines(variables, "  ", "[", "]") + ",\n";
+    std::vector<std::string> options;
+    for (const auto& [name, value] : setup.GetOptions()) {
+        options.push_back(Quoted(name) + ": " + Quoted(value));
     }
-    root["options"] = std::move(options);
-    return root.dump(2) + "\n";
+    return text + "  \"options\": " + Lines(options, "  ", "{", "}") + "\n}\n";
 }
 
+namespace {
+
+// Why the setup cannot be saved as it is, or nothing: a file the program writes always loads.
+std::string UnsavableBecause(const CQel_Setup& setup) {
+    if (const UnconvertibleValues unconvertible = FindUnconvertibleValues(setup);
+        !unconvertible.Empty()) {
+        return DescribeUnconvertible(unconvertible);
+    }
+    for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {
+        const CQel_Parameter& parameter = setup.GetParameterAt(i);
+        if (parameter.GetValueType() != ValueType::Text &&
+            parameter.GetMinInBaseUnit() > parameter.GetMaxInBaseUnit()) {
+            return "the range of " + parameter.GetName() + " is the wrong way round (from " +
+                   ShortNumber(parameter.GetMinInBaseUnit()) + " to " +
+                   ShortNumber(parameter.GetMaxInBaseUnit()) + ")";
+        }
+    }
+    for (std::size_t i = 0; i < setup.GetVariableCount(); ++i) {
+        if (!std::isfinite(setup.GetVariableAt(i).GetValueInInternalUnit())) {
+            return "the variable " + setup.GetVariableAt(i).GetName() + " holds no finite value";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& path) {
+    if (const std::string reason = UnsavableBecause(setup); !reason.empty()) {
+        return "the setup was not saved: " + reason;
+    }
+    CQel_Setup saved(setup);
+    for (const RangeCorrection& correction : BringValuesIntoRange(saved)) {
+        ReportError("saving " + path.string() + ": " + correction.name + ": " +
+                    DescribeCorrection(correction));
+    }
     std::string text;
     try {
-        text = SerializeSetup(setup);
+        text = SerializeSetup(saved);
     } catch (const Json::type_error& error) {
         // Texts set through the kernel's interface (not from a file) may be in another encoding.
         return "the setup was not saved: a text in it is not UTF-8 (" +

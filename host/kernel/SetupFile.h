@@ -23,19 +23,29 @@ struct SetupFileProblem {
 struct SetupLoadResult {
     std::unique_ptr<CQel_Setup> setup;  // null when the file had problems
     std::vector<SetupFileProblem> problems;
+    // What was corrected while loading: a value outside its range (a range or a unit scale that
+    // changed since the value was stored) is brought to the nearer end of the range. Each warning
+    // is also reported through the kernel's error reporter.
+    std::vector<SetupFileProblem> warnings;
 };
 
 // Reads a setup from its JSON text; every problem found is listed, and no setup is made unless
-// there are none.
+// there are none. A parameter's problems are placed by its name ("parameters[Ts_S].value").
 // The scales, when given, are the setup's from the start, so that scaled values are checked
 // against their ranges too.
 SetupLoadResult ParseSetup(std::string_view text, const ScaleFunctions& scales = {});
 SetupLoadResult LoadSetupFile(const std::filesystem::path& path, const ScaleFunctions& scales = {});
 
+// The setup's text: one line per port, parameter and variable, members in the order of the
+// format, optional members only when they differ from their defaults, numbers in their shortest
+// exact form (whole numbers without a fraction). The text depends on the setup alone, so that
+// loading a saved file and saving it again gives the same bytes, and a changed value changes one
+// line.
 std::string SerializeSetup(const CQel_Setup& setup);
-// Writes a temporary file beside the target, flushes it to disk and renames it over the target,
-// so that the old file stays whole if anything fails. Returns an empty text on success, else
-// what went wrong.
+// Writes the setup atomically (see WriteFileAtomically). A value outside its range is saved at
+// the range's nearer end, with a warning through the kernel's error reporter, so that the file
+// always loads again; a setup whose unit scales cannot convert a value is not saved. Returns an
+// empty text on success, else what went wrong.
 std::string SaveSetupFile(const CQel_Setup& setup, const std::filesystem::path& path);
 
 // "line L, column C" of a byte of a text: the place of a syntax error in a file.

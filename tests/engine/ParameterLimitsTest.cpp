@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/ParameterLimits.h"
+#include "engine/StepSupport.h"
 #include "host/kernel/Setup.h"
 #include "tests/support/CollectedErrors.h"
 #include "tests/support/Examples.h"
@@ -345,6 +346,43 @@ INSTANTIATE_TEST_SUITE_P(
                       NonFiniteCase{{"SLPER", 0}, limits::filter, "filter"},
                       NonFiniteCase{{"SLPER", 0}, limits::BiquadFrequencies, "BQFilterF11"}));
 
+// A lower limit above the upper one would turn the range around: nothing is written either.
+INSTANTIATE_TEST_SUITE_P(WrongWayRound, LimitNonFiniteBounds,
+                         ::testing::Values(NonFiniteCase{{"PB_C_minim", 1e9}, limits::PB_C, "PB_C"},
+                                           NonFiniteCase{{"PB_S_minim", 1e9}, limits::PB_S, "PB_S"},
+                                           NonFiniteCase{{"PB_P_maxim", 0}, limits::PB_P, "PB_P"}));
+
+// A range set for a derived parameter takes the value along when it no longer holds it.
+struct RangeCase {
+    double low;
+    double high;
+    double before;
+    double after;
+    bool set;
+    friend std::ostream& operator<<(std::ostream& out, const RangeCase& row) {
+        return out << row.before << " into " << row.low << " to " << row.high;
+    }
+};
+
+class ParameterRange : public Limits, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(ParameterRange, BringsTheValueIntoTheNewRange) {
+    const RangeCase& row = GetParam();
+    CQel_Parameter& parameter = Parameter("PB_S");
+    constexpr double kFar = 1e9;
+    parameter.SetMinInBaseUnit(-kFar);
+    parameter.SetMaxInBaseUnit(kFar);
+    ASSERT_TRUE(parameter.SetValueInBaseUnit(row.before));
+    EXPECT_EQ(SetParameterRange(parameter, row.low, row.high), row.set);
+    EXPECT_EQ(parameter.GetValueInBaseUnit(), row.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ParameterRange,
+                         ::testing::Values(RangeCase{10, 100, 50, 50, true},
+                                           RangeCase{10, 100, 500, 100, true},
+                                           RangeCase{10, 100, 1, 10, true},
+                                           RangeCase{100, 10, 500, 500, false}));
+
 struct MissingCase {
     const char* removed;
     Rule rule;
@@ -414,6 +452,32 @@ TEST_P(LimitEveryRow, RestoresTheReferenceRange) {
     parameter.SetMaxInBaseUnit(kFar);
     ComputeParameterLimits(*setup_);
     ExpectRange(row.name, low, high);
+}
+
+// A value the narrowed range no longer holds moves to the range's nearer end: a setup never keeps
+// a value outside its range (it would not load again once saved).
+TEST_P(LimitEveryRow, BringsAValueOutsideTheNarrowedRangeToItsNearerEnd) {
+    const SpoiledCase& row = GetParam();
+    CQel_Parameter& parameter = Parameter(row.name);
+    const double low = parameter.GetMinInBaseUnit();
+    const double high = parameter.GetMaxInBaseUnit();
+    const double beyond = high - low + 1.0;
+    constexpr double kFar = 1e9;
+    for (const bool above : {true, false}) {
+        if (!above && !row.setsMinimum) {
+            continue;
+        }
+        SCOPED_TRACE(above ? "above the range" : "below the range");
+        parameter.SetMinInBaseUnit(-kFar);
+        parameter.SetMaxInBaseUnit(kFar);
+        ASSERT_TRUE(parameter.SetValueInBaseUnit(above ? high + beyond : low - beyond));
+        ComputeParameterLimits(*setup_);
+        // The ends of a reference span bound each other: the partner may move too, so the end is
+        // the recomputed one.
+        const double end = above ? parameter.GetMaxInBaseUnit() : parameter.GetMinInBaseUnit();
+        EXPECT_LE(parameter.GetMinInBaseUnit(), parameter.GetMaxInBaseUnit());
+        EXPECT_NEAR(parameter.GetValueInBaseUnit(), end, 1e-9 * std::max(1.0, std::fabs(end)));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -276,7 +276,32 @@ INSTANTIATE_TEST_SUITE_P(
                     {kMotor, kSetup, "VDC_Detection_Test", "--bus", "0"},
                     2,
                     "--bus expects a supply from 1 to 1000 volts, not \"0\""},
-        FailureCase{"MissingProgramArgument", {kMotor, kSetup}, 2, "wrong number of arguments"}),
+        FailureCase{"MisspeltProgram",
+                    {kMotor, kSetup, "VDC_Detection_Tset"},
+                    1,
+                    "(did you mean VDC_Detection_Test?)"},
+        FailureCase{"MotorAndSetupSwapped",
+                    {kSetup, kMotor, "VDC_Detection_Test"},
+                    3,
+                    "sim takes MOTOR before SETUP: " + kSetup + " is a setup file and " + kMotor +
+                        " a motor file"},
+        FailureCase{"MisspeltProgramVariable",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--var", "STRATED=1"},
+                    1,
+                    "has no variable \"STRATED\". Its variables: STARTED (did you mean "
+                    "STARTED?)"},
+        FailureCase{"LogInAMissingFolder",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--log", "/nonexistent/log.csv"},
+                    2,
+                    "--log /nonexistent/log.csv: the folder /nonexistent does not exist"},
+        FailureCase{"RegisterComputedAfresh",
+                    {kMotor, kSetup, "VDC_Detection_Test", "--set-internal", "KPI=100"},
+                    2,
+                    "--set-internal KPI=100: sim derives KPI afresh from Kp_C_scl"},
+        FailureCase{"MissingProgramArgument",
+                    {kMotor, kSetup},
+                    2,
+                    "sim: PROGRAM is missing; the simulated drive runs: "}),
     ByLabel());
 
 }  // namespace

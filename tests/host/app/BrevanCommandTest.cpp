@@ -101,11 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"show", "AXIS", "--bogus"}, "unknown option --bogus"},
         UsageCase{{"show", "AXIS", "--set", "Vdc"}, "expects NAME=VALUE"},
         UsageCase{{"show", "AXIS", "--set"}, "--set needs a value"},
-        UsageCase{{"scale", "AXIS", "A"}, "wrong number of arguments"},
+        UsageCase{{"scale", "AXIS", "A"},
+                  "scale: PARAM is missing (brevan scale SETUP UNIT PARAM)"},
         UsageCase{{"show", "AXIS", "--set", "PWMPER=fast"}, "is not a number"},
         // An option the command does not take is refused, not ignored.
         UsageCase{{"show", "AXIS", "--for", "3", "--log", "x.csv"},
-                  "brevan: show does not take --for\n"},
+                  "brevan: show does not take --for (sim takes it); see 'brevan show --help'\n"},
         UsageCase{{"show", "AXIS", "--json", "--for=3"}, "show does not take --for"},
         UsageCase{{"scale", "AXIS", "A", "TestCurrent", "-o", "x.json"}, "scale does not take -o"},
         UsageCase{{"edit", "AXIS", "--json"}, "edit does not take --json"},
@@ -498,6 +499,28 @@ TEST_F(BrevanCommand, EditRunsTheDialogsFromAScriptAndSavesOnOk) {
     EXPECT_EQ(saved["options"]["IsClosedSpeed"], "1");
 }
 
+// Motor Setup lists the motors the program ships: picking one from the system database writes its
+// datasheet values into the setup.
+TEST_F(BrevanCommand, EditPicksAMotorOfTheShippedSystemDatabase) {
+    const fs::path script = folder_ / "pick-motor.txt";
+    std::ofstream(script) << "dialog \"Brushless Motor Setup\"\n"
+                             "select 10010 SYSTEM\n"
+                             "select 10011 \"Small delta motor\"\n"
+                             "click 1\n"
+                             "dialog \"Drive Setup\"\n"
+                             "click 1\n";
+    const fs::path out = folder_ / "picked.json";
+    const RunResult result = Run(
+        {"edit", Example("reference-axis.json"), "--script", script.string(), "-o", out.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json saved = nlohmann::json::parse(ReadAll(out));
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "R"), 13.5);
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "L"), 0.006);
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "pp"), 4.0);
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "No_encoder_lines"), 500.0);
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "MotorPhaseConnectionType"), 1.0);
+}
+
 TEST_F(BrevanCommand, EditWhoseScriptRunsOutFailsAndSavesNothing) {
     const fs::path script = folder_ / "short.txt";
     std::ofstream(script) << "dialog \"Brushless Motor Setup\"\nclick 1\n";
@@ -547,5 +570,271 @@ TEST_F(BrevanCommand, EditWithoutAScriptIsAUsageError) {
     EXPECT_NE(result.err.find("--script"), std::string::npos) << result.err;
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+std::string ReferenceAxis() {
+    return std::string(BREVAN_SOURCE_DIR) + "/examples/reference-axis.json";
+}
+
+// A value the command derives afresh would be overwritten without a word: the edit is refused
+// before anything runs, naming what the value comes from.
+struct LostEditCase {
+    const char* label;
+    std::vector<std::string> arguments;  // after the command and the reference axis
+    const char* command;
+    const char* message;
+    friend std::ostream& operator<<(std::ostream& out, const LostEditCase& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanLostEdit : public BrevanCommand, public ::testing::WithParamInterface<LostEditCase> {};
+
+TEST_P(BrevanLostEdit, IsRefusedNamingWhatToSetInstead) {
+    const fs::path out = folder_ / "out.json";
+    std::vector<std::string> arguments = {GetParam().command, ReferenceAxis()};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    arguments.insert(arguments.end(), {"-o", out.string()});
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, std::string("brevan: ") + GetParam().message + "\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, BrevanLostEdit,
+    ::testing::Values(
+        LostEditCase{"ComputeGainFromRegisters",
+                     {"--set", "Kp_C_scl=20"},
+                     "compute",
+                     "--set Kp_C_scl=20: compute derives Kp_C_scl afresh from KPI and SFTKPI, so "
+                     "the value given would be lost; set those instead, or give it to 'brevan "
+                     "registers', which computes the registers from it"},
+        LostEditCase{"RegistersPeriodFromTheirInputs",
+                     {"--set", "R=2.4", "--set", "ts_s=0.001"},
+                     "registers",
+                     "--set ts_s=0.001: registers derives Ts_S afresh from SLPER and PWM_freq, so "
+                     "the value given would be lost; set those instead"},
+        LostEditCase{"RegistersRegisterFromTheGain",
+                     {"--set-internal", "KPI=100"},
+                     "registers",
+                     "--set-internal KPI=100: registers derives KPI afresh from Kp_C_scl, so the "
+                     "value given would be lost; set that instead, or give it to 'brevan "
+                     "compute', which derives the user parameters from the registers"},
+        LostEditCase{"DesignGainFromThePassband",
+                     {"current", "--set", "Kp_C_scl=20"},
+                     "design",
+                     "--set Kp_C_scl=20: design derives Kp_C_scl afresh from Vdc, ImaxPS, R, L, "
+                     "MotorPhaseConnectionType, PB_C and Dump_C, so the value given would be "
+                     "lost; set those instead"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+// What a command computes from the value given, or keeps as given, is taken.
+struct KeptEditCase {
+    const char* label;
+    std::vector<std::string> arguments;  // after the command and the reference axis
+    const char* command;
+    const char* name;  // the parameter the edit set, as compute shows it
+    double value;      // its value after the command
+    friend std::ostream& operator<<(std::ostream& out, const KeptEditCase& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanKeptEdit : public BrevanCommand, public ::testing::WithParamInterface<KeptEditCase> {};
+
+TEST_P(BrevanKeptEdit, IsTakenAndSaved) {
+    const fs::path out = folder_ / "out.json";
+    std::vector<std::string> arguments = {GetParam().command, ReferenceAxis()};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    arguments.insert(arguments.end(), {"-o", out.string()});
+    const RunResult result = Run(arguments);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const RunResult shown = Run({"show", out.string(), GetParam().name, "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NEAR(
+        nlohmann::json::parse(shown.out)["parameters"][GetParam().name]["base"].get<double>(),
+        GetParam().value, std::fabs(GetParam().value) * 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, BrevanKeptEdit,
+    ::testing::Values(
+        // The registers hold the gain within a mantissa step of the value given.
+        KeptEditCase{
+            "RegistersFromTheGain", {"--set", "Kp_C_scl=20"}, "registers", "Kp_C_scl", 20.0},
+        KeptEditCase{"RegistersFromTheMotor", {"--set", "R=2.4"}, "registers", "R", 2.4},
+        // Within a mantissa step of the gain loaded: the registers stay, and so does the gain.
+        KeptEditCase{"RegistersWithinAStepOfTheGain",
+                     {"--set", "Kp_T_scl=230.9"},
+                     "registers",
+                     "Kp_T_scl",
+                     230.9},
+        KeptEditCase{"ComputeFromTheRegisters", {"--set", "SLPER=20"}, "compute", "Ts_S", 1e-3},
+        KeptEditCase{
+            "DesignFromThePassband", {"speed", "--set", "PB_S=400"}, "design", "PB_S", 400.0}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+// A name the setup does not have is told with the name it is nearest to.
+struct UnknownNameCase {
+    const char* label;
+    std::vector<std::string> arguments;  // AXIS stands for the small axis
+    int status;
+    const char* message;
+    friend std::ostream& operator<<(std::ostream& out, const UnknownNameCase& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanUnknownName : public BrevanCommand,
+                          public ::testing::WithParamInterface<UnknownNameCase> {};
+
+TEST_P(BrevanUnknownName, SuggestsTheNearestName) {
+    std::vector<std::string> arguments;
+    for (const std::string& argument : GetParam().arguments) {
+        arguments.push_back(argument == "AXIS" ? axis_.string() : argument);
+    }
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, GetParam().status);
+    EXPECT_EQ(result.err, std::string("brevan: ") + GetParam().message + "\n");
+    EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, BrevanUnknownName,
+    ::testing::Values(
+        UnknownNameCase{"Show",
+                        {"show", "AXIS", "PWMPRE"},
+                        1,
+                        "show: the setup has no parameter PWMPRE (did you mean PWMPER?)"},
+        UnknownNameCase{"Set",
+                        {"show", "AXIS", "--set", "ImaxSP=3"},
+                        1,
+                        "--set ImaxSP: the setup has no parameter of that name (did you mean "
+                        "ImaxPS?)"},
+        UnknownNameCase{"SetInternalFarFromAny",
+                        {"show", "AXIS", "--set-internal", "Ghost=1"},
+                        1,
+                        "--set-internal Ghost: the setup has no parameter of that name"},
+        UnknownNameCase{"RemoveAVariable",
+                        {"show", "AXIS", "--remove", "APSO"},
+                        1,
+                        "--remove APSO: the setup has no parameter or variable of that name (did "
+                        "you mean APOS?)"},
+        UnknownNameCase{"Scale",
+                        {"scale", "AXIS", "A", "TestCurent"},
+                        2,
+                        "scale: the setup has no parameter or variable TestCurent (did you mean "
+                        "TestCurrent?)"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+// A folder given for a file, or a file to write in a folder that is not there, is told before
+// anything is loaded or run.
+struct PathCase {
+    const char* label;
+    std::vector<std::string> arguments;  // AXIS: the small axis; DIR: a folder; the file names
+                                         // of others are in the test's folder
+    int status;
+    const char* message;  // after "brevan: " and the path
+    friend std::ostream& operator<<(std::ostream& out, const PathCase& row) {
+        return out << row.label;
+    }
+};
+
+class BrevanPath : public BrevanCommand, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(BrevanPath, IsRefusedSayingWhatIsWrong) {
+    const fs::path dir = folder_ / "a-folder";
+    fs::create_directories(dir);
+    std::vector<std::string> arguments;
+    std::string named;
+    for (const std::string& argument : GetParam().arguments) {
+        if (argument == "AXIS") {
+            arguments.push_back(axis_.string());
+        } else if (argument == "DIR") {
+            arguments.push_back(named = dir.string());
+        } else if (argument.ends_with(".json") || argument.ends_with(".txt")) {
+            arguments.push_back(named = (folder_ / argument).string());
+        } else {
+            arguments.push_back(argument);
+        }
+    }
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, GetParam().status);
+    EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BrevanPath,
+    ::testing::Values(
+        PathCase{"SetupIsAFolder", {"show", "DIR"}, 3, " is a folder, not a setup file\n"},
+        PathCase{"ScriptIsAFolder",
+                 {"edit", "AXIS", "--script", "DIR"},
+                 2,
+                 " is a folder, not a script\n"},
+        PathCase{"MotorIsAFolder",
+                 {"test", "AXIS", "dc-voltage", "--motor", "DIR"},
+                 3,
+                 " is a folder, not a motor file\n"},
+        PathCase{"OutputIsAFolder",
+                 {"show", "AXIS", "-o", "DIR"},
+                 2,
+                 ": is a folder; name the file to write\n"},
+        PathCase{"OutputInAMissingFolder",
+                 {"registers", "AXIS", "-o", "missing/out.json"},
+                 2,
+                 "/missing does not exist\n"}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(BrevanCommand, VersionIsPrintedWithSuccess) {
+    const RunResult result = Run({"--version"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.out.starts_with("brevan ")) << result.out;
+    EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+    EXPECT_EQ(result.err, "");
+}
+
+// edit --controls: each control of the dialog with its id, kind, caption and bound parameter.
+TEST_F(BrevanCommand, EditListsTheControlsOfADialog) {
+    const RunResult result = Run({"edit", ReferenceAxis(), "--controls", "drive setup"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::string heading;
+    std::getline(lines, heading);
+    EXPECT_EQ(heading, "dialog \"Drive Setup\" (template 106)");
+    for (const char* line : {
+             "1060   radio     \"Speed\"                                  ControlMode = 1\n",
+             "3163   edit                                               Vdc\n",
+             "3166   unit                                               unit of Vdc\n",
+             "3171   button    \"Detect\"\n",
+             "3116   check     \"Automatically activated after Power On\" "
+             "isAutoActivatedAfterPowerOn (1 on, 0 off)\n",
+         }) {
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+    }
+    // The template number names the dialog as well.
+    const RunResult byNumber = Run({"edit", ReferenceAxis(), "--controls", "106"});
+    EXPECT_EQ(byNumber.out, result.out);
+}
+
+TEST_F(BrevanCommand, EditControlsOfAnUnknownDialogListsTheDialogs) {
+    const RunResult result = Run({"edit", ReferenceAxis(), "--controls", "Drive Stup"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("no dialog is called \"Drive Stup\" (did you mean Drive Setup?); "
+                              "the dialogs: \"Current Controller Tuning Test\""),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("\"Brushless Motor Setup\""), std::string::npos) << result.err;
+    const RunResult withScript = Run(
+        {"edit", ReferenceAxis(), "--controls", "106", "--script", (folder_ / "s.txt").string()});
+    EXPECT_EQ(withScript.status, 2);
+    EXPECT_NE(withScript.err.find("opens no dialog"), std::string::npos) << withScript.err;
+}
 
 }  // namespace

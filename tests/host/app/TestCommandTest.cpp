@@ -316,6 +316,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {"vdc", "--motor", "MOTOR"},
                     2,
                     "unknown test \"vdc\"; the tests: resistance-inductance, encoder-resolution"},
+        RefusalCase{"MisspeltTest",
+                    {"dc-votlage", "--motor", "MOTOR"},
+                    2,
+                    "angle-controller (did you mean dc-voltage?)"},
+        RefusalCase{"MisspeltFault",
+                    {"dc-voltage", "--motor", "MOTOR", "--fault", "enable-of"},
+                    2,
+                    "not \"enable-of\" (did you mean enable-off?)"},
         RefusalCase{"NoMotor", {"dc-voltage"}, 2, "test needs --motor FILE"},
         RefusalCase{"UnknownAnswer",
                     {"dc-voltage", "--motor", "MOTOR", "--answer", "maybe"},
@@ -333,7 +341,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"dc-voltage", "--motor", "/nonexistent/motor.json"},
                     3,
                     "/nonexistent/motor.json: file: cannot be opened for reading"},
-        RefusalCase{"NoTestNamed", {}, 2, "wrong number of arguments"}),
+        RefusalCase{"NoTestNamed", {}, 2, "test: TEST is missing (brevan test SETUP TEST)"}),
     ByLabel());
 
 // brevan edit with --motor connects the simulated drive on its bench: Detect in Drive Setup finds

@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -23,8 +27,10 @@
 #include <string>
 #include <tuple>
 
+#include "host/kernel/AtomicFile.h"
 #include "host/kernel/SetupFile.h"
 #include "tests/host/kernel/KernelTestSupport.h"
+#include "tests/support/CollectedErrors.h"
 
 namespace {
 
@@ -61,9 +67,11 @@ std::string Describe(const std::vector<qel::SetupFileProblem>& problems) {
     return qel::DescribeProblems("setup", problems);
 }
 
-// A JSON pointer, "line L, column C" for a syntax error, or "(top level)" for the whole document.
+// A JSON pointer, a parameter or variable by name ("parameters[PWMPER].value"), "line L, column C"
+// for a syntax error, or "(top level)" for the whole document.
 bool IsPlace(const std::string& place) {
-    static const std::regex kPlace(R"(/.*|line [0-9]+, column [0-9]+|\(top level\))");
+    static const std::regex kPlace(
+        R"(/.*|(parameters|variables)\[[^\]]+\](\.\w+)?|line [0-9]+, column [0-9]+|\(top level\))");
     return std::regex_match(place, kPlace);
 }
 
@@ -256,22 +264,24 @@ INSTANTIATE_TEST_SUITE_P(
         MutationCase{"/parameters", "{}", "/parameters", "expected an array"},
         MutationCase{"/parameters/0", "[]", "/parameters/0", "expected an object"},
         MutationCase{"/parameters/0/name", "3", "/parameters/0/name", "expected a text"},
-        MutationCase{"/parameters/0/family", "3", "/parameters/0/family", "expected a text"},
-        MutationCase{"/parameters/0/unit", "3", "/parameters/0/unit", "expected a text"},
-        MutationCase{"/parameters/0/kind", "false", "/parameters/0/kind", "expected a text"},
-        MutationCase{"/parameters/0/type", "\"bool\"", "/parameters/0/type", "expected \""},
-        MutationCase{"/parameters/0/value", "\"1\"", "/parameters/0/value", "expected a number"},
-        MutationCase{"/parameters/0/min", "null", "/parameters/0/min", "expected a number"},
-        MutationCase{"/parameters/0/max", "\"x\"", "/parameters/0/max", "expected a number"},
-        MutationCase{"/parameters/0/precision", "18", "/parameters/0/precision", "from 0 to 17"},
-        MutationCase{"/parameters/0/precision", "2.5", "/parameters/0/precision",
+        MutationCase{"/parameters/0/family", "3", "parameters[Motor_R].family", "expected a text"},
+        MutationCase{"/parameters/0/unit", "3", "parameters[Motor_R].unit", "expected a text"},
+        MutationCase{"/parameters/0/kind", "false", "parameters[Motor_R].kind", "expected a text"},
+        MutationCase{"/parameters/0/type", "\"bool\"", "parameters[Motor_R].type", "expected \""},
+        MutationCase{"/parameters/0/value", "\"1\"", "parameters[Motor_R].value",
+                     "expected a number"},
+        MutationCase{"/parameters/0/min", "null", "parameters[Motor_R].min", "expected a number"},
+        MutationCase{"/parameters/0/max", "\"x\"", "parameters[Motor_R].max", "expected a number"},
+        MutationCase{"/parameters/0/precision", "18", "parameters[Motor_R].precision",
+                     "from 0 to 17"},
+        MutationCase{"/parameters/0/precision", "2.5", "parameters[Motor_R].precision",
                      "expected a whole number"},
-        MutationCase{"/parameters/4/value", "5", "/parameters/4/value", "expected a text"},
+        MutationCase{"/parameters/4/value", "5", "parameters[Label].value", "expected a text"},
         MutationCase{"/variables", "{}", "/variables", "expected an array"},
         MutationCase{"/variables/0", "1", "/variables/0", "expected an object"},
         MutationCase{"/variables/0/name", "1", "/variables/0/name", "expected a text"},
-        MutationCase{"/variables/0/family", "[]", "/variables/0/family", "expected a text"},
-        MutationCase{"/variables/1/value", "\"0\"", "/variables/1/value", "expected a number"},
+        MutationCase{"/variables/0/family", "[]", "variables[APOS].family", "expected a text"},
+        MutationCase{"/variables/1/value", "\"0\"", "variables[CSPD].value", "expected a number"},
         MutationCase{"/options", "[]", "/options", "expected an object"},
         MutationCase{"/options/MODE", "1", "/options/MODE", "expected a text"}));
 
@@ -281,21 +291,22 @@ INSTANTIATE_TEST_SUITE_P(
         MutationCase{"/format", "2", "/format", "reads format 1"},
         MutationCase{"/format", nullptr, "(top level)", "missing member \"format\""},
         MutationCase{"/identity/productId", nullptr, "/identity", "\"productId\""},
-        MutationCase{"/parameters/1/max", nullptr, "/parameters/1", "\"max\""},
+        MutationCase{"/parameters/1/max", nullptr, "parameters[PWMPER]", "\"max\""},
         MutationCase{"/drive/ioPorts/0/brake", nullptr, "/drive/ioPorts/0", "\"brake\""},
         MutationCase{"/formats", "1", "/formats", "unknown member"},
         MutationCase{"/identity/serial", "\"x\"", "/identity/serial", "unknown member"},
         MutationCase{"/drive/ioPorts/0/Pin", "3", "/drive/ioPorts/0/Pin", "unknown member"},
-        MutationCase{"/parameters/0/Value", "1", "/parameters/0/Value", "unknown member"},
-        MutationCase{"/variables/0/min", "1", "/variables/0/min", "unknown member"},
-        MutationCase{"/parameters/0/unit", "\"furlong\"", "/parameters/0/unit", "unknown unit"},
-        MutationCase{"/parameters/0/unit", "\"mA\"", "/parameters/0/unit", "unknown unit"},
-        MutationCase{"/variables/0/unit", "\"mm\"", "/variables/0/unit", "unknown unit"},
-        MutationCase{"/parameters/0/family", "\"luminosity\"", "/parameters/0/family",
+        MutationCase{"/parameters/0/Value", "1", "parameters[Motor_R].Value", "unknown member"},
+        MutationCase{"/variables/0/min", "1", "variables[APOS].min", "unknown member"},
+        MutationCase{"/parameters/0/unit", "\"furlong\"", "parameters[Motor_R].unit",
+                     "unknown unit"},
+        MutationCase{"/parameters/0/unit", "\"mA\"", "parameters[Motor_R].unit", "unknown unit"},
+        MutationCase{"/variables/0/unit", "\"mm\"", "variables[APOS].unit", "unknown unit"},
+        MutationCase{"/parameters/0/family", "\"luminosity\"", "parameters[Motor_R].family",
                      "unknown unit family"},
-        MutationCase{"/variables/1/family", "\"speed\"", "/variables/1/family",
+        MutationCase{"/variables/1/family", "\"speed\"", "variables[CSPD].family",
                      "unknown unit family"},
-        MutationCase{"/parameters/0/kind", "\"virtual\"", "/parameters/0/kind", "\"scaled\""},
+        MutationCase{"/parameters/0/kind", "\"virtual\"", "parameters[Motor_R].kind", "\"scaled\""},
         MutationCase{"/parameters/2/name", "\"pwmper\"", "/parameters/2/name", "already used"},
         MutationCase{"/parameters/2/name", "\"\"", "/parameters/2/name", "empty name"},
         MutationCase{"/variables/1/name", "\"apos\"", "/variables/1/name", "already used"},
@@ -303,11 +314,9 @@ INSTANTIATE_TEST_SUITE_P(
         MutationCase{"/drive/ioPorts/1/pin", "3", "/drive/ioPorts/1/pin", "listed twice"},
         MutationCase{"/drive/ioPorts/1/port", "1", "/drive/ioPorts/1/port", "listed twice"},
         MutationCase{"/drive/adcWordBits", "8", "/drive/adcWordBits", "narrower"},
-        MutationCase{"/parameters/2/min", "1", "/parameters/2/min", "exceeds the maximum"},
-        MutationCase{"/parameters/1/value", "2500.5", "/parameters/1/value", "whole number"},
-        MutationCase{"/parameters/2/value", "0.5", "/parameters/2/value", "outside its range"},
-        MutationCase{"/parameters/1/value", "-1", "/parameters/1/value", "outside its range"},
-        MutationCase{"/parameters/4/min", "0", "/parameters/4/min", "no range"},
+        MutationCase{"/parameters/2/min", "1", "parameters[PERIOD].min", "exceeds the maximum"},
+        MutationCase{"/parameters/1/value", "2500.5", "parameters[PWMPER].value", "whole number"},
+        MutationCase{"/parameters/4/min", "0", "parameters[Label].min", "no range"},
         MutationCase{"/identity/firmwareId", "\"9abc\"", "/identity/firmwareId",
                      "not a firmware identifier"},
         MutationCase{"/identity/firmwareId", "\"\"", "/identity/firmwareId",
@@ -315,9 +324,58 @@ INSTANTIATE_TEST_SUITE_P(
         MutationCase{"/identity/userApplicationId", "\"12345678901234567890123456789012345678901\"",
                      "/identity/userApplicationId", "longer than 40"}));
 
+// A value outside its range loads at the range's nearer end, with a warning that names the
+// parameter and gives the numbers in their shortest form: a range or a scale may follow from
+// other values of the file, so such a value must not make the file unusable.
+struct OutOfRangeCase {
+    const char* pointer;
+    const char* replacement;
+    const char* name;
+    double loadedBase;
+    const char* place;
+    const char* warning;
+    friend std::ostream& operator<<(std::ostream& out, const OutOfRangeCase& row) {
+        return out << row.pointer << " := " << row.replacement;
+    }
+};
+
+class OutOfRangeValue : public ::testing::TestWithParam<OutOfRangeCase> {};
+
+TEST_P(OutOfRangeValue, LoadsAtTheNearerEndWithAWarningNamingIt) {
+    const OutOfRangeCase& row = GetParam();
+    Json document = Json::parse(kValidDocument);
+    document[Json::json_pointer(row.pointer)] = Json::parse(row.replacement);
+    const CollectedErrors errors;
+
+    const qel::SetupLoadResult result = qel::ParseSetup(document.dump());
+
+    ASSERT_NE(result.setup, nullptr) << Describe(result.problems);
+    EXPECT_EQ(result.setup->GetParameterValueInBaseUnit(row.name), row.loadedBase);
+    ASSERT_EQ(result.warnings.size(), 1u) << Describe(result.warnings);
+    EXPECT_EQ(result.warnings[0].place, row.place);
+    EXPECT_EQ(result.warnings[0].message, row.warning);
+    EXPECT_EQ(errors.Messages(),
+              std::vector<std::string>{std::string(row.place) + ": " + row.warning});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, OutOfRangeValue,
+    ::testing::Values(
+        OutOfRangeCase{"/parameters/2/value", "0.5", "PERIOD", 0.01, "parameters[PERIOD].value",
+                       "the value 0.5 s lies outside its range 1e-06 to 0.01 s; it is now 0.01 s"},
+        OutOfRangeCase{"/parameters/2/value", "0.0000005", "PERIOD", 1e-6,
+                       "parameters[PERIOD].value",
+                       "the value 5e-07 s lies outside its range 1e-06 to 0.01 s; it is now 1e-06 "
+                       "s"},
+        OutOfRangeCase{"/parameters/1/value", "-1", "PWMPER", 0, "parameters[PWMPER].value",
+                       "the value -1 lies outside its range 0 to 65535; it is now 0"},
+        OutOfRangeCase{"/parameters/3/max", "5", "ILIM", 5, "parameters[ILIM].value",
+                       "the value 10 A lies outside its range 0 to 5 A; it is now 5 A"}));
+
 struct ScaledRangeCase {
     double factor;
-    const char* fragment;  // nullptr when the document loads
+    double loadedBase;    // ILIM's base value once loaded
+    const char* warning;  // nullptr when the value lies in its range
     friend std::ostream& operator<<(std::ostream& out, const ScaledRangeCase& row) {
         return out << "factor " << row.factor;
     }
@@ -327,24 +385,35 @@ class ScaledRange : public ::testing::TestWithParam<ScaledRangeCase> {};
 
 TEST_P(ScaledRange, IsCheckedInBaseUnitsThroughTheScale) {
     fake::Reset(GetParam().factor, 0);
+    const CollectedErrors errors;
     const qel::SetupLoadResult result = qel::ParseSetup(kValidDocument, fake::Functions());
-    if (GetParam().fragment == nullptr) {
-        ASSERT_NE(result.setup, nullptr) << Describe(result.problems);
-        EXPECT_EQ(result.setup->GetParameterValueInBaseUnit("ILIM"), 10 * GetParam().factor);
+    ASSERT_NE(result.setup, nullptr) << Describe(result.problems);
+    EXPECT_EQ(result.setup->GetParameterValueInBaseUnit("ILIM"), GetParam().loadedBase);
+    if (GetParam().warning == nullptr) {
+        EXPECT_TRUE(result.warnings.empty()) << Describe(result.warnings);
         return;
     }
-    EXPECT_TRUE(IsRefused(result));
-    ASSERT_EQ(result.problems.size(), 1u) << Describe(result.problems);
-    EXPECT_EQ(result.problems[0].place, "/parameters/3/value");
-    EXPECT_NE(result.problems[0].message.find(GetParam().fragment), std::string::npos)
-        << result.problems[0].message;
+    ASSERT_EQ(result.warnings.size(), 1u) << Describe(result.warnings);
+    EXPECT_EQ(result.warnings[0].place, "parameters[ILIM].value");
+    EXPECT_EQ(result.warnings[0].message, GetParam().warning);
 }
 
-INSTANTIATE_TEST_SUITE_P(Factors, ScaledRange,
-                         ::testing::Values(ScaledRangeCase{2, nullptr},
-                                           ScaledRangeCase{2.5, "outside its range"},
-                                           ScaledRangeCase{-1, "outside its range"},
-                                           ScaledRangeCase{kNaN, "cannot be converted"}));
+INSTANTIATE_TEST_SUITE_P(
+    Factors, ScaledRange,
+    ::testing::Values(
+        ScaledRangeCase{2, 20, nullptr},
+        ScaledRangeCase{2.5, 20, "the value 25 A lies outside its range 0 to 20 A; it is now 20 A"},
+        ScaledRangeCase{-1, 0, "the value -10 A lies outside its range 0 to 20 A; it is now 0 A"}));
+
+TEST(ParseSetup, AValueTheScaleCannotConvertIsRefusedAtItsName) {
+    fake::Reset(kNaN, 0);
+    const qel::SetupLoadResult result = qel::ParseSetup(kValidDocument, fake::Functions());
+    EXPECT_TRUE(IsRefused(result));
+    ASSERT_EQ(result.problems.size(), 1u) << Describe(result.problems);
+    EXPECT_EQ(result.problems[0].place, "parameters[ILIM].value");
+    EXPECT_NE(result.problems[0].message.find("cannot be converted"), std::string::npos)
+        << result.problems[0].message;
+}
 
 TEST(ParseSetup, RefusesEveryTruncationOfAValidDocument) {
     const auto setup = LoadValid();
@@ -599,8 +668,135 @@ TEST_P(BundledExample, LoadSaveLoadLosesNothing) {
     ExpectSameSetup(*first.setup, *second.setup);
 }
 
+// The examples are kept as the program writes them: a save without a change rewrites no byte.
+TEST_P(BundledExample, SavedUnchangedGivesTheSameBytes) {
+    const fs::path source = fs::path(BREVAN_SOURCE_DIR) / "examples" / GetParam();
+    const ModuleScales module;
+    if (!module.Loaded()) {
+        GTEST_SKIP() << "the module is not built: " << ::dlerror();
+    }
+    const qel::SetupLoadResult loaded = qel::LoadSetupFile(source, module.Functions());
+    ASSERT_NE(loaded.setup, nullptr) << Describe(loaded.problems);
+    EXPECT_TRUE(loaded.warnings.empty()) << Describe(loaded.warnings);
+    TempFolder folder;
+    ASSERT_EQ(qel::SaveSetupFile(*loaded.setup, folder.Path() / GetParam()), "");
+    EXPECT_EQ(ReadFile(folder.Path() / GetParam()), ReadFile(source));
+}
+
 INSTANTIATE_TEST_SUITE_P(Examples, BundledExample,
-                         ::testing::Values("reference-axis.json", "minimal-axis.json"));
+                         ::testing::Values("reference-axis.json", "minimal-axis.json",
+                                           "new-axis.json"));
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(SerializeSetup, WritesOneLinePerEntryWithOnlyTheMembersThatDifferFromTheirDefaults) {
+    const auto setup = LoadValid();
+    ASSERT_NE(setup, nullptr);
+    const std::vector<std::string> lines = SplitLines(qel::SerializeSetup(*setup));
+    const std::vector<std::string> expected = {
+        R"(      { "pin": 3, "port": 1, "inverted": false, "brake": true },)",
+        R"(    { "name": "Motor_R", "family": "resistance", "unit": "mOhm", "kind": "physical", )"
+        R"("type": "real", "value": 0.1, "min": -1.7976931348623157e+308, )"
+        R"("max": 1.7976931348623157e+308, "precision": 4 },)",
+        R"(    { "name": "PWMPER", "family": "register", "kind": "physical", "type": "integer", )"
+        R"("value": 2500, "min": 0, "max": 65535 },)",
+        R"(    { "name": "ILIM", "family": "current", "kind": "scaled", "type": "real", "value": 10, )"
+        R"("min": 0, "max": 20 },)",
+        R"(    { "name": "Label", "family": "number", "kind": "physical", "type": "text", )"
+        R"("value": "axis 1" })",
+        R"(    { "name": "CSPD", "family": "rotary_speed", "value": 3 })",
+        R"(    "MODE": "1",)"};
+    for (const std::string& line : expected) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+            << "no line\n"
+            << line << "\nin\n"
+            << qel::SerializeSetup(*setup);
+    }
+}
+
+// A one-value change saved over the file changes the one line of that value, whether the value
+// is a plain one, a scaled one or one that the unit scales read.
+struct OneValueCase {
+    const char* name;
+    double base;
+};
+
+class OneValueChange : public ::testing::TestWithParam<OneValueCase> {};
+
+TEST_P(OneValueChange, ChangesExactlyOneLineOfTheSavedFile) {
+    const ModuleScales module;
+    if (!module.Loaded()) {
+        GTEST_SKIP() << "the module is not built: " << ::dlerror();
+    }
+    const fs::path source = fs::path(BREVAN_SOURCE_DIR) / "examples" / "reference-axis.json";
+    const qel::SetupLoadResult loaded = qel::LoadSetupFile(source, module.Functions());
+    ASSERT_NE(loaded.setup, nullptr) << Describe(loaded.problems);
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    ASSERT_EQ(qel::SaveSetupFile(*loaded.setup, target), "");
+    const std::vector<std::string> before = SplitLines(ReadFile(target));
+
+    ASSERT_TRUE(loaded.setup->SetParameterValueInBaseUnit(GetParam().name, GetParam().base));
+    ASSERT_EQ(qel::SaveSetupFile(*loaded.setup, target), "");
+
+    const std::vector<std::string> after = SplitLines(ReadFile(target));
+    ASSERT_EQ(after.size(), before.size());
+    std::vector<std::string> changed;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (after[i] != before[i]) {
+            changed.push_back(after[i]);
+        }
+    }
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_NE(changed[0].find("\"name\": \"" + std::string(GetParam().name) + "\""),
+              std::string::npos)
+        << changed[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, OneValueChange,
+                         ::testing::Values(OneValueCase{"Vdc", 36}, OneValueCase{"TestCurrent", 1},
+                                           OneValueCase{"PB_S", 250}, OneValueCase{"SLPER", 12}));
+
+// When a scale the file's values convert through needs a parameter the file lacks, that is the
+// one problem reported, naming the parameter, not one problem per value it leaves unconvertible.
+class MissingScaleInput : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MissingScaleInput, IsReportedOnceAsTheCause) {
+    const ModuleScales module;
+    if (!module.Loaded()) {
+        GTEST_SKIP() << "the module is not built: " << ::dlerror();
+    }
+    Json document =
+        Json::parse(ReadFile(fs::path(BREVAN_SOURCE_DIR) / "examples" / "reference-axis.json"));
+    Json& parameters = document["parameters"];
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (parameters[i]["name"] == GetParam()) {
+            parameters.erase(i);
+            break;
+        }
+    }
+
+    const qel::SetupLoadResult result = qel::ParseSetup(document.dump(), module.Functions());
+
+    EXPECT_TRUE(IsRefused(result));
+    ASSERT_EQ(result.problems.size(), 1u) << Describe(result.problems);
+    EXPECT_EQ(result.problems[0].place, "/parameters");
+    EXPECT_NE(result.problems[0].message.find("the unit scales read the parameter " +
+                                              std::string(GetParam()) + ", which the setup lacks"),
+              std::string::npos)
+        << result.problems[0].message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, MissingScaleInput,
+                         ::testing::Values("PWMPER", "DSP_freq", "ADCrange", "VdcMaxMeasurable",
+                                           "Load_transmission", "No_encoder_lines"));
 
 TEST(SaveSetupFile, WritesALoadableFileAndNoTemporaryOne) {
     const auto setup = LoadValid();
@@ -615,6 +811,111 @@ TEST(SaveSetupFile, WritesALoadableFileAndNoTemporaryOne) {
         EXPECT_EQ(Snapshot(folder.Path()).size(), 1u);
     }
 }
+
+// A save killed at any moment leaves the old file or the new one whole; what a killed save left
+// beside it is gone after the next save.
+TEST(SaveSetupFile, AKilledSaveLeavesAWholeFileAndTheNextSaveNoTemporary) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    const std::string first = qel::SerializeSetup(*setup);
+    setup->SetDescription(std::string(4096, 'x'));
+    const std::string second = qel::SerializeSetup(*setup);
+    ASSERT_EQ(qel::WriteFileAtomically(target, first), "");
+
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> delay_us(0, 2000);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    constexpr int kMaxKills = 300;
+    int kills = 0;
+    while (kills < kMaxKills && std::chrono::steady_clock::now() < deadline) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) {
+                static_cast<void>(qel::WriteFileAtomically(target, i % 2 == 0 ? second : first));
+            }
+        }
+        ::usleep(static_cast<useconds_t>(delay_us(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ++kills;
+        const std::string now = ReadFile(target);
+        ASSERT_TRUE(now == first || now == second) << "after kill " << kills << ":\n" << now;
+    }
+
+    ASSERT_EQ(qel::SaveSetupFile(*setup, target), "");
+    EXPECT_EQ(Snapshot(folder.Path()).size(), 1u);
+    EXPECT_EQ(ReadFile(target), second);
+}
+
+// A save removes only what earlier saves of the same file left behind: our name pattern, older
+// than the save, held by no living writer.
+TEST(SaveSetupFile, RemovesOnlyStaleTemporariesOfItsOwnTarget) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    const fs::path target = folder.Path() / "axis.json";
+    for (const char* name :
+         {".axis.json.Ab3dE9", ".axis.json.zzzzzz", ".axis.json.held00", ".axis.json.keep-me",
+          ".axis.json.Ab3dE", ".other.json.Ab3dE9", "axis.json.Ab3dE9", "notes.txt"}) {
+        WriteFile(folder.Path() / name, "left");
+    }
+    // A save in progress elsewhere holds its temporary locked.
+    const int held = ::open((folder.Path() / ".axis.json.held00").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    ASSERT_EQ(qel::SaveSetupFile(*setup, target), "");
+    ::close(held);
+
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder.Path())) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".axis.json.Ab3dE", ".axis.json.held00",
+                                              ".axis.json.keep-me", ".other.json.Ab3dE9",
+                                              "axis.json", "axis.json.Ab3dE9", "notes.txt"}));
+}
+
+// Saving onto a symbolic link writes the file it points to and keeps the link.
+struct LinkCase {
+    const char* description;
+    bool absolute;
+    bool targetExists;
+    friend std::ostream& operator<<(std::ostream& out, const LinkCase& row) {
+        return out << row.description;
+    }
+};
+
+class SaveThroughLink : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(SaveThroughLink, WritesTheLinkedFileAndKeepsTheLink) {
+    const auto setup = LoadValid();
+    TempFolder folder;
+    fs::create_directory(folder.Path() / "store");
+    const fs::path real = folder.Path() / "store" / "axis.json";
+    if (GetParam().targetExists) {
+        WriteFile(real, "old setup\n");
+    }
+    const fs::path link = folder.Path() / "current.json";
+    fs::create_symlink(GetParam().absolute ? real : fs::path("store") / "axis.json", link);
+    const fs::path chained = folder.Path() / "chained.json";
+    fs::create_symlink("current.json", chained);
+
+    ASSERT_EQ(qel::SaveSetupFile(*setup, chained), "");
+
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(chained)));
+    EXPECT_EQ(ReadFile(real), qel::SerializeSetup(*setup));
+    EXPECT_EQ(Snapshot(folder.Path() / "store").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, SaveThroughLink,
+                         ::testing::Values(LinkCase{"relative", false, true},
+                                           LinkCase{"absolute", true, true},
+                                           LinkCase{"dangling", false, false}));
 
 TEST(SaveSetupFile, KeepsThePermissionsOfTheTarget) {
     const auto setup = LoadValid();
