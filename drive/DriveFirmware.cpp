@@ -173,6 +173,11 @@ void DriveFirmware::Decode() {
         std::clamp<std::int64_t>(r.ELRES_FRACT, 0, kMaxElectricalFraction);
     s.electricalShift = interpolationBits_ - static_cast<int>(fraction);
     s.electricalCountsPerTurn = std::max<std::int64_t>(1, r.MECRESL << fraction);
+    // A turn of a power of two counts (the usual encoders) takes the position within it by a
+    // mask, which is the floor modulo in two's complement, instead of a 64-bit division.
+    const bool turnIsPowerOfTwo =
+        (s.electricalCountsPerTurn & (s.electricalCountsPerTurn - 1)) == 0;
+    s.electricalTurnMask = turnIsPowerOfTwo ? s.electricalCountsPerTurn - 1 : -1;
     s.electricalAnglePerCount = r.ENC2THL;
     s.currentLoopDivider = std::max<std::int64_t>(1, r.CLPER);
     s.speedLoopDivider = std::max<std::int64_t>(1, r.SLPER);
@@ -346,8 +351,10 @@ std::int64_t DriveFirmware::PositionOfCount(std::int64_t encoderCount) const {
 }
 
 std::int64_t DriveFirmware::EncoderElectricAngle(std::int64_t position) const {
-    const std::int64_t inTurn =
-        FloorModulo(ElectricalResolutionCount(position), settings_.electricalCountsPerTurn);
+    const std::int64_t count = ElectricalResolutionCount(position);
+    const std::int64_t inTurn = settings_.electricalTurnMask >= 0
+                                    ? count & settings_.electricalTurnMask
+                                    : FloorModulo(count, settings_.electricalCountsPerTurn);
     // Only the low 32 bits of the product matter (a fraction of an electrical turn); unsigned
     // arithmetic keeps them exact whatever the product's size.
     const std::uint64_t turnFraction =

@@ -286,6 +286,8 @@ class DriveFirmware {
         bool countingReversed = false;
         int electricalShift = 0;
         std::int64_t electricalCountsPerTurn = 1;
+        // electricalCountsPerTurn - 1 when it is a power of two, else -1.
+        std::int64_t electricalTurnMask = 0;
         std::int64_t electricalAnglePerCount = 0;
         // Speed-loop periods per current-loop period, Q16, for the fast loop's units.
         std::int64_t speedPeriodsPerLoopPeriodQ16 = 1 << 16;

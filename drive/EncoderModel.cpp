@@ -1,7 +1,6 @@
 #include "drive/EncoderModel.h"
 
 #include <algorithm>
-#include <cmath>
 #include <numbers>
 
 namespace drive {
@@ -23,14 +22,6 @@ EncoderModel::EncoderModel(const EncoderData& data, int interpolationBits)
                      (std::int64_t{1} << interpolationBits_)),
       countsPerRadian_(static_cast<double>(countsPerTurn_) / (2.0 * std::numbers::pi)) {}
 
-std::int64_t EncoderModel::Read(double shaftAngle_rad) const {
-    return IsCounting() ? WiredCount(shaftAngle_rad) - lostCounts_ : heldCount_;
-}
-
-std::int64_t EncoderModel::WiredCount(double shaftAngle_rad) const {
-    return channelsSwapped_ ? -ShaftCount(shaftAngle_rad) : ShaftCount(shaftAngle_rad);
-}
-
 void EncoderModel::SetChannelsSwapped(bool swapped, double shaftAngle_rad) {
     const std::int64_t now = Read(shaftAngle_rad);
     channelsSwapped_ = swapped;
@@ -49,12 +40,6 @@ void EncoderModel::SetChannelConnected(EncoderChannel channel, bool connected,
     if (!wasCounting && IsCounting()) {
         lostCounts_ = WiredCount(shaftAngle_rad) - heldCount_;
     }
-}
-
-std::int64_t EncoderModel::ShaftCount(double shaftAngle_rad) const {
-    const double direction = data_.reversed ? -1.0 : 1.0;
-    const double counts = direction * (shaftAngle_rad - data_.zeroAngle_rad) * countsPerRadian_;
-    return static_cast<std::int64_t>(std::floor(counts));
 }
 
 std::optional<std::int64_t> EncoderModel::ReadAbsolutePosition(double shaftAngle_rad) const {

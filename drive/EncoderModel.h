@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "drive/MotorModel.h"
+#include "drive/WholeNumbers.h"
 
 namespace drive {
 
@@ -24,7 +25,9 @@ class EncoderModel {
     // the direction the channels' wiring gives, truncated toward minus infinity like a counter
     // that has passed whole counts only.
     // While a channel is missing the count holds (see SetChannelConnected).
-    std::int64_t Read(double shaftAngle_rad) const;
+    std::int64_t Read(double shaftAngle_rad) const {
+        return IsCounting() ? WiredCount(shaftAngle_rad) - lostCounts_ : heldCount_;
+    }
 
     // A channel's signals reach the drive or not (a broken wire), the shaft being at this angle.
     // Without one channel the quadrature counter sees only the other's edges, each undoing the
@@ -52,9 +55,15 @@ class EncoderModel {
   private:
     bool LinkWorks() const { return data_.absolute && !linkBroken_; }
     // The count of a sound encoder at this angle, without what the counter lost.
-    std::int64_t ShaftCount(double shaftAngle_rad) const;
+    std::int64_t ShaftCount(double shaftAngle_rad) const {
+        const double direction = data_.reversed ? -1.0 : 1.0;
+        const double counts = direction * (shaftAngle_rad - data_.zeroAngle_rad) * countsPerRadian_;
+        return static_cast<std::int64_t>(whole::Floor(counts));
+    }
     // What the counter would read, the shaft at this angle, as the channels are wired now.
-    std::int64_t WiredCount(double shaftAngle_rad) const;
+    std::int64_t WiredCount(double shaftAngle_rad) const {
+        return channelsSwapped_ ? -ShaftCount(shaftAngle_rad) : ShaftCount(shaftAngle_rad);
+    }
 
     EncoderData data_;
     bool linkBroken_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 // The drive's fixed-point arithmetic: Q15 gains with a shift, saturation limits, the first-order
@@ -58,8 +59,26 @@ inline std::int64_t LimitFromSaturationRegister(std::int64_t saturation) {
     return std::clamp(kQ15Max - saturation, std::int64_t{0}, kQ15Max);
 }
 
+namespace detail {
+// 1024 table intervals per turn; the low 6 bits of the angle interpolate between two entries,
+// which keeps the error below one Q15 unit.
+inline constexpr int kSineTableBits = 10;
+inline constexpr int kSineTableSize = 1 << kSineTableBits;
+inline constexpr int kSineInterpolationBits = 16 - kSineTableBits;
+// The sine in Q15 at every interval's start, the full turn's end included.
+extern const std::array<std::int32_t, kSineTableSize + 1> kSineTable;
+}  // namespace detail
+
 // Sine of a 16-bit angle (65536 per turn) in Q15, from a table with linear interpolation.
-std::int64_t SineQ15(std::int64_t angle);
+inline std::int64_t SineQ15(std::int64_t angle) {
+    const std::int64_t folded = angle & (kAngleTurn - 1);
+    const std::int64_t index = folded >> detail::kSineInterpolationBits;
+    const std::int64_t fraction =
+        folded & ((std::int64_t{1} << detail::kSineInterpolationBits) - 1);
+    const std::int64_t low = detail::kSineTable[index];
+    const std::int64_t high = detail::kSineTable[index + 1];
+    return low + ShiftRightRounded((high - low) * fraction, detail::kSineInterpolationBits);
+}
 inline std::int64_t CosineQ15(std::int64_t angle) {
     return SineQ15(angle + kAngleTurn / 4);
 }

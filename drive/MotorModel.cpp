@@ -49,16 +49,24 @@ MotorModel::MotorModel(const MotorData& data)
       resistance_ohm_(data.TerminalResistance_ohm()),
       inductance_H_(data.TerminalInductance_H()),
       flux_Wb_(data.Flux_Wb()),
-      inertia_kgm2_(data.TotalInertia_kgm2()) {}
+      inertia_kgm2_(data.TotalInertia_kgm2()),
+      torqueScale_(kTorqueFactor * data.polePairs * flux_Wb_) {}
 
 void MotorModel::SetWiring(const TerminalWiring& wiring) {
     wiring_ = wiring;
+    leadCut_ = wiring_.open[0] || wiring_.open[1] || wiring_.open[2];
     ConstrainToWiring();
 }
 
-AlphaBeta MotorModel::ThroughLeads(const AlphaBeta& value) const {
-    // Exchanging phases B and C mirrors the frame about phase A's axis.
-    return wiring_.swappedBC ? AlphaBeta{value.alpha, -value.beta} : value;
+void MotorModel::UseStep(double step_s) {
+    if (step_s == stepLength_s_) {
+        return;
+    }
+    stepLength_s_ = step_s;
+    decay_ = std::exp(-step_s * resistance_ohm_ / inductance_H_);
+    voltageGain_ = (1.0 - decay_) / resistance_ohm_;
+    halfStep_s_ = 0.5 * step_s;
+    mechanicalDivisor_ = inertia_kgm2_ + step_s * data_.viscousFriction_Nms_rad;
 }
 
 void MotorModel::ConstrainToWiring() {
@@ -87,32 +95,30 @@ void MotorModel::ConstrainToWiring() {
 
 void MotorModel::Step(const AlphaBeta& terminalVoltage_V, double step_s) {
     const AlphaBeta voltage_V = ThroughLeads(terminalVoltage_V);
-    if (step_s != decayStep_s_) {
-        decayStep_s_ = step_s;
-        decay_ = std::exp(-step_s * resistance_ohm_ / inductance_H_);
-    }
+    UseStep(step_s);
     const double midAngle_rad =
-        data_.polePairs * (shaftAngle_rad_ + 0.5 * step_s * shaftSpeed_rad_s_);
+        data_.polePairs * (shaftAngle_rad_ + halfStep_s_ * shaftSpeed_rad_s_);
     const double sine = std::sin(midAngle_rad);
     const double cosine = std::cos(midAngle_rad);
     const double emf_V = data_.polePairs * shaftSpeed_rad_s_ * flux_Wb_;
     const AlphaBeta emf{-emf_V * sine, emf_V * cosine};
 
     const AlphaBeta start = current_A_;
-    const double gain = (1.0 - decay_) / resistance_ohm_;
-    current_A_.alpha = start.alpha * decay_ + (voltage_V.alpha - emf.alpha) * gain;
-    current_A_.beta = start.beta * decay_ + (voltage_V.beta - emf.beta) * gain;
-    ConstrainToWiring();
+    current_A_.alpha = start.alpha * decay_ + (voltage_V.alpha - emf.alpha) * voltageGain_;
+    current_A_.beta = start.beta * decay_ + (voltage_V.beta - emf.beta) * voltageGain_;
+    if (leadCut_) {
+        ConstrainToWiring();
+    }
 
     const double meanAlpha_A = 0.5 * (start.alpha + current_A_.alpha);
     const double meanBeta_A = 0.5 * (start.beta + current_A_.beta);
-    const double torque_Nm =
-        kTorqueFactor * data_.polePairs * flux_Wb_ * (meanBeta_A * cosine - meanAlpha_A * sine);
+    const double torque_Nm = torqueScale_ * (meanBeta_A * cosine - meanAlpha_A * sine);
     StepMechanics(torque_Nm, step_s);
 }
 
 void MotorModel::StepOpenCircuit(double step_s) {
     current_A_ = {};
+    UseStep(step_s);
     StepMechanics(0.0, step_s);
 }
 
@@ -127,29 +133,15 @@ void MotorModel::StepMechanics(double electricalTorque_Nm, double step_s) {
         const double friction_Nm = std::copysign(data_.coulombFriction_Nm, moving);
         endSpeed_rad_s =
             (inertia_kgm2_ * startSpeed_rad_s + step_s * (drivingTorque_Nm - friction_Nm)) /
-            (inertia_kgm2_ + step_s * data_.viscousFriction_Nms_rad);
+            mechanicalDivisor_;
         // Friction cannot reverse the motion within one step: the shaft stops at zero speed and
         // the next step decides whether it breaks away.
         if (startSpeed_rad_s != 0.0 && endSpeed_rad_s * startSpeed_rad_s < 0.0) {
             endSpeed_rad_s = 0.0;
         }
     }
-    shaftAngle_rad_ += 0.5 * step_s * (startSpeed_rad_s + endSpeed_rad_s);
+    shaftAngle_rad_ += halfStep_s_ * (startSpeed_rad_s + endSpeed_rad_s);
     shaftSpeed_rad_s_ = endSpeed_rad_s;
-}
-
-double MotorModel::PhaseCurrentA_A() const {
-    return ThroughLeads(current_A_).alpha;
-}
-
-double MotorModel::PhaseCurrentB_A() const {
-    const AlphaBeta terminal_A = ThroughLeads(current_A_);
-    return -0.5 * terminal_A.alpha + kHalfSqrt3 * terminal_A.beta;
-}
-
-double MotorModel::PhaseCurrentC_A() const {
-    const AlphaBeta terminal_A = ThroughLeads(current_A_);
-    return -0.5 * terminal_A.alpha - kHalfSqrt3 * terminal_A.beta;
 }
 
 double MotorModel::ElectricalAngle_rad() const {
@@ -167,7 +159,7 @@ double MotorModel::CurrentQ_A() const {
 }
 
 double MotorModel::ElectricalTorque_Nm() const {
-    return kTorqueFactor * data_.polePairs * flux_Wb_ * CurrentQ_A();
+    return torqueScale_ * CurrentQ_A();
 }
 
 double MotorModel::CopperLosses_W() const {

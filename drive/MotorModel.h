@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <numbers>
 #include <string>
 
 namespace drive {
@@ -108,9 +109,15 @@ class MotorModel {
     // Current in the motor's windings.
     AlphaBeta Current_A() const { return current_A_; }
     // Phase currents at the drive's terminals.
-    double PhaseCurrentA_A() const;
-    double PhaseCurrentB_A() const;
-    double PhaseCurrentC_A() const;
+    double PhaseCurrentA_A() const { return ThroughLeads(current_A_).alpha; }
+    double PhaseCurrentB_A() const { return PhaseCurrents_A()[1]; }
+    double PhaseCurrentC_A() const { return PhaseCurrents_A()[2]; }
+    // The three at once (A, B, C), as the bridge weighs its dead time and checks for a short.
+    std::array<double, 3> PhaseCurrents_A() const {
+        const AlphaBeta terminal_A = ThroughLeads(current_A_);
+        return {terminal_A.alpha, -0.5 * terminal_A.alpha + kHalfSqrt3 * terminal_A.beta,
+                -0.5 * terminal_A.alpha - kHalfSqrt3 * terminal_A.beta};
+    }
     // Current in the rotor's frame (d along the magnet).
     double CurrentD_A() const;
     double CurrentQ_A() const;
@@ -128,25 +135,41 @@ class MotorModel {
     void SetShaftState(double angle_rad, double speed_rad_s);
 
   private:
+    static constexpr double kHalfSqrt3 = std::numbers::sqrt3 / 2.0;
+
+    // What a step of this length shares with the last one of the same length.
+    void UseStep(double step_s);
     void StepMechanics(double electricalTorque_Nm, double step_s);
     // Between the terminals' frame and the windings' (the same both ways).
-    AlphaBeta ThroughLeads(const AlphaBeta& value) const;
+    AlphaBeta ThroughLeads(const AlphaBeta& value) const {
+        // Exchanging phases B and C mirrors the frame about phase A's axis.
+        return wiring_.swappedBC ? AlphaBeta{value.alpha, -value.beta} : value;
+    }
     // Removes the current that the cut leads cannot carry.
     void ConstrainToWiring();
 
     MotorData data_;
     TerminalWiring wiring_;
+    // Whether a lead is cut (the currents then need constraining after every step).
+    bool leadCut_ = false;
     double resistance_ohm_;
     double inductance_H_;
     double flux_Wb_;
     double inertia_kgm2_;
+    // 3/2 pole pairs flux: torque per ampere of q current.
+    double torqueScale_;
     AlphaBeta current_A_;
     double shaftAngle_rad_ = 0.0;
     double shaftSpeed_rad_s_ = 0.0;
     double externalTorque_Nm_ = 0.0;
-    // exp(-step R / L) for the last step length, kept because the step rarely changes.
-    double decayStep_s_ = -1.0;
+    // For the last step length, kept because the step rarely changes: the current's decay
+    // exp(-step R / L), the voltage's gain (1 - decay) / R, half the step, and the mechanics'
+    // divisor J + step x viscous friction.
+    double stepLength_s_ = -1.0;
     double decay_ = 0.0;
+    double voltageGain_ = 0.0;
+    double halfStep_s_ = 0.0;
+    double mechanicalDivisor_ = 0.0;
 };
 
 }  // namespace drive

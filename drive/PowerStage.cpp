@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "drive/WholeNumbers.h"
+
 namespace drive {
 
 namespace {
@@ -29,10 +31,21 @@ std::uint64_t NextRandom(std::uint64_t& state) {
 }  // namespace
 
 PowerStage::PowerStage(const DriveHardware& hardware)
-    : hardware_(hardware), noiseState_(hardware.noiseSeed) {}
+    : hardware_(hardware),
+      step_(static_cast<double>(std::max<std::int64_t>(hardware_.adcStep, 1))),
+      stepIsPowerOfTwo_((std::max<std::int64_t>(hardware_.adcStep, 1) &
+                         (std::max<std::int64_t>(hardware_.adcStep, 1) - 1)) == 0),
+      inverseStep_(1.0 / step_),
+      currentScale_(CurrentScale()),
+      currentLimitSteps_(std::floor(kCentre * hardware_.adcFullScale / step_)),
+      noiseState_(hardware.noiseSeed) {}
 
 AlphaBeta PowerStage::PhaseVoltages(const VoltageCommand& command, const MotorModel& motor,
                                     double pwmFrequency_Hz) const {
+    return PhaseVoltages(Legs(command, pwmFrequency_Hz), motor.PhaseCurrents_A());
+}
+
+BridgeCommand PowerStage::Legs(const VoltageCommand& command, double pwmFrequency_Hz) const {
     const double bus_V = hardware_.busVoltage_V;
     // Phase references as fractions of the bus.
     const double perUnit = kBusShareOfSpan / kCommandSpan;
@@ -43,15 +56,23 @@ AlphaBeta PowerStage::PhaseVoltages(const VoltageCommand& command, const MotorMo
     const auto [lowest, highest] = std::minmax({phase[0], phase[1], phase[2]});
     const double commonMode = kCentre - 0.5 * (lowest + highest);
 
-    const std::array<double, 3> current_A = {motor.PhaseCurrentA_A(), motor.PhaseCurrentB_A(),
-                                             motor.PhaseCurrentC_A()};
-    const double deadTimeLoss_V = bus_V * hardware_.deadTime_s * pwmFrequency_Hz;
-    const double band_A = std::max(hardware_.deadTimeCurrentBand_A, 1e-12);
+    BridgeCommand legs;
+    for (std::size_t index = 0; index < legs.legVoltage_V.size(); ++index) {
+        const double duty = std::clamp(phase[index] + commonMode, 0.0, 1.0);
+        legs.legVoltage_V[index] = duty * bus_V;
+    }
+    legs.deadTimeLoss_V = bus_V * hardware_.deadTime_s * pwmFrequency_Hz;
+    legs.deadTimeCurrentBand_A = std::max(hardware_.deadTimeCurrentBand_A, 1e-12);
+    return legs;
+}
+
+AlphaBeta PowerStage::PhaseVoltages(const BridgeCommand& legs,
+                                    const std::array<double, 3>& phaseCurrents_A) {
     std::array<double, 3> leg_V{};
     for (std::size_t index = 0; index < leg_V.size(); ++index) {
-        const double duty = std::clamp(phase[index] + commonMode, 0.0, 1.0);
-        const double share = std::clamp(current_A[index] / band_A, -1.0, 1.0);
-        leg_V[index] = duty * bus_V - deadTimeLoss_V * share;
+        const double share =
+            std::clamp(phaseCurrents_A[index] / legs.deadTimeCurrentBand_A, -1.0, 1.0);
+        leg_V[index] = legs.legVoltage_V[index] - legs.deadTimeLoss_V * share;
     }
     // The star point floats: the phase voltages are the legs' voltages less their mean, which
     // the Clarke transform drops by itself.
@@ -64,19 +85,16 @@ double PowerStage::CurrentScale() const {
 }
 
 std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& motor) {
-    const double scale = CurrentScale();
-    const double step = static_cast<double>(std::max<std::int64_t>(hardware_.adcStep, 1));
-    // Whole steps on either side of the centre.
-    const double limit = std::floor(kCentre * hardware_.adcFullScale / step);
     std::array<std::int64_t, 2> counts{};
-    const std::array<double, 2> current_A = {motor.PhaseCurrentA_A(), motor.PhaseCurrentB_A()};
+    const std::array<double, 3> current_A = motor.PhaseCurrents_A();
     for (std::size_t index = 0; index < counts.size(); ++index) {
         double measured_A = current_A[index];
         if (hardware_.currentNoise_A > 0.0) {
             measured_A += hardware_.currentNoise_A * NextGaussian();
         }
-        const double steps = std::clamp(std::round(measured_A * scale / step), -limit, limit);
-        counts[index] = static_cast<std::int64_t>(steps * step);
+        const double steps = std::clamp(whole::Round(InSteps(measured_A * currentScale_)),
+                                        -currentLimitSteps_, currentLimitSteps_);
+        counts[index] = static_cast<std::int64_t>(steps * step_);
     }
     return counts;
 }
@@ -85,9 +103,9 @@ std::int64_t PowerStage::Convert(double counts) const {
     if (std::isnan(counts)) {
         return 0;
     }
-    const double step = static_cast<double>(std::max<std::int64_t>(hardware_.adcStep, 1));
     const double fullScale = static_cast<double>(hardware_.adcFullScale);
-    return static_cast<std::int64_t>(std::round(std::clamp(counts, 0.0, fullScale) / step) * step);
+    return static_cast<std::int64_t>(whole::Round(InSteps(std::clamp(counts, 0.0, fullScale))) *
+                                     step_);
 }
 
 std::int64_t PowerStage::MeasureBusVoltage() const {
@@ -111,10 +129,7 @@ std::int64_t PowerStage::MeasureShareOfFullScale(double share) const {
 }
 
 bool PowerStage::DetectsShortCircuit(const MotorModel& motor) const {
-    const double peak_A = hardware_.peakCurrent_A;
-    return shortCircuit_ || std::fabs(motor.PhaseCurrentA_A()) > peak_A ||
-           std::fabs(motor.PhaseCurrentB_A()) > peak_A ||
-           std::fabs(motor.PhaseCurrentC_A()) > peak_A;
+    return DetectsShortCircuit(motor.PhaseCurrents_A());
 }
 
 double PowerStage::NextGaussian() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "drive/MotorModel.h"
@@ -54,6 +55,16 @@ struct VoltageCommand {
     std::int64_t beta = 0;
 };
 
+// The bridge's legs under one voltage command: what every physics step of the command shares.
+struct BridgeCommand {
+    // Each leg's average voltage without the dead time: its duty cycle times the bus.
+    std::array<double, 3> legVoltage_V{};
+    // The volt-seconds per PWM period the dead time takes from a leg carrying a current beyond
+    // the band (per second of PWM period: a voltage).
+    double deadTimeLoss_V = 0.0;
+    double deadTimeCurrentBand_A = 1.0;
+};
+
 // The three-phase bridge and its converters. A command of 65534 units spans 1.1 times the bus
 // voltage of phase-voltage amplitude (space-vector modulation: the common mode of the three legs
 // is centred so that the legs stay within the bus up to 0.577 times the bus); each leg's average
@@ -73,6 +84,11 @@ class PowerStage {
     // flowing now deciding the dead-time error; pwmFrequency_Hz weighs the dead time.
     AlphaBeta PhaseVoltages(const VoltageCommand& command, const MotorModel& motor,
                             double pwmFrequency_Hz) const;
+    // The same in two parts: the legs for a command once, then the phase voltages for the
+    // currents of each step (A, B, C, as MotorModel::PhaseCurrents_A gives them).
+    BridgeCommand Legs(const VoltageCommand& command, double pwmFrequency_Hz) const;
+    static AlphaBeta PhaseVoltages(const BridgeCommand& legs,
+                                   const std::array<double, 3>& phaseCurrents_A);
 
     // Current converter counts per ampere.
     double CurrentScale() const;
@@ -91,13 +107,31 @@ class PowerStage {
     // Whether a phase current exceeds the converters' range, or a short makes one do so: the
     // bridge's own short-circuit detection.
     bool DetectsShortCircuit(const MotorModel& motor) const;
+    // The same on the phase currents (A, B, C) of the motor.
+    bool DetectsShortCircuit(const std::array<double, 3>& phaseCurrents_A) const {
+        const double peak_A = hardware_.peakCurrent_A;
+        return shortCircuit_ || std::fabs(phaseCurrents_A[0]) > peak_A ||
+               std::fabs(phaseCurrents_A[1]) > peak_A || std::fabs(phaseCurrents_A[2]) > peak_A;
+    }
 
   private:
     double NextGaussian();
     // A reading in the converter's steps, within 0 and its full scale.
     std::int64_t Convert(double counts) const;
+    // Counts in the converters' steps: count / step, by a product when the step is a power of
+    // two (its inverse is then exact, and so is the product).
+    double InSteps(double counts) const {
+        return stepIsPowerOfTwo_ ? counts * inverseStep_ : counts / step_;
+    }
 
     DriveHardware hardware_;
+    // The converters' step, its inverse, the current converters' counts per ampere and the whole
+    // steps they read on either side of their centre.
+    double step_;
+    bool stepIsPowerOfTwo_;
+    double inverseStep_;
+    double currentScale_;
+    double currentLimitSteps_;
     std::uint64_t noiseState_;
     bool shortCircuit_ = false;
 };

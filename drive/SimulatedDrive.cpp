@@ -236,19 +236,27 @@ void SimulatedDrive::RunOnePeriod() {
     // Asked again: a routine may have changed the loop periods.
     const VoltageCommand next = firmware_.Step(Sample(firmware_.IsSpeedLoopDue()));
 
+    // Nothing below changes the registers or the bus: the periods and the bridge's legs hold
+    // for the whole period (the legs until the new command applies).
+    const double pwmPeriod_s = PwmPeriod_s();
+    const double pwmFrequency_Hz = 1.0 / pwmPeriod_s;
     const int stepsPerPwmPeriod = std::max(2, powerStage_.Hardware().stepsPerPwmPeriod / 2 * 2);
-    const double step_s = PwmPeriod_s() / stepsPerPwmPeriod;
+    const double step_s = pwmPeriod_s / stepsPerPwmPeriod;
     const std::int64_t pwmPeriods = std::max<std::int64_t>(Registers().CLPER, 1);
+    BridgeCommand legs = powerStage_.Legs(applied_, pwmFrequency_Hz);
+    std::array<double, 3> phaseCurrents_A = motor_.PhaseCurrents_A();
     for (std::int64_t pwm = 0; pwm < pwmPeriods; ++pwm) {
         for (int step = 0; step < stepsPerPwmPeriod; ++step) {
             if (pwm == 0 && step == stepsPerPwmPeriod / 2) {
                 applied_ = next;
+                legs = powerStage_.Legs(applied_, pwmFrequency_Hz);
             }
-            StepPhysics(applied_, step_s);
+            StepPhysics(legs, phaseCurrents_A, step_s);
         }
     }
-    thermal_.Step(motor_.CopperLosses_W(), CurrentLoopPeriod_s());
-    time_s_ += CurrentLoopPeriod_s();
+    const double period_s = pwmPeriod_s * static_cast<double>(pwmPeriods);
+    thermal_.Step(motor_.CopperLosses_W(), period_s);
+    time_s_ += period_s;
     ++periodsRun_;
 
     for (std::size_t index = 0; index < routines_.size(); ++index) {
@@ -259,14 +267,17 @@ void SimulatedDrive::RunOnePeriod() {
     std::erase(routines_, static_cast<DriveRoutine*>(nullptr));
 }
 
-void SimulatedDrive::StepPhysics(const VoltageCommand& command, double step_s) {
+void SimulatedDrive::StepPhysics(const BridgeCommand& legs, std::array<double, 3>& phaseCurrents_A,
+                                 double step_s) {
     if (!firmware_.IsPowerOn()) {
         applied_ = {};
         motor_.StepOpenCircuit(step_s);
+        phaseCurrents_A = motor_.PhaseCurrents_A();
         return;
     }
-    motor_.Step(powerStage_.PhaseVoltages(command, motor_, 1.0 / PwmPeriod_s()), step_s);
-    if (powerStage_.DetectsShortCircuit(motor_)) {
+    motor_.Step(PowerStage::PhaseVoltages(legs, phaseCurrents_A), step_s);
+    phaseCurrents_A = motor_.PhaseCurrents_A();
+    if (powerStage_.DetectsShortCircuit(phaseCurrents_A)) {
         firmware_.TripShortCircuit();
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -127,7 +128,10 @@ class SimulatedDrive {
     void StartFromAbsoluteEncoder();
     void RunOnePeriod();
     FirmwareInputs Sample(bool speedLoopDue);
-    void StepPhysics(const VoltageCommand& command, double step_s);
+    // One physics step under the bridge's legs, from the phase currents the last step left
+    // (which it updates).
+    void StepPhysics(const BridgeCommand& legs, std::array<double, 3>& phaseCurrents_A,
+                     double step_s);
     void SetFault(Fault fault, bool present);
 
     MotorModel motor_;
