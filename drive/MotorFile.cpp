@@ -151,6 +151,7 @@ constexpr Range kLoadInertia_kgm2{0.0, 100.0};
 constexpr Range kViscousFriction_Nms_rad{0.0, 10.0};
 constexpr Range kCoulombFriction_Nm{0.0, 1000.0};
 constexpr Range kLoadTorque_Nm{-1000.0, 1000.0};
+constexpr Range kMotorCurrent_A{1e-3, 1000.0};
 constexpr double kTwoPi = 6.283185307179586;
 constexpr Range kZeroAngle_rad{-kTwoPi, kTwoPi};
 constexpr Range kThermalResistance_K_W{1e-2, 100.0};
@@ -259,6 +260,13 @@ void ReadMotor(const Json& root, MotorData& motor, BenchData& bench,
     RangedNumber(reader, "coulombFriction_Nm", motor.coulombFriction_Nm, false,
                  kCoulombFriction_Nm);
     RangedNumber(reader, "loadTorque_Nm", motor.loadTorque_Nm, false, kLoadTorque_Nm);
+    RangedNumber(reader, "ratedCurrent_A", motor.ratedCurrent_A, false, kMotorCurrent_A);
+    RangedNumber(reader, "peakCurrent_A", motor.peakCurrent_A, false, kMotorCurrent_A);
+    if (motor.ratedCurrent_A > 0.0 && motor.peakCurrent_A > 0.0 &&
+        motor.peakCurrent_A < motor.ratedCurrent_A) {
+        reader.Problem("/peakCurrent_A", "must be at least the rated current (" +
+                                             FormatLimit(motor.ratedCurrent_A) + " A)");
+    }
     if (const Json* encoder = reader.Object("encoder")) {
         ReadEncoder(*encoder, motor.encoder, problems);
     }

@@ -54,6 +54,10 @@ struct MotorData {
     double coulombFriction_Nm = 0.0;
     // A constant torque of the load against the forward direction (a hanging weight).
     double loadTorque_Nm = 0.0;
+    // The data sheet's continuous (rated) and peak phase currents, 0 when not given: what a user
+    // types into Motor Setup; the simulated motor itself has no current limit.
+    double ratedCurrent_A = 0.0;
+    double peakCurrent_A = 0.0;
     EncoderData encoder;
     ThermalData thermal;
 

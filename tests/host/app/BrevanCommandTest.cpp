@@ -519,6 +519,8 @@ TEST_F(BrevanCommand, EditPicksAMotorOfTheShippedSystemDatabase) {
     EXPECT_DOUBLE_EQ(SavedValue(saved, "pp"), 4.0);
     EXPECT_DOUBLE_EQ(SavedValue(saved, "No_encoder_lines"), 500.0);
     EXPECT_DOUBLE_EQ(SavedValue(saved, "MotorPhaseConnectionType"), 1.0);
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "In"), 0.5);
+    EXPECT_DOUBLE_EQ(SavedValue(saved, "ImaxM"), 1.5);
 }
 
 TEST_F(BrevanCommand, EditWhoseScriptRunsOutFailsAndSavesNothing) {

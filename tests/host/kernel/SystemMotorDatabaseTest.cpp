@@ -41,9 +41,11 @@ std::string RecordName(const std::string& fileName) {
 
 // What the motor's data sheet gives a user to type into Motor Setup, in base units and as the
 // simulated axes' setups hold it: resistance and inductance of one phase of the motor's own
-// connection. The motor files rate no currents, so a record keeps the setup's.
+// connection, the rated and peak currents.
 std::map<std::string, double> DataSheetValues(const drive::MotorData& motor) {
     return {
+        {"In", motor.ratedCurrent_A},
+        {"ImaxM", motor.peakCurrent_A},
         {"MotorPhaseConnectionType", motor.connection == drive::PhaseConnection::Delta ? 1 : 0},
         {"R", motor.phaseResistance_ohm},
         {"L", motor.phaseInductance_H},
@@ -102,7 +104,16 @@ TEST_P(ShippedMotor, ChosenOnTheReferenceAxisGivesTheSimulatedAxisMotorData) {
 
     const std::unique_ptr<CQel_Setup> simulated = SetupForMotor(motor_);
     ASSERT_NE(simulated, nullptr);
-    EXPECT_EQ(qel::MotorFromSetup(*chosen, "").values, qel::MotorFromSetup(*simulated, "").values);
+    // The simulated axes keep the reference axis's currents (their protections are the setup's):
+    // the chosen motor's are its data sheet's.
+    std::map<std::string, double> chosenValues = qel::MotorFromSetup(*chosen, "").values;
+    std::map<std::string, double> simulatedValues = qel::MotorFromSetup(*simulated, "").values;
+    for (const char* current : {"In", "ImaxM"}) {
+        EXPECT_EQ(chosenValues.at(current), record_->values.at(current)) << current;
+        chosenValues.erase(current);
+        simulatedValues.erase(current);
+    }
+    EXPECT_EQ(chosenValues, simulatedValues);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExampleMotors, ShippedMotor, ::testing::ValuesIn(kExampleMotorFiles),
