@@ -31,6 +31,20 @@
 
 namespace {
 
+// The register the identification tests set to 0 for their run (the drive's minimum move at an
+// absolute start), whatever they measure.
+constexpr std::string_view kSwitchedOffForTheRun = "ABSTART_MINMOVE";
+
+// The values a test changed in the setup, but the register it switches off for its run: the
+// commissioning computes that anew before the next step.
+std::vector<Proposal> Proposed(const CQel_Setup& setup, const Snapshot& before,
+                               const Snapshot& after) {
+    std::vector<Proposal> proposals = Differences(setup, before, after);
+    std::erase_if(proposals,
+                  [](const Proposal& proposal) { return proposal.name == kSwitchedOffForTheRun; });
+    return proposals;
+}
+
 using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
@@ -200,7 +214,7 @@ void RunDriveTestStep(const CommissionStep& step, CQel_Setup& setup, SimulatedAx
     record.error = ErrorOf(run.record, row.patience_s);
     if (!record.error) {
         const Snapshot afterDialog = TakeSnapshot(setup);
-        record.proposed = Differences(
+        record.proposed = Proposed(
             setup, before, run.dialogResult == IDOK ? afterDialog : afterRun.value_or(afterDialog));
     }
 }
@@ -233,7 +247,7 @@ void RunLoopStep(const CommissionStep& step, CQel_Setup& setup, SimulatedAxis& a
         }
     }
     if (!record.error) {
-        record.proposed = Differences(setup, before, TakeSnapshot(setup));
+        record.proposed = Proposed(setup, before, TakeSnapshot(setup));
     }
 }
 
