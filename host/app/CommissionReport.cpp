@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "host/app/TuningRun.h"
+#include "host/kernel/GraphFiles.h"
 
 namespace {
 
@@ -23,29 +24,6 @@ td.number { text-align: right; font-variant-numeric: tabular-nums; }
 pre { white-space: pre-wrap; background: #f7f7f7; padding: 0.5em; margin: 0.25em 0; }
 img { max-width: 100%; border: 1px solid #ddd; })";
 
-std::string Escaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
-
 std::string Number(double value, const char* format = "%.4g") {
     char text[48];
     std::snprintf(text, sizeof text, format, value);
@@ -54,17 +32,17 @@ std::string Number(double value, const char* format = "%.4g") {
 
 void WriteAxis(std::ostream& html, const CommissionRecord& record) {
     html << "<h2>Axis</h2>\n<table>\n"
-         << "<tr><th>setup</th><td>" << Escaped(record.setupFile.string()) << "</td></tr>\n"
-         << "<tr><th>drive</th><td>" << Escaped(record.setupDescription) << "</td></tr>\n"
-         << "<tr><th>motor</th><td>" << Escaped(record.motorName) << " ("
-         << Escaped(record.motorFile.string()) << ")</td></tr>\n"
+         << "<tr><th>setup</th><td>" << qel::XmlEscaped(record.setupFile.string()) << "</td></tr>\n"
+         << "<tr><th>drive</th><td>" << qel::XmlEscaped(record.setupDescription) << "</td></tr>\n"
+         << "<tr><th>motor</th><td>" << qel::XmlEscaped(record.motorName) << " ("
+         << qel::XmlEscaped(record.motorFile.string()) << ")</td></tr>\n"
          << "<tr><th>bench supply</th><td>" << Number(record.supply_V) << " V</td></tr>\n";
     if (record.fault) {
-        html << "<tr><th>fault of the simulated drive</th><td>" << Escaped(*record.fault)
+        html << "<tr><th>fault of the simulated drive</th><td>" << qel::XmlEscaped(*record.fault)
              << "</td></tr>\n";
     }
     html << "<tr><th>setup written</th><td>"
-         << (record.savedTo ? Escaped(record.savedTo->string())
+         << (record.savedTo ? qel::XmlEscaped(record.savedTo->string())
                             : std::string("none: the commissioning did not succeed"))
          << "</td></tr>\n"
          << "<tr><th>wall time</th><td>" << Number(record.wallTime_s, "%.1f") << " s</td></tr>\n"
@@ -81,13 +59,13 @@ void WriteChanges(std::ostream& html, const CommissionRecord& record) {
             "<th>old (display)</th><th>new (display)</th></tr>\n";
     for (const Proposal& change : record.changes) {
         const auto base = [](const ParameterValue& value) {
-            return value.text ? Escaped(*value.text) : Number(value.base, "%.10g");
+            return value.text ? qel::XmlEscaped(*value.text) : Number(value.base, "%.10g");
         };
-        html << "<tr><td>" << Escaped(change.name) << "</td><td class=\"number\">"
+        html << "<tr><td>" << qel::XmlEscaped(change.name) << "</td><td class=\"number\">"
              << base(change.before) << "</td><td class=\"number\">" << base(change.after)
-             << "</td><td>" << Escaped(change.after.unit) << "</td><td class=\"number\">"
-             << Escaped(change.before.display) << "</td><td class=\"number\">"
-             << Escaped(change.after.display) << "</td></tr>\n";
+             << "</td><td>" << qel::XmlEscaped(change.after.unit) << "</td><td class=\"number\">"
+             << qel::XmlEscaped(change.before.display) << "</td><td class=\"number\">"
+             << qel::XmlEscaped(change.after.display) << "</td></tr>\n";
     }
     html << "</table>\n";
 }
@@ -99,8 +77,9 @@ void WriteProposals(std::ostream& html, const char* heading,
     }
     html << "<p>" << heading << ":</p>\n<ul>\n";
     for (const Proposal& proposal : proposals) {
-        html << "<li>" << Escaped(proposal.name) << ": " << Escaped(proposal.before.display)
-             << " &rarr; " << Escaped(proposal.after.display) << "</li>\n";
+        html << "<li>" << qel::XmlEscaped(proposal.name) << ": "
+             << qel::XmlEscaped(proposal.before.display) << " &rarr; "
+             << qel::XmlEscaped(proposal.after.display) << "</li>\n";
     }
     html << "</ul>\n";
 }
@@ -115,32 +94,34 @@ void WriteFigures(std::ostream& html, const StepRecord& step) {
     }
     html << "</table>\n";
     if (step.picture) {
-        html << "<p><img src=\"" << Escaped(*step.picture) << "\" alt=\"the " << step.name
+        html << "<p><img src=\"" << qel::XmlEscaped(*step.picture) << "\" alt=\"the " << step.name
              << " step response\"></p>\n";
     }
 }
 
 void WriteStep(std::ostream& html, const StepRecord& step) {
     const char* outcome = OutcomeName(step.outcome);
-    html << "<h3>" << Escaped(step.name) << ": <span class=\"" << outcome << "\">" << outcome
-         << "</span> <small>(" << Number(step.wallTime_s, "%.2f") << " s)</small></h3>\n";
+    html << "<h3>" << qel::XmlEscaped(step.name) << ": <span class=\"" << outcome << "\">"
+         << outcome << "</span> <small>(" << Number(step.wallTime_s, "%.2f")
+         << " s)</small></h3>\n";
     if (step.error) {
-        html << "<pre>" << Escaped(*step.error) << "</pre>\n<p>" << Escaped(step.hint) << "</p>\n";
+        html << "<pre>" << qel::XmlEscaped(*step.error) << "</pre>\n<p>"
+             << qel::XmlEscaped(step.hint) << "</p>\n";
     }
     if (!step.note.empty()) {
-        html << "<p>" << Escaped(step.note) << "</p>\n";
+        html << "<p>" << qel::XmlEscaped(step.note) << "</p>\n";
     }
     WriteProposals(html, "Accepted", step.proposed);
     WriteProposals(html, "Current loop designed", step.currentLoopDesign);
     if (!step.statusLines.empty()) {
         html << "<p>The dialog showed: ";
         for (std::size_t i = 0; i < step.statusLines.size(); ++i) {
-            html << (i == 0 ? "" : " &middot; ") << Escaped(step.statusLines[i]);
+            html << (i == 0 ? "" : " &middot; ") << qel::XmlEscaped(step.statusLines[i]);
         }
         html << "</p>\n";
     }
     for (const std::string& message : step.messages) {
-        html << "<pre>" << Escaped(message) << "</pre>\n";
+        html << "<pre>" << qel::XmlEscaped(message) << "</pre>\n";
     }
     if (step.isLoop && step.outcome == StepOutcome::Succeeded) {
         WriteFigures(html, step);
@@ -177,10 +158,10 @@ std::string PictureName(const std::string& step) {
 bool WriteCommissionReport(const std::filesystem::path& folder, const CommissionRecord& record) {
     std::ostringstream html;
     html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-         << "<title>Commissioning of " << Escaped(record.setupFile.filename().string())
+         << "<title>Commissioning of " << qel::XmlEscaped(record.setupFile.filename().string())
          << "</title>\n<style>\n"
          << kStyle << "\n</style>\n</head>\n<body>\n<h1>Commissioning of "
-         << Escaped(record.setupFile.filename().string()) << ": <span class=\""
+         << qel::XmlEscaped(record.setupFile.filename().string()) << ": <span class=\""
          << (Succeeded(record) ? "succeeded\">succeeded" : "failed\">failed") << "</span></h1>\n";
     WriteAxis(html, record);
     WriteChanges(html, record);

@@ -55,29 +55,6 @@ std::string CsvField(const std::string& text) {
     return quoted + '"';
 }
 
-std::string Xml(std::string_view text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
-
 std::string Colour(COLORREF colour) {
     constexpr unsigned kGreenShift = 8;
     constexpr unsigned kBlueShift = 16;
@@ -163,6 +140,29 @@ std::vector<LegendItem> LayOutLegend(const ui::GraphState& view, double left_px,
 
 }  // namespace
 
+std::string XmlEscaped(std::string_view text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
 std::string GraphCsv(const ui::GraphState& view) {
     std::string table = "time [s]";
     for (const ui::GraphCurve& curve : view.curves) {
@@ -225,7 +225,7 @@ std::string GraphSvg(const ui::GraphState& view, std::string_view title) {
     if (!title.empty()) {
         svg += "<text class=\"title\" x=\"" + Pixels(kWidth_px / 2) + "\" y=\"" +
                Pixels(kTitleBand_px - kLegendGap_px / 2) +
-               "\" text-anchor=\"middle\" font-size=\"14\">" + Xml(title) + "</text>\n";
+               "\" text-anchor=\"middle\" font-size=\"14\">" + XmlEscaped(title) + "</text>\n";
     }
 
     // The time axis: grid lines, ticks and labels below the plot area, and its title.
@@ -240,7 +240,7 @@ std::string GraphSvg(const ui::GraphState& view, std::string_view title) {
     }
     svg += "<text class=\"axis-title\" x=\"" + Pixels((left_px + right_px) / 2) + "\" y=\"" +
            Pixels(bottom_px + kTimeAxisBand_px - kTickLength_px) + "\" text-anchor=\"middle\">" +
-           Xml(view.xAxis.title) + "</text>\n";
+           XmlEscaped(view.xAxis.title) + "</text>\n";
 
     // The value axes: the left one, and the right one when there are two.
     for (std::size_t a = 0; a < view.yAxes.size(); ++a) {
@@ -268,7 +268,7 @@ std::string GraphSvg(const ui::GraphState& view, std::string_view title) {
         svg += "<text class=\"axis-title\" x=\"" + Pixels(titleX_px) + "\" y=\"" +
                Pixels(titleY_px) + "\" text-anchor=\"middle\" transform=\"rotate(" +
                (left ? "-90 " : "90 ") + Pixels(titleX_px) + " " + Pixels(titleY_px) + ")\">" +
-               Xml(axis.title) + "</text>\n";
+               XmlEscaped(axis.title) + "</text>\n";
     }
     svg += "<rect x=\"" + Pixels(left_px) + "\" y=\"" + Pixels(top_px) + "\" width=\"" +
            Pixels(right_px - left_px) + "\" height=\"" + Pixels(bottom_px - top_px) +
@@ -287,7 +287,8 @@ std::string GraphSvg(const ui::GraphState& view, std::string_view title) {
             points += (points.empty() ? "" : " ") + Pixels(x(point.x)) + "," + Pixels(y(point.y));
         }
         svg += "<polyline class=\"curve\" stroke=\"" + Colour(curve.colour) + "\" points=\"" +
-               points + "\"><title>" + Xml(ui::CurveHeading(curve)) + "</title></polyline>\n";
+               points + "\"><title>" + XmlEscaped(ui::CurveHeading(curve)) +
+               "</title></polyline>\n";
         if (view.markers) {
             for (const ui::GraphPoint& point : curve.points) {
                 svg += "<circle cx=\"" + Pixels(x(point.x)) + "\" cy=\"" + Pixels(y(point.y)) +
@@ -306,7 +307,7 @@ std::string GraphSvg(const ui::GraphState& view, std::string_view title) {
                Pixels(item.x_px + kLegendSwatch_px - kTickLength_px) + "\" y2=\"" + Pixels(row_px) +
                "\" stroke=\"" + Colour(item.curve->colour) + "\" stroke-width=\"3\"/>\n";
         svg += "<text class=\"legend\" x=\"" + Pixels(item.x_px + kLegendSwatch_px) + "\" y=\"" +
-               Pixels(row_px) + "\" dy=\"0.35em\">" + Xml(ui::CurveHeading(*item.curve)) +
+               Pixels(row_px) + "\" dy=\"0.35em\">" + XmlEscaped(ui::CurveHeading(*item.curve)) +
                "</text>\n";
     }
     svg += "</svg>\n";

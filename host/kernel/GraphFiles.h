@@ -29,4 +29,7 @@ constexpr int kGraphPictureHeight_px = 480;
 // markers) and a legend under the time axis naming each curve in its colour.
 std::string GraphSvg(const ui::GraphState& view, std::string_view title);
 
+// The text with the characters XML and HTML give a meaning (& < > ") written as entities.
+std::string XmlEscaped(std::string_view text);
+
 }  // namespace qel
