@@ -72,6 +72,7 @@ ui::DialogTemplate SettingsTemplate() {
     using Kind = ui::ControlKind;
     using Dlg = CScopeSettingsDlg;
     ui::DialogTemplate dialog;
+    dialog.id = Dlg::kTemplateId;
     dialog.caption = std::string(Dlg::kCaption);
     dialog.width = kWidth;
     std::vector<ui::ControlTemplate>& c = dialog.controls;

@@ -36,6 +36,8 @@ class CScopeSettingsDlg : public CDialog {
     // The channels the dialog has rows for.
     static constexpr int kMaxChannels = 4;
     static constexpr std::string_view kCaption = "Scope Settings";
+    // The number the dialog's template (made in code) goes by.
+    static constexpr int kTemplateId = 4300;
 
     CScopeSettingsDlg(CQel_ScopeLogger& scope, const CQel_Setup* setup, CWnd* parent);
 

@@ -22,16 +22,18 @@
 #include "drivetests/TestAnalogueRef.h"
 #include "drivetests/TestAngle.h"
 #include "drivetests/TestCurrent.h"
-#include "drivetests/TestSpeedTuning.h"
 #include "drivetests/TestEncoderConnections.h"
 #include "drivetests/TestEncoderOffset.h"
 #include "drivetests/TestPhaseConnections.h"
 #include "drivetests/TestPositionTuning.h"
 #include "drivetests/TestRL.h"
+#include "drivetests/TestSpeedTuning.h"
 #include "drivetests/TestVdcDetection.h"
 #include "drivetests/TotalInertiaTest.h"
 #include "host/kernel/CoffFormat.h"
 #include "host/kernel/HostServices.h"
+#include "host/kernel/Loggers.h"
+#include "host/kernel/ScopeSettingsDlg.h"
 #include "tests/host/ui/qt/QtTestSupport.h"
 #include "tests/support/CollectedErrors.h"
 #include "tests/support/Examples.h"
@@ -92,6 +94,27 @@ inline const std::vector<SetupDialogCase>& SetupDialogs() {
 }
 
 // The drive-test dialogs, drawn before any test runs (no drive is needed for that).
+// The scope settings dialog over a scope logging the speed test's four variables; the logger lives
+// as long as the dialog.
+class ScopeSettingsOnSetup {
+  protected:
+    explicit ScopeSettingsOnSetup(CQel_Setup& setup) : ownedScope_(&setup) {
+        for (const char* variable :
+             {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"}) {
+            ownedScope_.AddVariable(variable, 1);
+        }
+        ownedScope_.ChangeSettings(0.2, 4, 1, "Speed_Reference", 10.0, 10);
+        ownedScope_.LocateItems();
+    }
+    CQel_ScopeLogger ownedScope_;
+};
+
+class ScopeSettingsDialog : private ScopeSettingsOnSetup, public CScopeSettingsDlg {
+  public:
+    explicit ScopeSettingsDialog(CQel_Setup& setup)
+        : ScopeSettingsOnSetup(setup), CScopeSettingsDlg(ownedScope_, &setup, nullptr) {}
+};
+
 inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
     static const std::vector<SetupDialogCase> dialogs = {
         {105, "vdc-detection-test",
@@ -122,6 +145,8 @@ inline const std::vector<SetupDialogCase>& DriveTestDialogs() {
          [](CQel_Setup& s) { return std::make_unique<CTestSpeedTuning>(&s, nullptr); }},
         {103, "position-controller-test",
          [](CQel_Setup& s) { return std::make_unique<CTestPositionTuning>(&s, nullptr); }},
+        {CScopeSettingsDlg::kTemplateId, "scope-settings",
+         [](CQel_Setup& s) { return std::make_unique<ScopeSettingsDialog>(s); }},
     };
     return dialogs;
 }
