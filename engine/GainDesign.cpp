@@ -1,5 +1,6 @@
 #include "engine/GainDesign.h"
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <numbers>
@@ -17,6 +18,24 @@ namespace {
 // An electrical time constant above four current-loop periods is slow enough to place the
 // closed-loop poles; a faster one is cancelled instead.
 constexpr double kSlowPolePeriods = 4.0;
+
+// The drive applies a voltage on average a period and a half after it sampled the current: at a
+// bandwidth of 0.18 / period that lag costs about 15 degrees of phase, beyond which the sampled
+// loop rises faster and overshoots more than the continuous design.
+constexpr double kCurrentLoopBandwidthPeriods = 0.18;
+// An outer loop's design takes the loop inside it as ideal: it is, seen from a tenth of its
+// bandwidth.
+constexpr double kInnerLoopBandwidthRatio = 10.0;
+
+bool PlacesThePoles(double timeConstant_s, double period_s) {
+    return timeConstant_s > kSlowPolePeriods * period_s;
+}
+
+// The proportional gain of a winding too fast to place its pole, in ohms per ohm of the winding:
+// the loop's own time constant is a sampling-limited 2 sqrt 2 periods.
+double FastWindingProportionalGain(double timeConstant_s, double period_s) {
+    return timeConstant_s * 0.5 / std::numbers::sqrt2 / period_s - 1.0;
+}
 
 // The period the speed and position controllers run at: the current loop's when the drive runs
 // them in its fast loop, else their own.
@@ -69,7 +88,7 @@ bool DesignCurrentController(CQel_Setup& setup) {
 
     double kpGain = 0.0;
     double kiGain = 0.0;
-    if (timeConstant_s > kSlowPolePeriods * period_s) {
+    if (PlacesThePoles(timeConstant_s, period_s)) {
         // Closed-loop poles at the bandwidth with the damping asked for.
         kpGain = (2.0 * damping->GetValueInBaseUnit() * bandwidth_rad_s * timeConstant_s - 1.0) *
                  plantGain;
@@ -77,7 +96,7 @@ bool DesignCurrentController(CQel_Setup& setup) {
     } else {
         // The electrical pole is too fast to place: the proportional gain follows the sampling
         // period and the integral gain sets the bandwidth alone.
-        kpGain = (timeConstant_s * 0.5 / std::numbers::sqrt2 / period_s - 1.0) * plantGain;
+        kpGain = FastWindingProportionalGain(timeConstant_s, period_s) * plantGain;
         kiGain = bandwidth_rad_s * plantGain * period_s;
     }
     return WriteGains({{kp, kpGain}, {ki, kiGain}});
@@ -136,4 +155,99 @@ bool DesignPositionController(CQel_Setup& setup) {
         {{ki, bandwidth_rad_s * bandwidth_rad_s * bandwidth_rad_s * period_s * inertiaGain},
          {kp, dampingSum_rad_s * bandwidth_rad_s * inertiaGain},
          {kd, dampingSum_rad_s * inertiaGain / period_s}});
+}
+
+namespace {
+
+// A PI on an integrator (or on a winding whose pole it cancels, the circuit's own pole
+// circuitPole_rad_s left in the zero): (2 zeta w - pole) s + w^2 over s^2 + 2 zeta w s + w^2.
+ClosedLoop PiLoop(double bandwidth_rad_s, double damping, double circuitPole_rad_s) {
+    const double w = bandwidth_rad_s;
+    return {{2.0 * damping * w - circuitPole_rad_s, w * w}, {1.0, 2.0 * damping * w, w * w}};
+}
+
+std::optional<ClosedLoop> DesignedCurrentLoop(const CQel_Setup& setup) {
+    const auto found = engine::FindInOrder<4>(setup, {"L", "R", "PB_C", "Dump_C"});
+    if (!found) {
+        return std::nullopt;
+    }
+    const auto [inductance, resistance, bandwidth, damping] = *found;
+    const double timeConstant_s =
+        inductance->GetValueInBaseUnit() / resistance->GetValueInBaseUnit();
+    const double period_s = ComputeCurrentLoopPeriod(setup);
+    const double w = bandwidth->GetValueInBaseUnit();
+    if (PlacesThePoles(timeConstant_s, period_s)) {
+        return PiLoop(w, damping->GetValueInBaseUnit(), 1.0 / timeConstant_s);
+    }
+    // Kp = (a - 1) R and Ki = w R on R (tau s + 1): ((a - 1) s + w) / (tau s^2 + a s + w).
+    const double a = FastWindingProportionalGain(timeConstant_s, period_s) + 1.0;
+    return ClosedLoop{{(a - 1.0) / timeConstant_s, w / timeConstant_s},
+                      {1.0, a / timeConstant_s, w / timeConstant_s}};
+}
+
+std::optional<ClosedLoop> DesignedSpeedLoop(const CQel_Setup& setup) {
+    const auto found = engine::FindInOrder<2>(setup, {"PB_S", "Dump_S"});
+    if (!found) {
+        return std::nullopt;
+    }
+    const auto [bandwidth, damping] = *found;
+    return PiLoop(bandwidth->GetValueInBaseUnit(), damping->GetValueInBaseUnit(), 0.0);
+}
+
+std::optional<ClosedLoop> DesignedPositionLoop(const CQel_Setup& setup) {
+    const auto found = engine::FindInOrder<3>(setup, {"PositionControlType", "PB_P", "Dump_P"});
+    if (!found) {
+        return std::nullopt;
+    }
+    const auto [controlType, bandwidth, damping] = *found;
+    const double w = bandwidth->GetValueInBaseUnit();
+    const double dampingRatio = damping->GetValueInBaseUnit();
+    if (std::trunc(controlType->GetValueInBaseUnit()) == regfmt::kPositionControlWithSpeedLoop) {
+        return PiLoop(w, dampingRatio, 0.0);
+    }
+    // (Kd s^2 + Kp s + Ki) / (J s^3 + Kd s^2 + Kp s + Ki), the poles at
+    // (s + w)(s^2 + 2 zeta w s + w^2).
+    const double dampingSum_rad_s = (2.0 * dampingRatio + 1.0) * w;
+    return ClosedLoop{{dampingSum_rad_s, dampingSum_rad_s * w, w * w * w},
+                      {1.0, dampingSum_rad_s, dampingSum_rad_s * w, w * w * w}};
+}
+
+}  // namespace
+
+std::optional<ClosedLoop> DesignedClosedLoop(const CQel_Setup& setup, ControlLoop loop) {
+    switch (loop) {
+        case ControlLoop::Current:
+            return DesignedCurrentLoop(setup);
+        case ControlLoop::Speed:
+            return DesignedSpeedLoop(setup);
+        case ControlLoop::Position:
+            return DesignedPositionLoop(setup);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> HighestValidPassband_rad_s(const CQel_Setup& setup, ControlLoop loop) {
+    const double currentLoop_rad_s = kCurrentLoopBandwidthPeriods / ComputeCurrentLoopPeriod(setup);
+    if (loop == ControlLoop::Current) {
+        return currentLoop_rad_s;
+    }
+    const auto current = engine::FindInOrder<1>(setup, {"PB_C"});
+    if (!current) {
+        return std::nullopt;
+    }
+    const double speedLoop_rad_s =
+        std::min(currentLoop_rad_s, (*current)[0]->GetValueInBaseUnit()) / kInnerLoopBandwidthRatio;
+    if (loop == ControlLoop::Speed) {
+        return speedLoop_rad_s;
+    }
+    const auto inner = engine::FindInOrder<2>(setup, {"PositionControlType", "PB_S"});
+    if (!inner) {
+        return std::nullopt;
+    }
+    const auto [controlType, speedPassband] = *inner;
+    if (std::trunc(controlType->GetValueInBaseUnit()) == regfmt::kPositionControlWithSpeedLoop) {
+        return std::min(speedLoop_rad_s, speedPassband->GetValueInBaseUnit()) /
+               kInnerLoopBandwidthRatio;
+    }
+    return speedLoop_rad_s;
 }

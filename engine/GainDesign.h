@@ -1,5 +1,9 @@
 #pragma once
 
+#include <optional>
+
+#include "engine/ClosedLoop.h"
+
 class CQel_Setup;
 
 // Controller gains from a bandwidth and a damping per loop, with the motor and load data. The
@@ -14,3 +18,20 @@ bool DesignCurrentController(CQel_Setup& setup);
 bool DesignSpeedController(CQel_Setup& setup);
 // Ki_P_scl, Kp_P_scl, then Kd_P_scl, of the position controller, from PB_P and Dump_P.
 bool DesignPositionController(CQel_Setup& setup);
+
+enum class ControlLoop { Current, Speed, Position };
+
+// The closed loop the loop's design aims at, from the same parameters the design reads: what a
+// step response of the tuned loop is compared with. The current loop's PI on the winding's RL
+// circuit, the speed loop's PI on the inertia and the position loop's PI on an ideal speed loop
+// have one zero and two poles; the position loop's PID on the current, one pole more. The drive
+// runs them sampled, with a period of delay, so they match the continuous loops only at
+// bandwidths well below the sampling rate. None when the setup lacks one of the parameters.
+std::optional<ClosedLoop> DesignedClosedLoop(const CQel_Setup& setup, ControlLoop loop);
+
+// The highest passband at which the loop's design holds for the sampled loops the drive runs: the
+// current loop's bandwidth x period within kCurrentLoopBandwidthPeriods, and each outer loop a
+// tenth of the loop it commands (the speed loop's design takes the current loop as ideal, the
+// position loop's the speed loop or, as a PID on the current, the current loop). None when the
+// setup lacks a parameter it reads.
+std::optional<double> HighestValidPassband_rad_s(const CQel_Setup& setup, ControlLoop loop);

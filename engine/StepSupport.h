@@ -13,11 +13,11 @@
 namespace engine {
 
 // Looks the names up in the order given; at the first name the setup lacks (which the kernel
-// reports) the step must stop, so nothing is returned.
-template <std::size_t N>
-std::optional<std::array<CQel_Parameter*, N>> FindInOrder(
-    CQel_Setup& setup, const std::array<std::string_view, N>& names) {
-    std::array<CQel_Parameter*, N> found{};
+// reports) the step must stop, so nothing is returned. A const setup gives const parameters.
+template <std::size_t N, typename Setup>
+auto FindInOrder(Setup& setup, const std::array<std::string_view, N>& names)
+    -> std::optional<std::array<decltype(setup.FindParameter(names[0])), N>> {
+    std::array<decltype(setup.FindParameter(names[0])), N> found{};
     for (std::size_t i = 0; i < N; ++i) {
         found[i] = setup.FindParameter(names[i]);
         if (found[i] == nullptr) {

@@ -219,12 +219,33 @@ void RunDriveTestStep(const CommissionStep& step, CQel_Setup& setup, SimulatedAx
     }
 }
 
+// The loop's passband brought down to the highest its design holds for the sampled loop (the
+// setup's passband may come from another drive's loop periods); a note saying so, or nothing
+// when the passband already lies within.
+std::string KeepPassbandWithinDesign(CQel_Setup& setup, const TuningRow& row) {
+    const std::optional<double> highest_rad_s = HighestValidPassband_rad_s(setup, row.controlLoop);
+    CQel_Parameter* passband = setup.FindParameter(row.passband);
+    if (!highest_rad_s || passband == nullptr || passband->GetValueInBaseUnit() <= *highest_rad_s) {
+        return {};
+    }
+    const double asked_rad_s = passband->GetValueInBaseUnit();
+    passband->SetValueInBaseUnit(*highest_rad_s);
+    char note[200];
+    std::snprintf(note, sizeof note,
+                  "%s lowered from %.6g to %.6g rad/s, the most the %s loop's design holds at the "
+                  "drive's loop periods",
+                  row.passband, asked_rad_s, passband->GetValueInBaseUnit(),
+                  std::string(row.loop).c_str());
+    return note;
+}
+
 // A loop's tuning test: Tune, a step, OK; its figures and, with a report, its picture.
 void RunLoopStep(const CommissionStep& step, CQel_Setup& setup, SimulatedAxis& axis,
                  const std::optional<std::filesystem::path>& reportFolder, StepRecord& record) {
     const TuningRow& row = *FindTuningLoop(step.test);
     record.isLoop = true;
     const Snapshot before = TakeSnapshot(setup);
+    record.note = KeepPassbandWithinDesign(setup, row);
     const std::optional<TuningRun> run =
         RunTuningTest(row, {.tune = true, .step = true}, setup, axis, Watching(record));
     if (!run) {
@@ -232,13 +253,13 @@ void RunLoopStep(const CommissionStep& step, CQel_Setup& setup, SimulatedAxis& a
             "The setup lacks a parameter of the " + std::string(row.loop) + " test's profile.";
         return;
     }
-    record.designedBandwidth_rad_s = run->designedBandwidth_rad_s;
+    record.figures = run->design;
     record.error = run->error;
     if (!record.error && run->dialogResult != IDOK) {
         record.error = "The tuning dialog did not end with OK.";
     }
     if (run->graph) {
-        record.figures = ReadFigures(*run->graph, row);
+        record.figures.measured = ReadFigures(*run->graph, row);
         if (reportFolder) {
             const std::string picture = PictureName(record.name);
             if (WritePlot(*reportFolder / picture, *run->graph, run->graphTitle)) {
@@ -262,7 +283,7 @@ void PrintProgress(const StepRecord& record) {
 }
 
 Json FiguresJson(const StepRecord& record) {
-    Json figures{{"designedBandwidth_rad_s", record.designedBandwidth_rad_s}};
+    Json figures = Json::object();
     for (const FigureLine& figure : FigureLines(record.figures)) {
         figures[figure.key] = figure.value ? Json(*figure.value) : Json(nullptr);
     }
@@ -311,7 +332,6 @@ void PrintText(const CommissionRecord& record,
                         Readable(proposal.before).c_str(), Readable(proposal.after).c_str());
         }
         if (step.isLoop && !step.error) {
-            std::printf("  designed bandwidth: %.6g rad/s\n", step.designedBandwidth_rad_s);
             for (const FigureLine& figure : FigureLines(step.figures)) {
                 if (figure.value) {
                     std::printf("  %s: %.6g%s\n", figure.name, *figure.value, figure.unit);

@@ -85,8 +85,7 @@ void WriteProposals(std::ostream& html, const char* heading,
 }
 
 void WriteFigures(std::ostream& html, const StepRecord& step) {
-    html << "<table>\n<tr><th>designed bandwidth</th><td class=\"number\">"
-         << Number(step.designedBandwidth_rad_s) << " rad/s</td></tr>\n";
+    html << "<table>\n";
     for (const FigureLine& figure : FigureLines(step.figures)) {
         html << "<tr><th>" << figure.name << "</th><td class=\"number\">"
              << (figure.value ? Number(*figure.value) + figure.unit : "not measurable")

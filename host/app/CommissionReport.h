@@ -32,11 +32,10 @@ struct StepRecord {
     // What the dialog showed: its status lines and its message boxes.
     std::vector<std::string> statusLines;
     std::vector<std::string> messages;
-    // A loop's step response: the bandwidth designed, the figures and the picture (its file name
-    // in the report's folder, when one was written).
+    // A loop's step response: the design, the figures and the picture (its file name in the
+    // report's folder, when one was written).
     bool isLoop = false;
-    double designedBandwidth_rad_s = 0.0;
-    std::optional<StepFigures> figures;
+    LoopFigures figures;
     std::optional<std::string> picture;
     double wallTime_s = 0.0;
 };

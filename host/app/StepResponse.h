@@ -35,6 +35,18 @@ struct StepFigures {
     double steadyStateError = 0.0;
 };
 
+// A tuned loop's step as the commands report it: the design the loop ran, what the design makes
+// of a step (read as the achieved bandwidth is read) and the figures of the response measured.
+struct LoopFigures {
+    // The passband the gains were designed from.
+    double passband_rad_s = 0.0;
+    // 1 / the time the designed loop's step response takes to reach 63 % of the step; none when
+    // the setup cannot say.
+    std::optional<double> designedBandwidth_rad_s;
+    // None when the figures could not be read.
+    std::optional<StepFigures> measured;
+};
+
 struct StepResponse {
     StepFigures figures;
     // Why the figures could not be read (the reference never moves); empty when they were.

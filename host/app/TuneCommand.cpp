@@ -74,16 +74,14 @@ std::optional<TuneRequest> ReadRequest(const Invocation& invocation) {
 struct Outcome {
     std::string loop;
     std::optional<std::string> error;  // none when the test succeeded
-    double designedBandwidth_rad_s = 0.0;
-    std::optional<StepFigures> figures;
+    LoopFigures figures;
     std::optional<std::filesystem::path> savedTo;
 };
 
 void PrintOutcome(const Outcome& outcome, bool json) {
     const std::array<FigureLine, kFigureCount> figures = FigureLines(outcome.figures);
     if (json) {
-        Json report{{"loop", outcome.loop},
-                    {"designedBandwidth_rad_s", outcome.designedBandwidth_rad_s}};
+        Json report{{"loop", outcome.loop}};
         for (const FigureLine& figure : figures) {
             report[figure.key] = figure.value ? Json(*figure.value) : Json(nullptr);
         }
@@ -94,7 +92,6 @@ void PrintOutcome(const Outcome& outcome, bool json) {
     }
     std::printf("outcome: %s\n", outcome.error ? "failed" : "succeeded");
     std::printf("error: %s\n", outcome.error ? outcome.error->c_str() : "none");
-    std::printf("designed bandwidth: %.6g rad/s\n", outcome.designedBandwidth_rad_s);
     for (const FigureLine& figure : figures) {
         if (figure.value) {
             std::printf("%s: %.6g%s\n", figure.name, *figure.value, figure.unit);
@@ -139,11 +136,11 @@ int RunTune(CommandContext& context) {
     Outcome outcome;
     outcome.loop = row.loop;
     outcome.error = run->error;
-    outcome.designedBandwidth_rad_s = run->designedBandwidth_rad_s;
+    outcome.figures = run->design;
 
     int status = outcome.error ? kExitFailure : kExitSuccess;
     if (run->graph) {
-        outcome.figures = ReadFigures(*run->graph, row);
+        outcome.figures.measured = ReadFigures(*run->graph, row);
         const bool written =
             (!invocation.csvFile ||
              WriteGraphFile(*invocation.csvFile, qel::GraphCsv(*run->graph))) &&

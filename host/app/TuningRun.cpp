@@ -69,6 +69,7 @@ constexpr ProfileParameters kPositionProfile{
 constexpr double kHoldPassbands = 20.0;
 constexpr double kStepLimitShare = 0.2;
 constexpr double kFollowingErrorShare = 0.9;
+constexpr double kPercent = 100.0;
 
 // The step bounded by the share of the following-error limit, when the setup has that limit.
 double WithinFollowingError(const CQel_Setup& setup, double step, const char* errorLimit) {
@@ -113,12 +114,12 @@ double PositionStep_rad(const CQel_Setup& setup) {
 
 // One row per loop: adding a loop's test to the commands is filling in its row.
 constexpr std::array kLoops = {
-    TuningRow{"current", DriveTest::CurrentController, 101, 3149, 1361, "PB_C", "Current_Reference",
-              "Motor_Current"},
-    TuningRow{"speed", DriveTest::SpeedController, 102, 1390, 1361, "PB_S", "Speed_Reference",
-              "Load_Speed", &kSpeedProfile, SpeedStep_rad_s},
-    TuningRow{"position", DriveTest::PositionController, 103, 1390, 1361, "PB_P", "Target_Position",
-              "Load_Position", &kPositionProfile, PositionStep_rad},
+    TuningRow{"current", ControlLoop::Current, DriveTest::CurrentController, 101, 3149, 1361,
+              "PB_C", "Current_Reference", "Motor_Current"},
+    TuningRow{"speed", ControlLoop::Speed, DriveTest::SpeedController, 102, 1390, 1361, "PB_S",
+              "Speed_Reference", "Load_Speed", &kSpeedProfile, SpeedStep_rad_s},
+    TuningRow{"position", ControlLoop::Position, DriveTest::PositionController, 103, 1390, 1361,
+              "PB_P", "Target_Position", "Load_Position", &kPositionProfile, PositionStep_rad},
 };
 
 // A profile parameter the run sets, with its value before.
@@ -138,7 +139,7 @@ std::optional<std::vector<KeptValue>> PrepareProfile(CQel_Setup& setup, const Tu
     if (step) {
         const double loopPeriod_s = ComputeSpeedLoopPeriod(setup);
         const double hold_s =
-            std::min(kHoldPassbands / setup.GetParameterValueInBaseUnit(row.designedBandwidth),
+            std::min(kHoldPassbands / setup.GetParameterValueInBaseUnit(row.passband),
                      profile::kLongestSegment * loopPeriod_s);
         values.insert(values.end(), {{profile.amplitude, row.stepAmplitude(setup)},
                                      {profile.rise, loopPeriod_s},
@@ -240,20 +241,28 @@ std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const Tuning
     return response.figures;
 }
 
-std::array<FigureLine, kFigureCount> FigureLines(const std::optional<StepFigures>& figures) {
+std::array<FigureLine, kFigureCount> FigureLines(const LoopFigures& loop) {
     std::array<FigureLine, kFigureCount> lines = {{
+        {"passband_rad_s", "passband", " rad/s", loop.passband_rad_s},
+        {"designedBandwidth_rad_s", "designed bandwidth", " rad/s", loop.designedBandwidth_rad_s},
         {"achievedBandwidth_rad_s", "achieved bandwidth", " rad/s", std::nullopt},
+        {"bandwidthDeviation_percent", "achieved against designed", " %", std::nullopt},
         {"overshoot_percent", "overshoot", " %", std::nullopt},
         {"riseTime_s", "rise time", " s", std::nullopt},
         {"settlingTime_s", "settling time", " s", std::nullopt},
         {"steadyStateError", "steady-state error", "", std::nullopt},
     }};
-    if (figures) {
-        lines[0].value = figures->achievedBandwidth_rad_s;
-        lines[1].value = figures->overshoot_percent;
-        lines[2].value = figures->riseTime_s;
-        lines[3].value = figures->settlingTime_s;
-        lines[4].value = figures->steadyStateError;
+    if (const std::optional<StepFigures>& figures = loop.measured) {
+        lines[2].value = figures->achievedBandwidth_rad_s;
+        if (figures->achievedBandwidth_rad_s && loop.designedBandwidth_rad_s) {
+            lines[3].value =
+                kPercent *
+                (*figures->achievedBandwidth_rad_s / *loop.designedBandwidth_rad_s - 1.0);
+        }
+        lines[4].value = figures->overshoot_percent;
+        lines[5].value = figures->riseTime_s;
+        lines[6].value = figures->settlingTime_s;
+        lines[7].value = figures->steadyStateError;
     }
     return lines;
 }
@@ -301,6 +310,19 @@ std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices
     }
     outcome.error = ErrorOf(run.record, kPatience_s);
     outcome.dialogResult = run.dialogResult;
-    outcome.designedBandwidth_rad_s = setup.GetParameterValueInBaseUnit(row.designedBandwidth);
+    outcome.design.passband_rad_s = setup.GetParameterValueInBaseUnit(row.passband);
+    outcome.design.designedBandwidth_rad_s = DesignedBandwidth_rad_s(setup, row);
     return outcome;
+}
+
+std::optional<double> DesignedBandwidth_rad_s(const CQel_Setup& setup, const TuningRow& row) {
+    const std::optional<ClosedLoop> loop = DesignedClosedLoop(setup, row.controlLoop);
+    if (!loop) {
+        return std::nullopt;
+    }
+    const std::optional<double> timeTo63_s = StepTimeToReach(*loop, kBandwidthLevel);
+    if (!timeTo63_s || *timeTo63_s <= 0.0) {
+        return std::nullopt;
+    }
+    return 1.0 / *timeTo63_s;
 }

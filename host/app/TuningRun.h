@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "dialogs/DriveTestRunners.h"
+#include "engine/GainDesign.h"
 #include "host/app/DriveTestRun.h"
 #include "host/app/SimulatedAxis.h"
 #include "host/app/StepResponse.h"
@@ -28,13 +29,14 @@ struct ProfileParameters;
 // figures are read from.
 struct TuningRow {
     std::string_view loop;
+    ControlLoop controlLoop;
     // The dialog the module registers for the test.
     DriveTest test;
     int templateId = 0;
     int tuneButtonId = 0;
     int graphId = 0;
-    // The parameter the gains are designed from: the loop's bandwidth, in rad/s.
-    const char* designedBandwidth = "";
+    // The parameter the gains are designed from: the passband of the loop's poles, in rad/s.
+    const char* passband = "";
     // The graph's curves of the loop's reference and response.
     std::string_view referenceCurve;
     std::string_view measuredCurve;
@@ -61,8 +63,9 @@ struct TuningRun {
     std::optional<std::string> error;
     // The dialog's end: IDOK when the person pressed OK and the gains stay in the setup.
     INT_PTR dialogResult = IDCANCEL;
-    // The loop's bandwidth after the run, the one the gains are designed from.
-    double designedBandwidth_rad_s = 0.0;
+    // The loop's passband after the run and the designed loop's bandwidth (the figures are read
+    // by ReadFigures).
+    LoopFigures design;
     // The graph the dialog showed once the test succeeded, and its title.
     std::optional<ui::GraphState> graph;
     std::string graphTitle;
@@ -76,6 +79,10 @@ struct TuningRun {
 std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices& choices,
                                        CQel_Setup& setup, SimulatedAxis& axis,
                                        const RunObserver& observer);
+
+// The designed loop's bandwidth (LoopFigures::designedBandwidth_rad_s) from the setup's passband,
+// damping and motor; none when the setup lacks one of them.
+std::optional<double> DesignedBandwidth_rad_s(const CQel_Setup& setup, const TuningRow& row);
 
 // The figures of the graph's step response; nothing (the reason printed) when they cannot be
 // read.
@@ -91,8 +98,9 @@ bool WriteGraphFile(const std::filesystem::path& path, const std::string& conten
 bool WritePlot(const std::filesystem::path& path, const ui::GraphState& graph,
                const std::string& title);
 
-// The figures of StepFigures.
-constexpr std::size_t kFigureCount = 5;
+// The lines of LoopFigures: the passband, the designed and the achieved bandwidth, how far the
+// achieved lies from the designed one, and the other figures of StepFigures.
+constexpr std::size_t kFigureCount = 8;
 
 // A figure as the commands report it: its JSON key, its name and unit in the text, its value
 // (none when it cannot be measured).
@@ -103,4 +111,4 @@ struct FigureLine {
     std::optional<double> value;
 };
 
-std::array<FigureLine, kFigureCount> FigureLines(const std::optional<StepFigures>& figures);
+std::array<FigureLine, kFigureCount> FigureLines(const LoopFigures& loop);

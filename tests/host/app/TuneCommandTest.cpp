@@ -86,7 +86,14 @@ TEST_F(TuneCommand, TuneSavesTheDesignedGainsAndTheStepFollowsThePassband) {
     EXPECT_EQ(report["loop"], "current");
     EXPECT_EQ(report["outcome"], "succeeded");
     EXPECT_TRUE(report["error"].is_null());
-    EXPECT_EQ(report["designedBandwidth_rad_s"], 5000.0);
+    EXPECT_EQ(report["passband_rad_s"], 5000.0);
+    // The designed loop's bandwidth is read as the achieved one is: 1 / its time to 63 %.
+    EXPECT_NEAR(report["designedBandwidth_rad_s"].get<double>(), 1.0 / kContinuousTimeTo63_s,
+                0.001 / kContinuousTimeTo63_s);
+    EXPECT_NEAR(
+        report["bandwidthDeviation_percent"].get<double>(),
+        100.0 * (report["achievedBandwidth_rad_s"].get<double>() * kContinuousTimeTo63_s - 1.0),
+        0.2);
     const double expected_rad_s = 1.0 / (kContinuousTimeTo63_s + kHalfLoopPeriod_s);
     EXPECT_NEAR(report["achievedBandwidth_rad_s"].get<double>(), expected_rad_s,
                 0.1 * expected_rad_s);
@@ -151,7 +158,7 @@ double LargestInColumn(const std::string& table, const std::string& heading) {
 struct LoopCase {
     std::string label;
     std::string loop;
-    double designed_rad_s;
+    double passband_rad_s;
     double modelBandwidth_rad_s;
     double modelOvershoot_percent;
     double overshootMargin_percent;
@@ -184,14 +191,19 @@ TEST_P(SteppedLoop, ShowsTheSampledLoopsStepAndSavesTheDesignedGains) {
     const nlohmann::json report = nlohmann::json::parse(result.out);
     EXPECT_EQ(report["loop"], row.loop);
     EXPECT_EQ(report["outcome"], "succeeded");
-    EXPECT_EQ(report["designedBandwidth_rad_s"], row.designed_rad_s);
+    EXPECT_EQ(report["passband_rad_s"], row.passband_rad_s);
+    // The PI on an integrator at damping 1, (2 w s + w^2) / (s + w)^2, steps as
+    // 1 - exp(-w t) (1 - w t): 63 % at w t = 0.4308.
+    constexpr double kPiTimeTo63_rad = 0.4308;
+    EXPECT_NEAR(report["designedBandwidth_rad_s"].get<double>(),
+                row.passband_rad_s / kPiTimeTo63_rad, 0.001 * row.passband_rad_s / kPiTimeTo63_rad);
     EXPECT_NEAR(report["achievedBandwidth_rad_s"].get<double>(), row.modelBandwidth_rad_s,
                 0.1 * row.modelBandwidth_rad_s);
     EXPECT_NEAR(report["overshoot_percent"].get<double>(), row.modelOvershoot_percent,
                 row.overshootMargin_percent);
     EXPECT_GT(report["settlingTime_s"].get<double>(), report["riseTime_s"].get<double>());
     // The step holds for 20 / the passband: long enough to settle.
-    EXPECT_LT(report["settlingTime_s"].get<double>(), 20.0 / row.designed_rad_s);
+    EXPECT_LT(report["settlingTime_s"].get<double>(), 20.0 / row.passband_rad_s);
     // The integrators leave no error; the speed is measured in steps of 0.4 % of the step.
     EXPECT_NEAR(report["steadyStateError"].get<double>(), 0.0, 0.01);
 
@@ -283,8 +295,9 @@ TEST_F(TuneCommand, PlotsAPngWithoutADisplay) {
                                    plot.string(), "-o", (folder_ / "out.json").string()});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(ReadAll(plot).substr(0, 8), "\x89PNG\r\n\x1a\n");
-    EXPECT_NE(result.out.find("\noutcome: succeeded\nerror: none\ndesigned bandwidth: 5000 rad/s\n"
-                              "achieved bandwidth: "),
+    // The designed loop reaches 63 % after 119.6 us: 8361 rad/s.
+    EXPECT_NE(result.out.find("\noutcome: succeeded\nerror: none\npassband: 5000 rad/s\n"
+                              "designed bandwidth: 836"),
               std::string::npos)
         << result.out;
 }
