@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <span>
 
 namespace {
 
@@ -96,34 +97,74 @@ bool IsProper(const ClosedLoop& loop) {
            loop.denominator.back() != 0.0;
 }
 
+// The loop's state under a unit step from rest, advanced by fourth-order Runge-Kutta.
+class StepSimulation {
+  public:
+    explicit StepSimulation(const ClosedLoop& loop) : form_(loop), x_(form_.Order(), 0.0) {}
+
+    void Advance(double step_s) {
+        const std::vector<double> k1 = form_.Derivative(x_, kStepInput);
+        const std::vector<double> k2 = form_.Derivative(Plus(x_, k1, 0.5 * step_s), kStepInput);
+        const std::vector<double> k3 = form_.Derivative(Plus(x_, k2, 0.5 * step_s), kStepInput);
+        const std::vector<double> k4 = form_.Derivative(Plus(x_, k3, step_s), kStepInput);
+        for (std::size_t k = 0; k < x_.size(); ++k) {
+            x_[k] += step_s / 6.0 * (k1[k] + 2.0 * k2[k] + 2.0 * k3[k] + k4[k]);
+        }
+    }
+
+    double Output() const { return form_.Output(x_); }
+
+  private:
+    static constexpr double kStepInput = 1.0;
+    CanonicalForm form_;
+    std::vector<double> x_;
+};
+
+double IntegrationStep_s(const RootScale& scale) {
+    return 1.0 / (kStepsPerTimeConstant * scale.fastest_rad_s);
+}
+
 }  // namespace
 
 std::optional<double> StepTimeToReach(const ClosedLoop& loop, double level) {
     if (!IsProper(loop)) {
         return std::nullopt;
     }
-    const CanonicalForm form(loop);
     const RootScale scale = ScaleOfRoots(loop.denominator);
-    const double step_s = 1.0 / (kStepsPerTimeConstant * scale.fastest_rad_s);
+    const double step_s = IntegrationStep_s(scale);
     const double steps =
         std::min(kMostSteps, std::ceil(kPatienceTimeConstants / scale.slowest_rad_s / step_s));
-    constexpr double kStepInput = 1.0;
-    std::vector<double> x(form.Order(), 0.0);
+    StepSimulation simulation(loop);
     double before = 0.0;
     for (double step = 0.0; step < steps; ++step) {
-        const double time_s = step * step_s;
-        const std::vector<double> k1 = form.Derivative(x, kStepInput);
-        const std::vector<double> k2 = form.Derivative(Plus(x, k1, 0.5 * step_s), kStepInput);
-        const std::vector<double> k3 = form.Derivative(Plus(x, k2, 0.5 * step_s), kStepInput);
-        const std::vector<double> k4 = form.Derivative(Plus(x, k3, step_s), kStepInput);
-        for (std::size_t k = 0; k < x.size(); ++k) {
-            x[k] += step_s / 6.0 * (k1[k] + 2.0 * k2[k] + 2.0 * k3[k] + k4[k]);
-        }
-        const double after = form.Output(x);
+        simulation.Advance(step_s);
+        const double after = simulation.Output();
         if (after >= level) {
-            return time_s + step_s * (level - before) / (after - before);
+            return step * step_s + step_s * (level - before) / (after - before);
         }
         before = after;
     }
     return std::nullopt;
+}
+
+std::vector<double> StepResponseAt(const ClosedLoop& loop, std::span<const double> times_s) {
+    if (!IsProper(loop)) {
+        return {};
+    }
+    const double largestStep_s = IntegrationStep_s(ScaleOfRoots(loop.denominator));
+    StepSimulation simulation(loop);
+    std::vector<double> response;
+    double now_s = 0.0;
+    for (const double time_s : times_s) {
+        if (time_s < now_s) {
+            return {};
+        }
+        const double steps = std::min(kMostSteps, std::ceil((time_s - now_s) / largestStep_s));
+        for (double step = 0.0; step < steps; ++step) {
+            simulation.Advance((time_s - now_s) / steps);
+        }
+        now_s = time_s;
+        response.push_back(simulation.Output());
+    }
+    return response;
 }

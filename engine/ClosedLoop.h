@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <vector>
 
 // A closed loop as a continuous transfer function N(s) / D(s), coefficients from the highest
@@ -16,3 +17,7 @@ struct ClosedLoop {
 // higher degree than N) or its response does not reach the level within a hundred of its
 // slowest characteristic times.
 std::optional<double> StepTimeToReach(const ClosedLoop& loop, double level);
+
+// The loop's response to a unit step at time 0 at each of the times (seconds, ascending, none
+// negative); empty when the loop is not a proper one or the times are not in order.
+std::vector<double> StepResponseAt(const ClosedLoop& loop, std::span<const double> times_s);

@@ -262,7 +262,8 @@ void RunLoopStep(const CommissionStep& step, CQel_Setup& setup, SimulatedAxis& a
         record.figures.measured = ReadFigures(*run->graph, row);
         if (reportFolder) {
             const std::string picture = PictureName(record.name);
-            if (WritePlot(*reportFolder / picture, *run->graph, run->graphTitle)) {
+            if (WritePlot(*reportFolder / picture, WithDesignedResponse(*run->graph, row, setup),
+                          run->graphTitle)) {
                 record.picture = picture;
             }
         }

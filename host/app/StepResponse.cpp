@@ -109,10 +109,10 @@ std::optional<Rise> FirstRise(std::span<const ui::GraphPoint> reference, double 
 StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
                                  std::span<const ui::GraphPoint> response) {
     if (reference.empty()) {
-        return {{}, "no step found: the reference curve has no points"};
+        return {{}, {}, "no step found: the reference curve has no points"};
     }
     if (response.empty()) {
-        return {{}, "the measured curve has no points"};
+        return {{}, {}, "the measured curve has no points"};
     }
     // The level before the step is the reference's while it rests there (the response jitters by
     // a count of its measurement); a reference already risen at its first point leaves only the
@@ -127,7 +127,8 @@ StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
     const double start = restsFirst ? reference.front().y : response.front().y;
     const std::optional<Rise> rise = FirstRise(reference, start);
     if (!rise) {
-        return {{}, "no step found: the reference curve never leaves the level before the step"};
+        return {
+            {}, {}, "no step found: the reference curve never leaves the level before the step"};
     }
     const double step = rise->level - start;
     const auto fractionOf = [&](double value) { return (value - start) / step; };
@@ -142,7 +143,7 @@ StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
         }
     }
     if (samples.empty()) {
-        return {{}, "the measured curve has no points after the step"};
+        return {{}, {}, "the measured curve has no points after the step"};
     }
 
     StepFigures figures;
@@ -168,5 +169,5 @@ StepResponse MeasureStepResponse(std::span<const ui::GraphPoint> reference,
         steadySum += sample->fraction;
     }
     figures.steadyStateError = 1.0 - steadySum / static_cast<double>(steadyCount);
-    return {figures, {}};
+    return {figures, {step_s, start, rise->level, rise->leftAt_s}, {}};
 }

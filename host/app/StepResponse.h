@@ -47,8 +47,19 @@ struct LoopFigures {
     std::optional<StepFigures> measured;
 };
 
+// Where the step lies on the graph: when the reference passed half-way, the level before it and
+// the level the reference rose to, and when the reference left that level (none: it held it to
+// the end).
+struct StepPlacement {
+    double time_s = 0.0;
+    double levelBefore = 0.0;
+    double levelReached = 0.0;
+    std::optional<double> holdEnd_s;
+};
+
 struct StepResponse {
     StepFigures figures;
+    StepPlacement placement;
     // Why the figures could not be read (the reference never moves); empty when they were.
     std::string error;
 };

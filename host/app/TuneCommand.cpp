@@ -141,10 +141,11 @@ int RunTune(CommandContext& context) {
     int status = outcome.error ? kExitFailure : kExitSuccess;
     if (run->graph) {
         outcome.figures.measured = ReadFigures(*run->graph, row);
+        // The files show the designed loop's response beside the dialog's curves.
+        const ui::GraphState shown = WithDesignedResponse(*run->graph, row, setup);
         const bool written =
-            (!invocation.csvFile ||
-             WriteGraphFile(*invocation.csvFile, qel::GraphCsv(*run->graph))) &&
-            (!invocation.plotFile || WritePlot(*invocation.plotFile, *run->graph, run->graphTitle));
+            (!invocation.csvFile || WriteGraphFile(*invocation.csvFile, qel::GraphCsv(shown))) &&
+            (!invocation.plotFile || WritePlot(*invocation.plotFile, shown, run->graphTitle));
         // The setup is saved only with everything asked for.
         if (!written || run->dialogResult != IDOK) {
             status = kExitFailure;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -70,6 +71,8 @@ constexpr double kHoldPassbands = 20.0;
 constexpr double kStepLimitShare = 0.2;
 constexpr double kFollowingErrorShare = 0.9;
 constexpr double kPercent = 100.0;
+// The designed loop's response in the pictures: orange, apart from the dialogs' own curves.
+constexpr COLORREF kDesignedResponseColour = RGB(230, 120, 0);
 
 // The step bounded by the share of the following-error limit, when the setup has that limit.
 double WithinFollowingError(const CQel_Setup& setup, double step, const char* errorLimit) {
@@ -167,6 +170,16 @@ std::optional<std::vector<KeptValue>> PrepareProfile(CQel_Setup& setup, const Tu
     return kept;
 }
 
+// The picture's title: which loop, and at which passband (the dialog's graph has no title of its
+// own).
+std::string GraphTitle(const TuningRow& row, double passband_rad_s) {
+    std::string loop(row.loop);
+    loop.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(loop.front())));
+    char passband[32];
+    std::snprintf(passband, sizeof passband, "%.6g", passband_rad_s);
+    return loop + " loop test, passband " + passband + " rad/s";
+}
+
 }  // namespace
 
 std::span<const TuningRow> TuningLoops() {
@@ -241,6 +254,50 @@ std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const Tuning
     return response.figures;
 }
 
+ui::GraphState WithDesignedResponse(const ui::GraphState& graph, const TuningRow& row,
+                                    const CQel_Setup& setup) {
+    const auto curveNamed = [&graph](std::string_view name) -> const ui::GraphCurve* {
+        const auto found = std::find_if(graph.curves.begin(), graph.curves.end(),
+                                        [name](const ui::GraphCurve& c) { return c.name == name; });
+        return found != graph.curves.end() ? &*found : nullptr;
+    };
+    const ui::GraphCurve* reference = curveNamed(row.referenceCurve);
+    const ui::GraphCurve* measured = curveNamed(row.measuredCurve);
+    const std::optional<ClosedLoop> loop = DesignedClosedLoop(setup, row.controlLoop);
+    if (reference == nullptr || measured == nullptr || !loop) {
+        return graph;
+    }
+    const StepResponse response = MeasureStepResponse(reference->points, measured->points);
+    if (!response.error.empty()) {
+        return graph;
+    }
+    const StepPlacement& step = response.placement;
+    std::vector<double> sinceStep_s = {0.0};
+    for (const ui::GraphPoint& point : measured->points) {
+        if (point.x > step.time_s && (!step.holdEnd_s || point.x < *step.holdEnd_s)) {
+            sinceStep_s.push_back(point.x - step.time_s);
+        }
+    }
+    const std::vector<double> designed = StepResponseAt(*loop, sinceStep_s);
+    if (designed.size() != sinceStep_s.size()) {
+        return graph;
+    }
+    ui::GraphCurve curve;
+    curve.name = kDesignedResponseCurve;
+    curve.unit = measured->unit;
+    curve.colour = kDesignedResponseColour;
+    curve.axis = measured->axis;
+    curve.scale = measured->scale;
+    for (std::size_t i = 0; i < designed.size(); ++i) {
+        curve.points.push_back(
+            {step.time_s + sinceStep_s[i],
+             step.levelBefore + (step.levelReached - step.levelBefore) * designed[i]});
+    }
+    ui::GraphState shown = graph;
+    shown.curves.push_back(std::move(curve));
+    return shown;
+}
+
 std::array<FigureLine, kFigureCount> FigureLines(const LoopFigures& loop) {
     std::array<FigureLine, kFigureCount> lines = {{
         {"passband_rad_s", "passband", " rad/s", loop.passband_rad_s},
@@ -294,7 +351,6 @@ std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices
     script.afterConclusion = [&](ui::headless::DialogDriver& dialog, const RunRecord& record) {
         if (record.resultState == 1) {
             outcome.graph = dialog.Graph(row.graphId);
-            outcome.graphTitle = dialog.Text(row.graphId);
             dialog.Click(IDOK);
         }
     };
@@ -312,6 +368,7 @@ std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices
     outcome.dialogResult = run.dialogResult;
     outcome.design.passband_rad_s = setup.GetParameterValueInBaseUnit(row.passband);
     outcome.design.designedBandwidth_rad_s = DesignedBandwidth_rad_s(setup, row);
+    outcome.graphTitle = GraphTitle(row, outcome.design.passband_rad_s);
     return outcome;
 }
 

@@ -66,7 +66,7 @@ struct TuningRun {
     // The loop's passband after the run and the designed loop's bandwidth (the figures are read
     // by ReadFigures).
     LoopFigures design;
-    // The graph the dialog showed once the test succeeded, and its title.
+    // The graph the dialog showed once the test succeeded, and the title its pictures take.
     std::optional<ui::GraphState> graph;
     std::string graphTitle;
 };
@@ -87,6 +87,15 @@ std::optional<double> DesignedBandwidth_rad_s(const CQel_Setup& setup, const Tun
 // The figures of the graph's step response; nothing (the reason printed) when they cannot be
 // read.
 std::optional<StepFigures> ReadFigures(const ui::GraphState& graph, const TuningRow& row);
+
+// The curve WithDesignedResponse adds.
+inline constexpr std::string_view kDesignedResponseCurve = "Designed_Response";
+
+// The graph with the designed loop's response to the step the test made beside the measured one
+// (kDesignedResponseCurve, on the measured curve's axis, from the step to the end of the hold),
+// for the pictures; the graph as it was when the step or the design cannot be read.
+ui::GraphState WithDesignedResponse(const ui::GraphState& graph, const TuningRow& row,
+                                    const CQel_Setup& setup);
 
 // The text in lower case (ASCII), as file extensions are compared.
 std::string LowerCase(std::string text);

@@ -56,6 +56,15 @@ TEST_P(StepTime, MatchesTheClosedForm) {
     }
 }
 
+TEST_P(StepTime, ResponseFollowsTheClosedForm) {
+    const std::vector<double> times_s = {0.0, 1e-5, 2e-4, 5e-4, 1e-3, 2e-3, 5e-3};
+    const std::vector<double> response = StepResponseAt(GetParam().loop, times_s);
+    ASSERT_EQ(response.size(), times_s.size());
+    for (std::size_t i = 0; i < times_s.size(); ++i) {
+        EXPECT_NEAR(response[i], GetParam().response(times_s[i]), 1e-9) << times_s[i] << " s";
+    }
+}
+
 constexpr double w = 1000.0;
 const double kUnderdamping = 0.5;
 const double kDampedFrequency = w * std::sqrt(1.0 - kUnderdamping * kUnderdamping);
@@ -106,6 +115,11 @@ class NoStepTime : public ::testing::TestWithParam<UnanswerableLoop> {};
 
 TEST_P(NoStepTime, IsNone) {
     EXPECT_FALSE(StepTimeToReach(GetParam().loop, 0.63));
+}
+
+TEST(StepResponse, TimesOutOfOrderGiveNone) {
+    const std::vector<double> times_s = {1e-3, 5e-4};
+    EXPECT_TRUE(StepResponseAt(ClosedLoop{{1.0}, {1.0, 1.0}}, times_s).empty());
 }
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

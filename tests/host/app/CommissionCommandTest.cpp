@@ -155,6 +155,9 @@ TEST_F(CommissionCommand, FindsTheReferenceMotorFromRoughGuessesAndTunesItsLoops
     const std::string page = ReadAll(report / "index.html");
     for (const std::string picture : {"current-loop.svg", "speed-loop.svg", "position-loop.svg"}) {
         EXPECT_TRUE(ReadAll(report / picture).starts_with("<?xml")) << picture;
+        // The designed loop's response beside the measured one.
+        EXPECT_NE(ReadAll(report / picture).find("Designed_Response"), std::string::npos)
+            << picture;
         EXPECT_NE(page.find("src=\"" + picture + "\""), std::string::npos) << picture;
     }
     EXPECT_NE(page.find(out.string()), std::string::npos);

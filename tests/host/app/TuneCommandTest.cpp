@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -106,7 +107,8 @@ TEST_F(TuneCommand, TuneSavesTheDesignedGainsAndTheStepFollowsThePassband) {
 
     const std::string table = ReadAll(csv);
     EXPECT_EQ(table.substr(0, table.find('\n')),
-              "time [s],Current_Reference [A],Voltage_Reference [V],Motor_Current [A]");
+              "time [s],Current_Reference [A],Voltage_Reference [V],Motor_Current [A],"
+              "Designed_Response [A]");
     const std::string picture = ReadAll(plot);
     EXPECT_NE(picture.find("<svg"), std::string::npos);
     EXPECT_NE(picture.find("Motor_Current"), std::string::npos);
@@ -114,6 +116,29 @@ TEST_F(TuneCommand, TuneSavesTheDesignedGainsAndTheStepFollowsThePassband) {
     EXPECT_NEAR(Saved(out, "Kp_C_scl"), DesignedGain("Kp_C_scl"), 1e-9);
     EXPECT_NEAR(Saved(out, "Ki_C_scl"), DesignedGain("Ki_C_scl"), 1e-9);
     EXPECT_EQ(Saved(axis_, "Kp_C_scl"), Saved(kReferenceAxis, "Kp_C_scl"));
+}
+
+// The CSV's column with the heading, a row's cell empty where the curve has no point then.
+std::vector<std::optional<double>> Column(const std::string& table, const std::string& heading) {
+    std::istringstream lines(table);
+    std::string line;
+    std::getline(lines, line);
+    std::istringstream headings(line);
+    std::size_t column = 0;
+    for (std::string cell; std::getline(headings, cell, ',') && cell != heading;) {
+        ++column;
+    }
+    std::vector<std::optional<double>> values;
+    while (std::getline(lines, line)) {
+        std::istringstream cells(line);
+        std::string cell;
+        for (std::size_t i = 0; i <= column; ++i) {
+            cell.clear();
+            std::getline(cells, cell, ',');
+        }
+        values.push_back(cell.empty() ? std::nullopt : std::optional<double>(std::stod(cell)));
+    }
+    return values;
 }
 
 // The value of the CSV's column with the heading that lies farthest from zero.
@@ -164,6 +189,9 @@ struct LoopCase {
     double overshootMargin_percent;
     std::string csvHeader;
     std::string measuredCurve;
+    // The reference's column in the table and the unit of the loop's response.
+    std::string referenceColumn;
+    std::string unit;
     std::vector<std::string> gains;
     // The profile's amplitude, which the saved setup keeps.
     std::string amplitude;
@@ -211,6 +239,42 @@ TEST_P(SteppedLoop, ShowsTheSampledLoopsStepAndSavesTheDesignedGains) {
     EXPECT_EQ(table.substr(0, table.find('\n')), row.csvHeader);
     EXPECT_LT(LargestInColumn(table, row.demandColumn), row.demandLimit);
     EXPECT_NE(ReadAll(plot).find(row.measuredCurve), std::string::npos);
+    EXPECT_NE(ReadAll(plot).find("Designed_Response"), std::string::npos);
+
+    // The designed loop's response to the same step: from where the reference passes half-way to
+    // the level it rises to, 1 - exp(-w t) (1 - w t) of the step (the PI at damping 1), until the
+    // reference steps back.
+    const std::vector<std::optional<double>> times = Column(table, "time [s]");
+    const std::vector<std::optional<double>> reference = Column(table, row.referenceColumn);
+    const std::vector<std::optional<double>> designed =
+        Column(table, "Designed_Response [" + row.unit + "]");
+    ASSERT_TRUE(reference.front() && reference.size() == designed.size());
+    const double before = *reference.front();
+    double reached = before;
+    for (const std::optional<double>& value : reference) {
+        if (value && std::abs(*value - before) > std::abs(reached - before)) {
+            reached = *value;
+        }
+    }
+    const double step = reached - before;
+    std::size_t stepRow = 0;
+    while (stepRow < reference.size() &&
+           std::abs(*reference[stepRow] - before) < 0.5 * std::abs(step)) {
+        ++stepRow;
+    }
+    ASSERT_LT(stepRow, reference.size());
+    std::size_t compared = 0;
+    for (std::size_t i = 0; i < designed.size(); ++i) {
+        if (!designed[i]) {
+            continue;
+        }
+        const double wt = row.passband_rad_s * (*times[i] - *times[stepRow]);
+        EXPECT_NEAR(*designed[i], before + step * (1.0 - std::exp(-wt) * (1.0 - wt)),
+                    1e-6 * std::abs(step))
+            << "at " << *times[i] << " s";
+        ++compared;
+    }
+    EXPECT_GT(compared, 10u);
 
     for (const std::string& gain : row.gains) {
         EXPECT_NEAR(Saved(out, gain), DesignedGain(gain, row.loop), 1e-9) << gain;
@@ -227,8 +291,10 @@ INSTANTIATE_TEST_SUITE_P(
                                47.0,
                                10.0,
                                "time [s],Speed_Reference [rad/s],Current_Reference [A],Load_Speed "
-                               "[rad/s],Motor_Current [A]",
+                               "[rad/s],Motor_Current [A],Designed_Response [rad/s]",
                                "Load_Speed",
+                               "Speed_Reference [rad/s]",
+                               "rad/s",
                                {"Kp_S_scl", "Ki_S_scl"},
                                "TestSpeed",
                                "Current_Reference [A]",
@@ -241,8 +307,10 @@ INSTANTIATE_TEST_SUITE_P(
                           12.2,
                           3.0,
                           "time [s],Target_Position [rad],Speed_Reference [rad/s],Load_Position "
-                          "[rad],Load_Speed [rad/s]",
+                          "[rad],Load_Speed [rad/s],Designed_Response [rad]",
                           "Load_Position",
+                          "Target_Position [rad]",
+                          "rad",
                           {"Kp_P_scl", "Ki_P_scl"},
                           "TestPosition",
                           // The speed limit is 300 rad/s.
