@@ -143,22 +143,9 @@ std::vector<std::optional<double>> Column(const std::string& table, const std::s
 
 // The value of the CSV's column with the heading that lies farthest from zero.
 double LargestInColumn(const std::string& table, const std::string& heading) {
-    std::istringstream lines(table);
-    std::string line;
-    std::getline(lines, line);
-    std::istringstream headings(line);
-    std::size_t column = 0;
-    for (std::string cell; std::getline(headings, cell, ',') && cell != heading;) {
-        ++column;
-    }
     double largest = 0.0;
-    while (std::getline(lines, line)) {
-        std::istringstream cells(line);
-        std::string cell;
-        for (std::size_t i = 0; i <= column; ++i) {
-            std::getline(cells, cell, ',');
-        }
-        largest = std::max(largest, std::abs(std::stod(cell)));
+    for (const std::optional<double>& value : Column(table, heading)) {
+        largest = std::max(largest, std::abs(value.value_or(0.0)));
     }
     return largest;
 }
