@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/CommandRun.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 
@@ -49,9 +50,7 @@ constexpr const char* kSmallAxis = R"({
 class BrevanCommand : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("brevan-cli-" + std::to_string(::getpid()) + "-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder_ = TestFolder("brevan-cli");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         axis_ = folder_ / "axis.json";

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/CommandRun.h"
+#include "tests/support/TestFolder.h"
 
 // Every setup brevan saves loads back, shows without a non-finite number, and saves again byte for
 // byte; an edit that would leave a setup unusable is refused with nothing written.
@@ -47,9 +48,7 @@ const std::vector<std::string> kScaleInputs = {"DSP_freq",
 class SaveLoad : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("brevan-saveload-" + std::to_string(::getpid()) + "-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder_ = TestFolder("brevan-saveload");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }

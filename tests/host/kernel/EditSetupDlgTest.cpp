@@ -16,6 +16,7 @@
 #include "host/kernel/Units.h"
 #include "host/ui/headless/HeadlessBackend.h"
 #include "tests/support/CollectedErrors.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 
@@ -138,9 +139,7 @@ class EditSetupDlgTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ui::SetResourceDirectory(BREVAN_SOURCE_DIR "/tests/host/ui/resources");
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("brevan-edit-setup-" + std::to_string(::getpid()) + "-" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder_ = TestFolder("brevan-edit-setup");
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         qel::SetMotorDatabaseFiles(folder_ / "system.json", folder_ / "user.json");

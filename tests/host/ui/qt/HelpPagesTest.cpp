@@ -9,6 +9,7 @@
 #include "host/ui/Wnd.h"
 #include "host/ui/qt/HelpPages.h"
 #include "tests/host/ui/qt/QtTestSupport.h"
+#include "tests/support/TestFolder.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ constexpr const char* kTopics = R"({"topics": [
 class HelpFolderTest : public QtBackendTest {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("brevan-help-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = TestFolder("brevan-help");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         for (const char* page :
