@@ -443,7 +443,7 @@ VoltageCommand DriveFirmware::Step(const FirmwareInputs& inputs) {
         voltageD_ = voltageQ_ = 0;
         return {};
     }
-    return RunCurrentLoop();
+    return RunCurrentLoop(sine, cosine);
 }
 
 std::int64_t DriveFirmware::FilterChain(std::size_t first, std::size_t count, std::int64_t value) {
@@ -469,9 +469,10 @@ std::int64_t DriveFirmware::GravityOffset() const {
     return settings_.gravityOffset;
 }
 
-std::int64_t DriveFirmware::PiStep(PiState& state, std::int64_t error, Q15Gain proportional,
-                                   Q15Gain integral, std::int64_t integralLimit,
-                                   std::int64_t outputLimit) {
+// Inline: the current loop runs two of these every period, where a call costs a third of one.
+inline std::int64_t DriveFirmware::PiStep(PiState& state, std::int64_t error, Q15Gain proportional,
+                                          Q15Gain integral, std::int64_t integralLimit,
+                                          std::int64_t outputLimit) {
     const std::int64_t integralLimitQ15 = integralLimit << kQ15Shift;
     state.integral = std::clamp(state.integral + fixed::MultiplyToQ15(error, integral),
                                 -integralLimitQ15, integralLimitQ15);
@@ -616,7 +617,7 @@ std::int64_t DriveFirmware::RunSpeedLoop(std::int64_t reference,
         CurrentLimit());
 }
 
-VoltageCommand DriveFirmware::RunCurrentLoop() {
+VoltageCommand DriveFirmware::RunCurrentLoop(std::int64_t sine, std::int64_t cosine) {
     if (loopMode_ == LoopMode::VoltageOpenLoop) {
         voltageD_ = fixed::Saturate(openLoopVoltageD_, kQ15Max);
         voltageQ_ = fixed::Saturate(openLoopVoltageQ_, kQ15Max);
@@ -633,8 +634,6 @@ VoltageCommand DriveFirmware::RunCurrentLoop() {
                    settings_.voltageLimitQ, settings_.voltageLimitQ);
         voltageQ_ = FirstOrderFilter(filteredVoltageQ_, voltageQ, settings_.filterQ);
     }
-    const std::int64_t sine = fixed::SineQ15(controlAngle_);
-    const std::int64_t cosine = fixed::CosineQ15(controlAngle_);
     return {fixed::ShiftRightRounded(voltageD_ * cosine - voltageQ_ * sine, kQ15Shift),
             fixed::ShiftRightRounded(voltageD_ * sine + voltageQ_ * cosine, kQ15Shift)};
 }

@@ -256,7 +256,9 @@ class DriveFirmware {
     std::int64_t RunSpeedLoop(std::int64_t reference, std::int64_t referenceAcceleration);
     std::int64_t AccelerationFeedForward(std::int64_t acceleration) const;
     std::int64_t GravityOffset() const;
-    VoltageCommand RunCurrentLoop();
+    // The current loop in the control frame, whose angle's sine and cosine (Q15) the period's
+    // start took for the measured currents.
+    VoltageCommand RunCurrentLoop(std::int64_t sine, std::int64_t cosine);
     void RunProtections(const FirmwareInputs& inputs);
     void Latch(int bit);
     void SetStateBit(int bit, bool set);

@@ -50,11 +50,13 @@ MotorModel::MotorModel(const MotorData& data)
       inductance_H_(data.TerminalInductance_H()),
       flux_Wb_(data.Flux_Wb()),
       inertia_kgm2_(data.TotalInertia_kgm2()),
-      torqueScale_(kTorqueFactor * data.polePairs * flux_Wb_) {}
+      torqueScale_(kTorqueFactor * data.polePairs * flux_Wb_),
+      halfTorqueScale_(0.5 * torqueScale_) {}
 
 void MotorModel::SetWiring(const TerminalWiring& wiring) {
     wiring_ = wiring;
     leadCut_ = wiring_.open[0] || wiring_.open[1] || wiring_.open[2];
+    leadsBetaSign_ = wiring_.swappedBC ? -1.0 : 1.0;
     ConstrainToWiring();
 }
 
@@ -66,7 +68,7 @@ void MotorModel::UseStep(double step_s) {
     decay_ = std::exp(-step_s * resistance_ohm_ / inductance_H_);
     voltageGain_ = (1.0 - decay_) / resistance_ohm_;
     halfStep_s_ = 0.5 * step_s;
-    mechanicalDivisor_ = inertia_kgm2_ + step_s * data_.viscousFriction_Nms_rad;
+    inverseMechanicalDivisor_ = 1.0 / (inertia_kgm2_ + step_s * data_.viscousFriction_Nms_rad);
 }
 
 void MotorModel::ConstrainToWiring() {
@@ -98,25 +100,36 @@ void MotorModel::Step(const AlphaBeta& terminalVoltage_V, double step_s) {
     UseStep(step_s);
     const double midAngle_rad =
         data_.polePairs * (shaftAngle_rad_ + halfStep_s_ * shaftSpeed_rad_s_);
-    const double sine = std::sin(midAngle_rad);
-    const double cosine = std::cos(midAngle_rad);
+    const auto [sine, cosine] = midStepAngle_.At(midAngle_rad);
     const double emf_V = data_.polePairs * shaftSpeed_rad_s_ * flux_Wb_;
-    const AlphaBeta emf{-emf_V * sine, emf_V * cosine};
 
+    // Every step waits on the one before, from the angle through the currents, the torque and
+    // the speed to the next angle: the sums below take in last what that path brings, so that
+    // it runs through as few operations as can be (the grouping moves results in their last bits
+    // only). Here i' = i decay + (v - emf) gain, the back-EMF's part last.
     const AlphaBeta start = current_A_;
-    current_A_.alpha = start.alpha * decay_ + (voltage_V.alpha - emf.alpha) * voltageGain_;
-    current_A_.beta = start.beta * decay_ + (voltage_V.beta - emf.beta) * voltageGain_;
+    const double emfGain_A = emf_V * voltageGain_;
+    const AlphaBeta withoutEmf_A{start.alpha * decay_ + voltage_V.alpha * voltageGain_,
+                                 start.beta * decay_ + voltage_V.beta * voltageGain_};
+    current_A_ = {withoutEmf_A.alpha + emfGain_A * sine, withoutEmf_A.beta - emfGain_A * cosine};
+    // The torque of the step's mean current: half the sum of its start and end, the halving in
+    // the torque's scale.
+    AlphaBeta sum_A;
     if (leadCut_) {
         ConstrainToWiring();
+        sum_A = {start.alpha + current_A_.alpha, start.beta + current_A_.beta};
+    } else {
+        sum_A = {(start.alpha + withoutEmf_A.alpha) + emfGain_A * sine,
+                 (start.beta + withoutEmf_A.beta) - emfGain_A * cosine};
     }
-
-    const double meanAlpha_A = 0.5 * (start.alpha + current_A_.alpha);
-    const double meanBeta_A = 0.5 * (start.beta + current_A_.beta);
-    const double torque_Nm = torqueScale_ * (meanBeta_A * cosine - meanAlpha_A * sine);
+    const double torque_Nm =
+        sum_A.beta * (halfTorqueScale_ * cosine) - sum_A.alpha * (halfTorqueScale_ * sine);
     StepMechanics(torque_Nm, step_s);
 }
 
 void MotorModel::StepOpenCircuit(double step_s) {
+    // The shaft turns on without the electrical angle being asked: the next Step starts afresh.
+    midStepAngle_.Invalidate();
     current_A_ = {};
     UseStep(step_s);
     StepMechanics(0.0, step_s);
@@ -131,16 +144,21 @@ void MotorModel::StepMechanics(double electricalTorque_Nm, double step_s) {
     if (!stuck) {
         const double moving = startSpeed_rad_s != 0.0 ? startSpeed_rad_s : drivingTorque_Nm;
         const double friction_Nm = std::copysign(data_.coulombFriction_Nm, moving);
-        endSpeed_rad_s =
-            (inertia_kgm2_ * startSpeed_rad_s + step_s * (drivingTorque_Nm - friction_Nm)) /
-            mechanicalDivisor_;
+        // (J w + step (T - friction)) / divisor, the electrical torque (on the path each step
+        // waits on, see Step) entering last.
+        const double otherTorque_Nm = externalTorque_Nm_ - data_.loadTorque_Nm - friction_Nm;
+        endSpeed_rad_s = (inertia_kgm2_ * startSpeed_rad_s + step_s * otherTorque_Nm) *
+                             inverseMechanicalDivisor_ +
+                         step_s * inverseMechanicalDivisor_ * electricalTorque_Nm;
         // Friction cannot reverse the motion within one step: the shaft stops at zero speed and
         // the next step decides whether it breaks away.
         if (startSpeed_rad_s != 0.0 && endSpeed_rad_s * startSpeed_rad_s < 0.0) {
             endSpeed_rad_s = 0.0;
         }
     }
-    shaftAngle_rad_ += halfStep_s_ * (startSpeed_rad_s + endSpeed_rad_s);
+    // The trapezoid of the speeds, the end speed's share (on the path) added last.
+    shaftAngle_rad_ =
+        (shaftAngle_rad_ + halfStep_s_ * startSpeed_rad_s) + halfStep_s_ * endSpeed_rad_s;
     shaftSpeed_rad_s_ = endSpeed_rad_s;
 }
 
@@ -169,6 +187,7 @@ double MotorModel::CopperLosses_W() const {
 }
 
 void MotorModel::SetShaftState(double angle_rad, double speed_rad_s) {
+    midStepAngle_.Invalidate();
     shaftAngle_rad_ = angle_rad;
     shaftSpeed_rad_s_ = speed_rad_s;
 }

@@ -4,6 +4,8 @@
 #include <numbers>
 #include <string>
 
+#include "drive/SineCosineTracker.h"
+
 namespace drive {
 
 enum class PhaseConnection { Star, Delta };
@@ -146,8 +148,10 @@ class MotorModel {
     void StepMechanics(double electricalTorque_Nm, double step_s);
     // Between the terminals' frame and the windings' (the same both ways).
     AlphaBeta ThroughLeads(const AlphaBeta& value) const {
-        // Exchanging phases B and C mirrors the frame about phase A's axis.
-        return wiring_.swappedBC ? AlphaBeta{value.alpha, -value.beta} : value;
+        // Exchanging phases B and C mirrors the frame about phase A's axis. A product with the
+        // sign rather than a choice: this runs several times in every physics step, and the
+        // product is exact.
+        return {value.alpha, leadsBetaSign_ * value.beta};
     }
     // Removes the current that the cut leads cannot carry.
     void ConstrainToWiring();
@@ -156,24 +160,30 @@ class MotorModel {
     TerminalWiring wiring_;
     // Whether a lead is cut (the currents then need constraining after every step).
     bool leadCut_ = false;
+    // -1 when leads B and C are exchanged, else 1.
+    double leadsBetaSign_ = 1.0;
     double resistance_ohm_;
     double inductance_H_;
     double flux_Wb_;
     double inertia_kgm2_;
+    // The sine and cosine of the electrical angle at the middle of each step.
+    SineCosineTracker midStepAngle_;
     // 3/2 pole pairs flux: torque per ampere of q current.
     double torqueScale_;
+    // Its half: the torque of the mean of two currents from their sum.
+    double halfTorqueScale_;
     AlphaBeta current_A_;
     double shaftAngle_rad_ = 0.0;
     double shaftSpeed_rad_s_ = 0.0;
     double externalTorque_Nm_ = 0.0;
     // For the last step length, kept because the step rarely changes: the current's decay
-    // exp(-step R / L), the voltage's gain (1 - decay) / R, half the step, and the mechanics'
-    // divisor J + step x viscous friction.
+    // exp(-step R / L), the voltage's gain (1 - decay) / R, half the step, and the inverse of the
+    // mechanics' divisor J + step x viscous friction.
     double stepLength_s_ = -1.0;
     double decay_ = 0.0;
     double voltageGain_ = 0.0;
     double halfStep_s_ = 0.0;
-    double mechanicalDivisor_ = 0.0;
+    double inverseMechanicalDivisor_ = 0.0;
 };
 
 }  // namespace drive

@@ -14,8 +14,8 @@ namespace {
 constexpr double kCommandSpan = 65534.0;
 constexpr double kBusShareOfSpan = 1.1;
 constexpr double kHalfSqrt3 = std::numbers::sqrt3 / 2.0;
-// Amplitude-invariant Clarke transform: alpha = 2/3 (a - (b + c) / 2), beta = (b - c) / sqrt 3.
-constexpr double kClarke = 2.0 / 3.0;
+// A dead-time band of zero would make the loss a step at zero current: this keeps it a steep slope.
+constexpr double kNarrowestCurrentBand_A = 1e-12;
 // The converter's zero current is half its full scale.
 constexpr double kCentre = 0.5;
 
@@ -38,7 +38,17 @@ PowerStage::PowerStage(const DriveHardware& hardware)
       inverseStep_(1.0 / step_),
       currentScale_(CurrentScale()),
       currentLimitSteps_(std::floor(kCentre * hardware_.adcFullScale / step_)),
-      noiseState_(hardware.noiseSeed) {}
+      inverseDeadTimeBand_1_A_(1.0 /
+                               std::max(hardware_.deadTimeCurrentBand_A, kNarrowestCurrentBand_A)),
+      noiseState_(hardware.noiseSeed) {
+    SetBusVoltage(hardware_.busVoltage_V);
+}
+
+void PowerStage::SetBusVoltage(double bus_V) {
+    hardware_.busVoltage_V = bus_V;
+    busMeasurement_ =
+        Convert(bus_V / hardware_.maxMeasurableBus_V * static_cast<double>(hardware_.adcFullScale));
+}
 
 AlphaBeta PowerStage::PhaseVoltages(const VoltageCommand& command, const MotorModel& motor,
                                     double pwmFrequency_Hz) const {
@@ -53,7 +63,8 @@ BridgeCommand PowerStage::Legs(const VoltageCommand& command, double pwmFrequenc
     const double beta = static_cast<double>(command.beta) * perUnit;
     const std::array<double, 3> phase = {alpha, -0.5 * alpha + kHalfSqrt3 * beta,
                                          -0.5 * alpha - kHalfSqrt3 * beta};
-    const auto [lowest, highest] = std::minmax({phase[0], phase[1], phase[2]});
+    const double lowest = std::min(std::min(phase[0], phase[1]), phase[2]);
+    const double highest = std::max(std::max(phase[0], phase[1]), phase[2]);
     const double commonMode = kCentre - 0.5 * (lowest + highest);
 
     BridgeCommand legs;
@@ -62,41 +73,31 @@ BridgeCommand PowerStage::Legs(const VoltageCommand& command, double pwmFrequenc
         legs.legVoltage_V[index] = duty * bus_V;
     }
     legs.deadTimeLoss_V = bus_V * hardware_.deadTime_s * pwmFrequency_Hz;
-    legs.deadTimeCurrentBand_A = std::max(hardware_.deadTimeCurrentBand_A, 1e-12);
+    legs.inverseDeadTimeBand_1_A = inverseDeadTimeBand_1_A_;
     return legs;
-}
-
-AlphaBeta PowerStage::PhaseVoltages(const BridgeCommand& legs,
-                                    const std::array<double, 3>& phaseCurrents_A) {
-    std::array<double, 3> leg_V{};
-    for (std::size_t index = 0; index < leg_V.size(); ++index) {
-        const double share =
-            std::clamp(phaseCurrents_A[index] / legs.deadTimeCurrentBand_A, -1.0, 1.0);
-        leg_V[index] = legs.legVoltage_V[index] - legs.deadTimeLoss_V * share;
-    }
-    // The star point floats: the phase voltages are the legs' voltages less their mean, which
-    // the Clarke transform drops by itself.
-    return {kClarke * (leg_V[0] - 0.5 * (leg_V[1] + leg_V[2])),
-            (leg_V[1] - leg_V[2]) / std::numbers::sqrt3};
 }
 
 double PowerStage::CurrentScale() const {
     return static_cast<double>(hardware_.adcFullScale) / (2.0 * hardware_.peakCurrent_A);
 }
 
-std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& motor) {
-    std::array<std::int64_t, 2> counts{};
-    const std::array<double, 3> current_A = motor.PhaseCurrents_A();
-    for (std::size_t index = 0; index < counts.size(); ++index) {
-        double measured_A = current_A[index];
-        if (hardware_.currentNoise_A > 0.0) {
-            measured_A += hardware_.currentNoise_A * NextGaussian();
-        }
-        const double steps = std::clamp(whole::Round(InSteps(measured_A * currentScale_)),
-                                        -currentLimitSteps_, currentLimitSteps_);
-        counts[index] = static_cast<std::int64_t>(steps * step_);
+// Inline: two of these every period, where a call costs a third of one.
+inline std::int64_t PowerStage::MeasurePhaseCurrent(double current_A) {
+    double measured_A = current_A;
+    if (hardware_.currentNoise_A > 0.0) {
+        measured_A += hardware_.currentNoise_A * NextGaussian();
     }
-    return counts;
+    const double steps = std::clamp(whole::Round(InSteps(measured_A * currentScale_)),
+                                    -currentLimitSteps_, currentLimitSteps_);
+    return static_cast<std::int64_t>(steps * step_);
+}
+
+std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& motor) {
+    const std::array<double, 3> current_A = motor.PhaseCurrents_A();
+    // Two statements: phase A draws its noise before phase B.
+    const std::int64_t phaseA = MeasurePhaseCurrent(current_A[0]);
+    const std::int64_t phaseB = MeasurePhaseCurrent(current_A[1]);
+    return {phaseA, phaseB};
 }
 
 std::int64_t PowerStage::Convert(double counts) const {
@@ -106,11 +107,6 @@ std::int64_t PowerStage::Convert(double counts) const {
     const double fullScale = static_cast<double>(hardware_.adcFullScale);
     return static_cast<std::int64_t>(whole::Round(InSteps(std::clamp(counts, 0.0, fullScale))) *
                                      step_);
-}
-
-std::int64_t PowerStage::MeasureBusVoltage() const {
-    return Convert(hardware_.busVoltage_V / hardware_.maxMeasurableBus_V *
-                   static_cast<double>(hardware_.adcFullScale));
 }
 
 std::int64_t PowerStage::MeasureAnalogueInput(double input_V) const {

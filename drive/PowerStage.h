@@ -1,8 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <numbers>
 
 #include "drive/MotorModel.h"
 
@@ -62,7 +65,8 @@ struct BridgeCommand {
     // The volt-seconds per PWM period the dead time takes from a leg carrying a current beyond
     // the band (per second of PWM period: a voltage).
     double deadTimeLoss_V = 0.0;
-    double deadTimeCurrentBand_A = 1.0;
+    // The inverse of the current band within which the loss grows linearly with the current.
+    double inverseDeadTimeBand_1_A = 1.0;
 };
 
 // The three-phase bridge and its converters. A command of 65534 units spans 1.1 times the bus
@@ -75,7 +79,7 @@ class PowerStage {
     explicit PowerStage(const DriveHardware& hardware);
 
     const DriveHardware& Hardware() const { return hardware_; }
-    void SetBusVoltage(double bus_V) { hardware_.busVoltage_V = bus_V; }
+    void SetBusVoltage(double bus_V);
     // A short between the motor leads or to earth: once the bridge switches, the current through
     // it rises past the converters' range within a PWM period.
     void SetShortCircuit(bool present) { shortCircuit_ = present; }
@@ -87,8 +91,16 @@ class PowerStage {
     // The same in two parts: the legs for a command once, then the phase voltages for the
     // currents of each step (A, B, C, as MotorModel::PhaseCurrents_A gives them).
     BridgeCommand Legs(const VoltageCommand& command, double pwmFrequency_Hz) const;
+    // Inline: the physics asks for it at every step.
     static AlphaBeta PhaseVoltages(const BridgeCommand& legs,
-                                   const std::array<double, 3>& phaseCurrents_A);
+                                   const std::array<double, 3>& phaseCurrents_A) {
+        const double a_V = LegVoltage(legs, 0, phaseCurrents_A[0]);
+        const double b_V = LegVoltage(legs, 1, phaseCurrents_A[1]);
+        const double c_V = LegVoltage(legs, 2, phaseCurrents_A[2]);
+        // The star point floats: the phase voltages are the legs' voltages less their mean,
+        // which the Clarke transform drops by itself.
+        return {kClarke * (a_V - 0.5 * (b_V + c_V)), (b_V - c_V) * std::numbers::inv_sqrt3};
+    }
 
     // Current converter counts per ampere.
     double CurrentScale() const;
@@ -97,7 +109,7 @@ class PowerStage {
     // having taken the centre's reading at rest) and clipped to the converter's range.
     std::array<std::int64_t, 2> MeasurePhaseCurrents(const MotorModel& motor);
     // The bus measurement in converter counts.
-    std::int64_t MeasureBusVoltage() const;
+    std::int64_t MeasureBusVoltage() const { return busMeasurement_; }
     // The analogue reference input at this voltage, converter counts from its lowest voltage.
     std::int64_t MeasureAnalogueInput(double input_V) const;
     // The drive's temperature sensor at this temperature, converter counts.
@@ -115,6 +127,17 @@ class PowerStage {
     }
 
   private:
+    // Amplitude-invariant Clarke transform: alpha = 2/3 (a - (b + c) / 2), beta = (b - c) / sqrt 3.
+    static constexpr double kClarke = 2.0 / 3.0;
+
+    // A leg's average voltage less the dead time's loss, which grows with the leg's current
+    // across the band and stays at its full value beyond it.
+    static double LegVoltage(const BridgeCommand& legs, std::size_t leg, double current_A) {
+        const double share = std::clamp(current_A * legs.inverseDeadTimeBand_1_A, -1.0, 1.0);
+        return legs.legVoltage_V[leg] - legs.deadTimeLoss_V * share;
+    }
+    // One phase's measurement, in converter counts around the centre.
+    std::int64_t MeasurePhaseCurrent(double current_A);
     double NextGaussian();
     // A reading in the converter's steps, within 0 and its full scale.
     std::int64_t Convert(double counts) const;
@@ -132,6 +155,10 @@ class PowerStage {
     double inverseStep_;
     double currentScale_;
     double currentLimitSteps_;
+    // The inverse of the dead time's current band (see BridgeCommand).
+    double inverseDeadTimeBand_1_A_;
+    // The bus is read every period but rarely changes: its reading, kept from the last change.
+    std::int64_t busMeasurement_ = 0;
     std::uint64_t noiseState_;
     bool shortCircuit_ = false;
 };

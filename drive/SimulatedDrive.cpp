@@ -208,7 +208,9 @@ void SimulatedDrive::AlignElectricAngleToRotor() {
     firmware_.SetElectricAngleReference(angle);
 }
 
-FirmwareInputs SimulatedDrive::Sample(bool speedLoopDue) {
+// Sample, Timing and LegsFor are inline: each runs once or twice in every period, which is short
+// enough for a call's cost to show.
+inline FirmwareInputs SimulatedDrive::Sample(bool speedLoopDue) {
     FirmwareInputs inputs;
     inputs.encoderCount = encoder_.Read(motor_.ShaftAngle_rad());
     inputs.phaseCurrents = powerStage_.MeasurePhaseCurrents(motor_);
@@ -226,6 +228,52 @@ FirmwareInputs SimulatedDrive::Sample(bool speedLoopDue) {
     return inputs;
 }
 
+inline const SimulatedDrive::PeriodTiming& SimulatedDrive::Timing() {
+    const DriveRegisters& registers = Registers();
+    if (timing_.valid && registers.PWMPER == timing_.pwmPeriodRegister &&
+        registers.CLPER == timing_.currentLoopRegister) {
+        return timing_;
+    }
+    timing_.valid = true;
+    timing_.pwmPeriodRegister = registers.PWMPER;
+    timing_.currentLoopRegister = registers.CLPER;
+    timing_.pwmPeriod_s = PwmPeriod_s();
+    timing_.pwmFrequency_Hz = 1.0 / timing_.pwmPeriod_s;
+    const int stepsPerPwmPeriod = std::max(2, powerStage_.Hardware().stepsPerPwmPeriod / 2 * 2);
+    timing_.step_s = timing_.pwmPeriod_s / stepsPerPwmPeriod;
+    const std::int64_t pwmPeriods = std::max<std::int64_t>(registers.CLPER, 1);
+    timing_.period_s = timing_.pwmPeriod_s * static_cast<double>(pwmPeriods);
+    timing_.steps = stepsPerPwmPeriod * pwmPeriods;
+    timing_.stepsBeforeCommand = stepsPerPwmPeriod / 2;
+    return timing_;
+}
+
+inline const BridgeCommand& SimulatedDrive::LegsFor(const VoltageCommand& command,
+                                                    double pwmFrequency_Hz) {
+    const double bus_V = powerStage_.Hardware().busVoltage_V;
+    if (!legs_.valid || command.alpha != legs_.command.alpha ||
+        command.beta != legs_.command.beta || pwmFrequency_Hz != legs_.pwmFrequency_Hz ||
+        bus_V != legs_.bus_V) {
+        legs_.command = command;
+        legs_.pwmFrequency_Hz = pwmFrequency_Hz;
+        legs_.bus_V = bus_V;
+        legs_.valid = true;
+        legs_.legs = powerStage_.Legs(command, pwmFrequency_Hz);
+    }
+    return legs_.legs;
+}
+
+// Inline: twice a period, for a step or two each.
+inline void SimulatedDrive::StepPhysics(const VoltageCommand& command,
+                                        std::array<double, 3>& phaseCurrents_A,
+                                        std::int64_t steps) {
+    // Nothing in the steps asks for other legs: these hold until the last step.
+    const BridgeCommand& legs = LegsFor(command, timing_.pwmFrequency_Hz);
+    for (std::int64_t step = 0; step < steps; ++step) {
+        StepPhysics(legs, phaseCurrents_A, timing_.step_s);
+    }
+}
+
 void SimulatedDrive::RunOnePeriod() {
     const bool speedLoopDue = firmware_.IsSpeedLoopDue();
     for (std::size_t index = 0; index < routines_.size(); ++index) {
@@ -233,30 +281,18 @@ void SimulatedDrive::RunOnePeriod() {
             routines_[index]->OnPeriodStart(*this, speedLoopDue);
         }
     }
-    // Asked again: a routine may have changed the loop periods.
-    const VoltageCommand next = firmware_.Step(Sample(firmware_.IsSpeedLoopDue()));
+    // Asked again when a routine ran: it may have changed the loop periods.
+    const bool sampleSpeedLoop = routines_.empty() ? speedLoopDue : firmware_.IsSpeedLoopDue();
+    const VoltageCommand next = firmware_.Step(Sample(sampleSpeedLoop));
 
-    // Nothing below changes the registers or the bus: the periods and the bridge's legs hold
-    // for the whole period (the legs until the new command applies).
-    const double pwmPeriod_s = PwmPeriod_s();
-    const double pwmFrequency_Hz = 1.0 / pwmPeriod_s;
-    const int stepsPerPwmPeriod = std::max(2, powerStage_.Hardware().stepsPerPwmPeriod / 2 * 2);
-    const double step_s = pwmPeriod_s / stepsPerPwmPeriod;
-    const std::int64_t pwmPeriods = std::max<std::int64_t>(Registers().CLPER, 1);
-    BridgeCommand legs = powerStage_.Legs(applied_, pwmFrequency_Hz);
+    // Nothing below changes the registers or the bus: the timing holds for the whole period.
+    const PeriodTiming& timing = Timing();
     std::array<double, 3> phaseCurrents_A = motor_.PhaseCurrents_A();
-    for (std::int64_t pwm = 0; pwm < pwmPeriods; ++pwm) {
-        for (int step = 0; step < stepsPerPwmPeriod; ++step) {
-            if (pwm == 0 && step == stepsPerPwmPeriod / 2) {
-                applied_ = next;
-                legs = powerStage_.Legs(applied_, pwmFrequency_Hz);
-            }
-            StepPhysics(legs, phaseCurrents_A, step_s);
-        }
-    }
-    const double period_s = pwmPeriod_s * static_cast<double>(pwmPeriods);
-    thermal_.Step(motor_.CopperLosses_W(), period_s);
-    time_s_ += period_s;
+    StepPhysics(applied_, phaseCurrents_A, timing.stepsBeforeCommand);
+    applied_ = next;
+    StepPhysics(applied_, phaseCurrents_A, timing.steps - timing.stepsBeforeCommand);
+    thermal_.Step(motor_.CopperLosses_W(), timing.period_s);
+    time_s_ += timing.period_s;
     ++periodsRun_;
 
     for (std::size_t index = 0; index < routines_.size(); ++index) {

@@ -125,13 +125,44 @@ class SimulatedDrive {
     const MotorThermalModel& Thermal() const { return thermal_; }
 
   private:
+    // What every period shares while the PWM period and current-loop registers stay: the
+    // periods, the physics' step and the number of steps.
+    struct PeriodTiming {
+        bool valid = false;
+        std::int64_t pwmPeriodRegister = 0;
+        std::int64_t currentLoopRegister = 0;
+        double pwmPeriod_s = 0.0;
+        double pwmFrequency_Hz = 0.0;
+        double period_s = 0.0;
+        double step_s = 0.0;
+        // Physics steps in the current-loop period, and those of them before the firmware's new
+        // command applies (half a PWM period).
+        std::int64_t steps = 0;
+        std::int64_t stepsBeforeCommand = 0;
+    };
+    // The bridge's legs for the command last asked for, with what they were computed from.
+    struct CachedLegs {
+        VoltageCommand command;
+        double pwmFrequency_Hz = 0.0;
+        double bus_V = 0.0;
+        bool valid = false;
+        BridgeCommand legs;
+    };
+
     void StartFromAbsoluteEncoder();
+    const PeriodTiming& Timing();
+    // PowerStage::Legs, computed again only when the command, the PWM frequency or the bus
+    // changed since the last call: each period starts with the legs the last one ended with.
+    const BridgeCommand& LegsFor(const VoltageCommand& command, double pwmFrequency_Hz);
     void RunOnePeriod();
     FirmwareInputs Sample(bool speedLoopDue);
     // One physics step under the bridge's legs, from the phase currents the last step left
     // (which it updates).
     void StepPhysics(const BridgeCommand& legs, std::array<double, 3>& phaseCurrents_A,
                      double step_s);
+    // Physics steps under one command's legs.
+    void StepPhysics(const VoltageCommand& command, std::array<double, 3>& phaseCurrents_A,
+                     std::int64_t steps);
     void SetFault(Fault fault, bool present);
 
     MotorModel motor_;
@@ -141,6 +172,8 @@ class SimulatedDrive {
     DriveFirmware firmware_;
     std::vector<DriveRoutine*> routines_;
     VoltageCommand applied_;
+    PeriodTiming timing_;
+    CachedLegs legs_;
     bool enableInput_ = true;
     bool positiveLimitSwitch_ = false;
     bool negativeLimitSwitch_ = false;

@@ -372,6 +372,62 @@ TEST(Advance, ShortStepsAddUpToTheSameRun) {
     EXPECT_NE(once->Motor().ShaftAngle_rad(), otherSeed->Motor().ShaftAngle_rad());
 }
 
+struct ChangeCase {
+    const char* label;
+    // The bus and the PWM period register from the change on.
+    double bus_V;
+    std::int64_t pwmPeriodRegister;
+    friend std::ostream& operator<<(std::ostream& out, const ChangeCase& row) {
+        return out << row.label;
+    }
+};
+
+class ChangeBetweenPeriods : public ::testing::TestWithParam<ChangeCase> {};
+
+// A steady command, then a change of the bus or of the PWM period between two periods: the next
+// period runs, from its first step, on the legs a power stage that never ran gives for the
+// command at the new bus and PWM frequency (its dead-time loss included), at the new step.
+TEST_P(ChangeBetweenPeriods, HoldsFromTheNextPeriodsFirstStep) {
+    const ChangeCase& row = GetParam();
+    const drive::MotorData motor = LoadExampleMotor("reference-axis-motor.json");
+    drive::DriveHardware hardware = QuietHardware();
+    hardware.deadTime_s = 1e-6;
+    drive::SimulatedDrive axis(motor, hardware, CurrentLoopRegisters());
+    axis.Firmware().SetLoopMode(drive::LoopMode::VoltageOpenLoop);
+    axis.Firmware().SetAngleSource(drive::AngleSource::TestAngle);
+    ASSERT_TRUE(axis.SwitchOn());
+    axis.Firmware().SetVoltageCommand(2500, 0);
+    axis.RunCurrentLoopPeriods(20);
+
+    axis.SetBusVoltage(row.bus_V);
+    ASSERT_TRUE(axis.WriteRegister("PWMPER", static_cast<double>(row.pwmPeriodRegister)));
+    // The command of the next period (the same as the last one's), from a copy of the firmware.
+    drive::DriveFirmware firmware = axis.Firmware();
+    const drive::VoltageCommand command = firmware.Step(drive::FirmwareInputs{});
+    ASSERT_NE(command.alpha, 0);
+    hardware.busVoltage_V = row.bus_V;
+    const drive::BridgeCommand legs =
+        drive::PowerStage(hardware).Legs(command, 1.0 / axis.PwmPeriod_s());
+    drive::MotorModel expected = axis.Motor();
+    const int stepsPerPwmPeriod = hardware.stepsPerPwmPeriod;
+    for (int step = 0; step < stepsPerPwmPeriod; ++step) {
+        expected.Step(drive::PowerStage::PhaseVoltages(legs, expected.PhaseCurrents_A()),
+                      axis.PwmPeriod_s() / stepsPerPwmPeriod);
+    }
+    axis.RunCurrentLoopPeriods(1);
+    EXPECT_EQ(axis.Motor().Current_A().alpha, expected.Current_A().alpha);
+    EXPECT_EQ(axis.Motor().Current_A().beta, expected.Current_A().beta);
+    EXPECT_EQ(axis.Motor().ShaftAngle_rad(), expected.ShaftAngle_rad());
+}
+
+INSTANTIATE_TEST_SUITE_P(BusAndPwm, ChangeBetweenPeriods,
+                         ::testing::Values(ChangeCase{"NoChange", kBus_V, 1000},
+                                           ChangeCase{"LowerBus", 30.0, 1000},
+                                           ChangeCase{"HigherBus", 60.0, 1000},
+                                           ChangeCase{"ShorterPwmPeriod", kBus_V, 800},
+                                           ChangeCase{"BothChange", 36.0, 1250}),
+                         ByLabel());
+
 }  // namespace
 
 namespace {

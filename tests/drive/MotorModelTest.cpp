@@ -150,6 +150,57 @@ INSTANTIATE_TEST_SUITE_P(
                       FrictionCase{"StopsAndStays", 0.0, 0.02, 0.0, 2.0, 0.0}),
     ByLabel());
 
+struct RestartCase {
+    const char* label;
+    bool openCircuit;
+    friend std::ostream& operator<<(std::ostream& out, const RestartCase& row) {
+        return out << row.label;
+    }
+};
+
+class Restart : public ::testing::TestWithParam<RestartCase> {};
+
+// A shaft state set from outside, or a step without current, starts the electrical angle's sine
+// and cosine afresh: a motor that ran before and a new one in the same state then run the same
+// steps to the last bit.
+TEST_P(Restart, RunsAsANewMotorFromTheSameState) {
+    const drive::MotorData data = LoadExampleMotor("reference-axis-motor.json");
+    // Steps of 0.05 rad of electrical angle, where every rotation rounds.
+    constexpr double kRestartStep_s = 25e-6;
+    const double speed_rad_s = 0.05 / (kRestartStep_s * data.polePairs);
+    drive::MotorModel used(data);
+    // Two leads cut: the windings carry no current while the rotor turns, but every step asks
+    // for the angle.
+    used.SetWiring(drive::TerminalWiring{{true, true, false}, false});
+    used.SetShaftState(0.0, speed_rad_s);
+    for (int step = 0; step < 200; ++step) {
+        used.Step({1.0, 0.5}, kRestartStep_s);
+    }
+    used.SetWiring({});
+    if (GetParam().openCircuit) {
+        used.StepOpenCircuit(kRestartStep_s);
+    } else {
+        used.SetShaftState(used.ShaftAngle_rad(), used.ShaftSpeed_rad_s());
+    }
+    drive::MotorModel fresh(data);
+    fresh.SetShaftState(used.ShaftAngle_rad(), used.ShaftSpeed_rad_s());
+    ASSERT_EQ(used.Current_A().alpha, 0.0);
+    ASSERT_EQ(used.Current_A().beta, 0.0);
+    for (int step = 0; step < 100; ++step) {
+        used.Step({2.0, -1.0}, kRestartStep_s);
+        fresh.Step({2.0, -1.0}, kRestartStep_s);
+    }
+    EXPECT_EQ(used.Current_A().alpha, fresh.Current_A().alpha);
+    EXPECT_EQ(used.Current_A().beta, fresh.Current_A().beta);
+    EXPECT_EQ(used.ShaftAngle_rad(), fresh.ShaftAngle_rad());
+    EXPECT_EQ(used.ShaftSpeed_rad_s(), fresh.ShaftSpeed_rad_s());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, Restart,
+                         ::testing::Values(RestartCase{"SetShaftState", false},
+                                           RestartCase{"OpenCircuitStep", true}),
+                         ByLabel());
+
 struct EncoderCase {
     const char* label;
     int lines, bits;
