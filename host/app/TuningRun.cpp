@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <numbers>
 #include <utility>
 #include <vector>
 
 #include "drivetests/MyTestDlg.h"
 #include "drivetests/TestProfile.h"
 #include "engine/BaseScales.h"
+#include "engine/PhaseConnection.h"
 #include "engine/QuietProbes.h"
 #include "engine/RegisterFormats.h"
 #include "host/app/CommandLine.h"
@@ -67,8 +69,17 @@ constexpr ProfileParameters kPositionProfile{
 // setup's following-error limit (ERR_speed, ERR_position), so that the error never exceeds the
 // limit (a step beyond it trips the drive when the loop, slowed by friction or a load, takes
 // longer than the protection's time to bring the error within).
+//
+// The share is as large as the linear loop allows, because friction and a load torque that set in
+// as the shaft starts slow the step down by their share of the kick's torque. The kick also takes
+// voltage: the winding's resistance carries it and the shaft's back-EMF grows with the step's
+// speed. That voltage stays within kStepVoltageShare of the most the bus gives one star phase
+// (Vdc / sqrt 3), the rest left to the current loop to move the current at its bandwidth: a
+// resistive motor on a low bus would otherwise saturate its current loop, and the response would
+// be the saturation's.
 constexpr double kHoldPassbands = 20.0;
-constexpr double kStepLimitShare = 0.2;
+constexpr double kStepLimitShare = 0.4;
+constexpr double kStepVoltageShare = 0.4;
 constexpr double kFollowingErrorShare = 0.9;
 constexpr double kPercent = 100.0;
 // The designed loop's response in the pictures: orange, apart from the dialogs' own curves.
@@ -82,13 +93,31 @@ double WithinFollowingError(const CQel_Setup& setup, double step, const char* er
     return std::min(step, kFollowingErrorShare * setup.GetParameterValueInBaseUnit(errorLimit));
 }
 
+// The speed step bounded by the voltage its kick takes, when the setup knows the winding and the
+// bus. The back-EMF constant of a sine-wound motor in volts per rad/s is at most its torque
+// constant in Nm/A, the bound on the safe side.
+double WithinVoltage(const CQel_Setup& setup, double step_rad_s, double kick_A_per_rad_s) {
+    if (!HasParameters(setup, {"R", "Vdc", "MotorPhaseConnectionType"})) {
+        return step_rad_s;
+    }
+    const double starResistance_ohm =
+        engine::StarPhaseValue(setup.GetParameterValueInBaseUnit("R"),
+                               setup.GetParameterValueInBaseUnit("MotorPhaseConnectionType"));
+    const double volts_per_rad_s =
+        starResistance_ohm * kick_A_per_rad_s + setup.GetParameterValueInBaseUnit("K");
+    const double phaseVoltage_V = setup.GetParameterValueInBaseUnit("Vdc") / std::numbers::sqrt3;
+    return std::min(step_rad_s, kStepVoltageShare * phaseVoltage_V / volts_per_rad_s);
+}
+
 double SpeedStep_rad_s(const CQel_Setup& setup) {
     const double kick_A_per_rad_s = 2.0 * setup.GetParameterValueInBaseUnit("Dump_S") *
                                     setup.GetParameterValueInBaseUnit("PB_S") *
                                     setup.GetParameterValueInBaseUnit("Jt") /
                                     setup.GetParameterValueInBaseUnit("K");
-    double step_rad_s =
-        kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") / kick_A_per_rad_s;
+    double step_rad_s = WithinVoltage(
+        setup,
+        kStepLimitShare * setup.GetParameterValueInBaseUnit("TestLimitCurrent") / kick_A_per_rad_s,
+        kick_A_per_rad_s);
     if (HasParameters(setup, {"Limit_Speed"})) {
         step_rad_s = std::min(step_rad_s,
                               kStepLimitShare * setup.GetParameterValueInBaseUnit("Limit_Speed"));

@@ -176,8 +176,6 @@ struct MotorCase {
     bool absoluteEncoder;
     // Why the motor cannot be commissioned on its bench; null when it can.
     const char* physicalLimit;
-    // Why the speed loop's step cannot follow its linear design on the bench; null when it does.
-    const char* speedLoopLimit = nullptr;
 };
 
 // The tuned loops' achieved bandwidths lie within this of the designed loops'.
@@ -274,12 +272,6 @@ TEST_P(CommissionMotor, FindsTheMotorFromRoughGuessesAndTunesItsLoops) {
                       << ": designed " << figures["designedBandwidth_rad_s"] << " rad/s, achieved "
                       << figures["achievedBandwidth_rad_s"] << " rad/s (" << deviation_percent
                       << " %)\n";
-            if (step["name"] == "speed-loop" && GetParam().speedLoopLimit != nullptr) {
-                EXPECT_GT(std::abs(deviation_percent), kLoopBandwidthTolerance_percent)
-                    << "the speed loop's limit no longer shows; drop its mark: "
-                    << GetParam().speedLoopLimit;
-                continue;
-            }
             EXPECT_LE(std::abs(deviation_percent), kLoopBandwidthTolerance_percent) << step.dump();
         }
     }
@@ -300,9 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MotorCase{"SmallDelta", "small-delta-motor.json", false, nullptr},
                       MotorCase{"AbsoluteEncoder", "absolute-encoder-motor.json", true, nullptr},
                       MotorCase{"ReversedEncoder", "reversed-encoder-motor.json", false, nullptr},
-                      MotorCase{"LoadTorque", "load-torque-motor.json", false, nullptr,
-                                "the load's 0.02 Nm and the 0.025 Nm Coulomb friction, which the "
-                                "linear design does not model, take a sixth of the step's torque"}),
+                      MotorCase{"LoadTorque", "load-torque-motor.json", false, nullptr}),
     ByLabel());
 
 // A fault of the axis stops the commissioning at the test that meets it, with the test's message

@@ -100,11 +100,6 @@ struct KnownLimit {
 };
 
 constexpr std::array kKnownLimits = {
-    // The load torque and the friction take a share of the torque the step asks from the start,
-    // which the design's inertia alone does not have.
-    KnownLimit{"load-torque-motor.json", "speed",
-               "the load torque (0.02 Nm) and the Coulomb friction (0.025 Nm), which the design "
-               "does not model, take a large share of the torque the step asks"},
     // The step stays within the following-error limit (0.041 rad with this encoder): at so small
     // a step the friction holds the load until the integral has built up the torque to break it
     // away, and the load then slips past the target.
