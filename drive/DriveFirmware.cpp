@@ -376,11 +376,6 @@ void DriveFirmware::SetElectricAngleAt(std::int64_t position, std::int64_t angle
     angleOffset_ = fixed::WrapAngle(angle - EncoderElectricAngle(position));
 }
 
-bool DriveFirmware::IsSpeedLoopDue() const {
-    return settings_.fastLoop ||
-           pwmPeriodsSinceSpeedLoop_ + settings_.currentLoopDivider >= settings_.speedLoopDivider;
-}
-
 VoltageCommand DriveFirmware::Step(const FirmwareInputs& inputs) {
     ReadDigitalInputs(inputs.enableInput, inputs.positiveLimitSwitch, inputs.negativeLimitSwitch);
     busVoltage_ = inputs.busVoltage;

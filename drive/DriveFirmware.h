@@ -196,8 +196,12 @@ class DriveFirmware {
     void ClearEncoderErrors() { encoderErrors_ = 0; }
     std::uint16_t EncoderErrors() const { return encoderErrors_; }
 
-    // Whether the next period runs the speed and position loops.
-    bool IsSpeedLoopDue() const;
+    // Whether the next period runs the speed and position loops. Inline: asked twice in every
+    // period.
+    bool IsSpeedLoopDue() const {
+        return settings_.fastLoop || pwmPeriodsSinceSpeedLoop_ + settings_.currentLoopDivider >=
+                                         settings_.speedLoopDivider;
+    }
     // One current-loop period on the inputs sampled at its start; the voltage command that the
     // bridge is to apply (zero while the power stage is off).
     VoltageCommand Step(const FirmwareInputs& inputs);

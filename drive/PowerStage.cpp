@@ -92,8 +92,8 @@ inline std::int64_t PowerStage::MeasurePhaseCurrent(double current_A) {
     return static_cast<std::int64_t>(steps * step_);
 }
 
-std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(const MotorModel& motor) {
-    const std::array<double, 3> current_A = motor.PhaseCurrents_A();
+std::array<std::int64_t, 2> PowerStage::MeasurePhaseCurrents(
+    const std::array<double, 3>& current_A) {
     // Two statements: phase A draws its noise before phase B.
     const std::int64_t phaseA = MeasurePhaseCurrent(current_A[0]);
     const std::int64_t phaseB = MeasurePhaseCurrent(current_A[1]);

@@ -104,10 +104,11 @@ class PowerStage {
 
     // Current converter counts per ampere.
     double CurrentScale() const;
-    // The measurements of phases A and B in converter counts around the centre (positive: current
-    // into the motor), with noise, in the converter's steps (zero current reads 0, the firmware
-    // having taken the centre's reading at rest) and clipped to the converter's range.
-    std::array<std::int64_t, 2> MeasurePhaseCurrents(const MotorModel& motor);
+    // The measurements of phases A and B of these phase currents (A, B, C, as
+    // MotorModel::PhaseCurrents_A gives them) in converter counts around the centre (positive:
+    // current into the motor), with noise, in the converter's steps (zero current reads 0, the
+    // firmware having taken the centre's reading at rest) and clipped to the converter's range.
+    std::array<std::int64_t, 2> MeasurePhaseCurrents(const std::array<double, 3>& current_A);
     // The bus measurement in converter counts.
     std::int64_t MeasureBusVoltage() const { return busMeasurement_; }
     // The analogue reference input at this voltage, converter counts from its lowest voltage.

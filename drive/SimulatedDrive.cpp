@@ -210,10 +210,11 @@ void SimulatedDrive::AlignElectricAngleToRotor() {
 
 // Sample, Timing and LegsFor are inline: each runs once or twice in every period, which is short
 // enough for a call's cost to show.
-inline FirmwareInputs SimulatedDrive::Sample(bool speedLoopDue) {
+inline FirmwareInputs SimulatedDrive::Sample(bool speedLoopDue,
+                                             const std::array<double, 3>& phaseCurrents_A) {
     FirmwareInputs inputs;
     inputs.encoderCount = encoder_.Read(motor_.ShaftAngle_rad());
-    inputs.phaseCurrents = powerStage_.MeasurePhaseCurrents(motor_);
+    inputs.phaseCurrents = powerStage_.MeasurePhaseCurrents(phaseCurrents_A);
     inputs.busVoltage = powerStage_.MeasureBusVoltage();
     if (firmware_.ConvertsAnalogueInput()) {
         inputs.analogueInput = powerStage_.MeasureAnalogueInput(analogueInput_V_);
@@ -283,11 +284,11 @@ void SimulatedDrive::RunOnePeriod() {
     }
     // Asked again when a routine ran: it may have changed the loop periods.
     const bool sampleSpeedLoop = routines_.empty() ? speedLoopDue : firmware_.IsSpeedLoopDue();
-    const VoltageCommand next = firmware_.Step(Sample(sampleSpeedLoop));
+    std::array<double, 3> phaseCurrents_A = motor_.PhaseCurrents_A();
+    const VoltageCommand next = firmware_.Step(Sample(sampleSpeedLoop, phaseCurrents_A));
 
     // Nothing below changes the registers or the bus: the timing holds for the whole period.
     const PeriodTiming& timing = Timing();
-    std::array<double, 3> phaseCurrents_A = motor_.PhaseCurrents_A();
     StepPhysics(applied_, phaseCurrents_A, timing.stepsBeforeCommand);
     applied_ = next;
     StepPhysics(applied_, phaseCurrents_A, timing.steps - timing.stepsBeforeCommand);

@@ -155,7 +155,8 @@ class SimulatedDrive {
     // changed since the last call: each period starts with the legs the last one ended with.
     const BridgeCommand& LegsFor(const VoltageCommand& command, double pwmFrequency_Hz);
     void RunOnePeriod();
-    FirmwareInputs Sample(bool speedLoopDue);
+    // The firmware's inputs at the period's start, the phase currents (A, B, C) being these.
+    FirmwareInputs Sample(bool speedLoopDue, const std::array<double, 3>& phaseCurrents_A);
     // One physics step under the bridge's legs, from the phase currents the last step left
     // (which it updates).
     void StepPhysics(const BridgeCommand& legs, std::array<double, 3>& phaseCurrents_A,
