@@ -23,6 +23,8 @@ struct OptionRow {
     ValueMember member = nullptr;
     FlagMember flag = nullptr;
     std::string_view commands;
+    // The names the option takes, listed after its help; null when the help says them.
+    std::vector<std::string> AcceptedNames::*listed = nullptr;
 };
 
 constexpr std::string_view kEveryCommand =
@@ -52,11 +54,8 @@ const std::array kOptions = {
               &Invocation::analogueInput, nullptr, "sim test"},
     OptionRow{"--answer", "yes|no|cancel", "the answer to the closing question (yes)",
               &Invocation::answer, nullptr, "test"},
-    OptionRow{"--fault", "NAME",
-              "a fault of the simulated drive: open-phase-a, open-phase-b, open-phase-c, "
-              "swapped-phases, missing-encoder-a, missing-encoder-b, swapped-encoder, enable-off, "
-              "short-circuit, link-error",
-              &Invocation::fault, nullptr, "test tune commission"},
+    OptionRow{"--fault", "NAME", "a fault of the simulated drive", &Invocation::fault, nullptr,
+              "test tune commission", &AcceptedNames::faults},
     OptionRow{"--tune", nullptr, "press Tune (design the gains) before Start", nullptr,
               &Invocation::tune, "tune"},
     OptionRow{"--step", nullptr, "a step reference (the current loop's always is)", nullptr,
@@ -68,7 +67,7 @@ const std::array kOptions = {
     OptionRow{"--report", "DIR", "write DIR/index.html and the loops' step responses",
               &Invocation::reportFolder, nullptr, "commission"},
     OptionRow{"--only", "STEP,...", "run only the steps named", &Invocation::onlySteps, nullptr,
-              "commission"},
+              "commission", &AcceptedNames::commissionSteps},
     OptionRow{"--module", "FILE",
               "the drive module to load (default: libbrevan.so beside this program, or "
               "$BREVAN_MODULE)",
@@ -96,6 +95,8 @@ struct PositionalRow {
     const char* help;
     bool optional = false;  // may be left out
     bool many = false;      // takes every argument from here on
+    // The names it takes, listed after its help; null when the help says them.
+    std::vector<std::string> AcceptedNames::*listed = nullptr;
 };
 
 struct CommandRow {
@@ -132,7 +133,7 @@ const std::vector<CommandRow>& Commands() {
           {"PROGRAM", "the test program (without it, the programs are listed)", true}}},
         {"test",
          "runs a drive test's dialog on the simulated drive with a scripted user; saves on OK",
-         {setup, {"TEST", "the drive test"}}},
+         {setup, {"TEST", "the drive test", false, false, &AcceptedNames::tests}}},
         {"tune",
          "runs a loop's tuning test on the simulated drive; prints the step response's figures; "
          "saves on OK",
@@ -255,7 +256,8 @@ std::string Reason(const CLI::ParseError& error) {
 
 class Parser {
   public:
-    explicit Parser(Invocation& invocation) : invocation_(invocation) {
+    Parser(Invocation& invocation, const AcceptedNames& names)
+        : invocation_(invocation), names_(names) {
         app_.name("brevan");
         app_.description(
             "The servo axis's setup: parameters, registers, dialogs, simulated drive.");
@@ -318,6 +320,15 @@ class Parser {
         return chosen.empty() ? nullptr : chosen.front();
     }
 
+    // The help of an option or argument, with the names it takes when a table defines them.
+    std::string HelpWithNames(const char* help,
+                              std::vector<std::string> AcceptedNames::*names) const {
+        if (names == nullptr || (names_.*names).empty()) {
+            return help;
+        }
+        return help + (": " + CommaList(names_.*names));
+    }
+
     void AddCommand(const CommandRow& row) {
         CLI::App* command = app_.add_subcommand(row.name, row.summary);
         command->group("Commands");
@@ -327,7 +338,8 @@ class Parser {
         values.resize(row.positionals.size());
         for (std::size_t i = 0; i < row.positionals.size(); ++i) {
             const PositionalRow& positional = row.positionals[i];
-            CLI::Option* option = command->add_option(positional.name, values[i], positional.help);
+            CLI::Option* option = command->add_option(
+                positional.name, values[i], HelpWithNames(positional.help, positional.listed));
             option->type_name("")->expected(positional.many ? -1 : 1);
             option->allow_extra_args(positional.many)->required(!positional.optional);
         }
@@ -368,7 +380,9 @@ class Parser {
                 continue;
             }
             if (option.flag != nullptr) {
-                command->add_flag(option.names, invocation_.*(option.flag), option.help)
+                command
+                    ->add_flag(option.names, invocation_.*(option.flag),
+                               HelpWithNames(option.help, option.listed))
                     ->disable_flag_override();
             } else {
                 command
@@ -377,7 +391,7 @@ class Parser {
                         [this, member = option.member](const std::string& text) {
                             invocation_.*member = text;
                         },
-                        option.help)
+                        HelpWithNames(option.help, option.listed))
                     ->type_name(option.value);
             }
         }
@@ -415,6 +429,7 @@ class Parser {
     }
 
     Invocation& invocation_;
+    const AcceptedNames& names_;
     CLI::App app_;
     std::map<std::string, std::vector<std::vector<std::string>>> positionals_;
 };
@@ -433,7 +448,8 @@ std::string HelpHint(const std::string& command) {
     return command.empty() ? "see 'brevan --help'" : "see 'brevan " + command + " --help'";
 }
 
-ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments,
+                                   const AcceptedNames& accepted) {
     // The command comes first: a word that names none is not taken for an argument.
     for (const std::string& argument : arguments) {
         if (argument.starts_with("-")) {
@@ -447,6 +463,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         break;
     }
     Invocation invocation;
-    Parser parser(invocation);
+    Parser parser(invocation, accepted);
     return parser.Parse(arguments);
 }

@@ -75,8 +75,18 @@ struct ParsedCommandLine {
     std::string err;
 };
 
+// The names that tables elsewhere define and the help lists: the drive tests (TEST), the
+// simulated faults (--fault) and the commissioning's steps (--only). The help leaves out a list
+// it is not given.
+struct AcceptedNames {
+    std::vector<std::string> tests;
+    std::vector<std::string> faults;
+    std::vector<std::string> commissionSteps;
+};
+
 // Reads the arguments after the program name.
-ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments,
+                                   const AcceptedNames& names = {});
 
 // The names of the commands, in the order the help lists them.
 std::vector<std::string> CommandNames();

@@ -28,6 +28,8 @@ int RunSim(CommandContext& context);
 int RunTest(CommandContext& context);
 int RunTune(CommandContext& context);
 int RunCommission(CommandContext& context);
+// The commissioning's steps in their order, as --only names them.
+std::vector<std::string> CommissionStepNames();
 
 // sim's checks of its command line before anything is loaded: a program to run (the programs are
 // listed when none is named), MOTOR and SETUP in their order, the program's variables and the log

@@ -108,14 +108,6 @@ constexpr std::string_view kEncoderOffset = "encoder-offset";
 // The setup's property that its encoder is absolute and keeps an offset.
 constexpr const char* kKeepsAnOffset = "isEnDatEncoder";
 
-std::string StepNames() {
-    std::string names;
-    for (const CommissionStep& step : kSteps) {
-        names += (names.empty() ? "" : ", ") + std::string(step.name);
-    }
-    return names;
-}
-
 // What the command line asks for.
 struct CommissionRequest {
     std::optional<double> supply_V;
@@ -142,12 +134,9 @@ std::optional<CommissionRequest> ReadRequest(const Invocation& invocation) {
             const bool known = std::any_of(kSteps.begin(), kSteps.end(),
                                            [&](const CommissionStep& s) { return s.name == name; });
             if (!known) {
-                std::vector<std::string> steps;
-                for (const CommissionStep& step : kSteps) {
-                    steps.emplace_back(step.name);
-                }
+                const std::vector<std::string> steps = CommissionStepNames();
                 Fail(kExitUsage, "--only: unknown step \"" + std::string(name) +
-                                     "\"; the steps: " + StepNames() + DidYouMean(name, steps));
+                                     "\"; the steps: " + CommaList(steps) + DidYouMean(name, steps));
                 return std::nullopt;
             }
             request.only.emplace(name);
@@ -356,6 +345,14 @@ void PrintText(const CommissionRecord& record,
 }
 
 }  // namespace
+
+std::vector<std::string> CommissionStepNames() {
+    std::vector<std::string> names;
+    for (const CommissionStep& step : kSteps) {
+        names.emplace_back(step.name);
+    }
+    return names;
+}
 
 // Commissions one simulated axis: each drive test through its dialog, the person accepting the
 // values it proposes, then the loops tuned from what the tests found, in kSteps's order. The

@@ -63,23 +63,28 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+std::vector<std::string> FaultNames() {
+    std::vector<std::string> names;
+    for (const SimulatedFault& fault : kFaults) {
+        names.emplace_back(fault.name);
+    }
+    return names;
+}
+
 bool ReadFaultOption(const Invocation& invocation, const SimulatedFault*& fault) {
     fault = nullptr;
     if (!invocation.fault) {
         return true;
     }
-    std::string names;
-    std::vector<std::string> known;
     for (const SimulatedFault& candidate : kFaults) {
         if (*invocation.fault == candidate.name) {
             fault = &candidate;
             return true;
         }
-        names += (names.empty() ? "" : ", ") + std::string(candidate.name);
-        known.emplace_back(candidate.name);
     }
-    Fail(kExitUsage, "--fault expects one of " + names + ", not \"" + *invocation.fault + "\"" +
-                         DidYouMean(*invocation.fault, known));
+    const std::vector<std::string> known = FaultNames();
+    Fail(kExitUsage, "--fault expects one of " + CommaList(known) + ", not \"" + *invocation.fault +
+                         "\"" + DidYouMean(*invocation.fault, known));
     return false;
 }
 

@@ -24,6 +24,9 @@ struct SimulatedFault {
     void (*inject)(SimulatedAxis& axis);
 };
 
+// The faults' names, as --fault takes them.
+std::vector<std::string> FaultNames();
+
 // Reads --fault: the fault it names, null when it is not given; false (the reason printed) for a
 // name that is not a fault.
 bool ReadFaultOption(const Invocation& invocation, const SimulatedFault*& fault);

@@ -159,6 +159,14 @@ std::span<const DriveTestRow> DriveTestRows() {
     return kRows;
 }
 
+std::vector<std::string> DriveTestNames() {
+    std::vector<std::string> names;
+    for (const DriveTestRow& row : kRows) {
+        names.emplace_back(row.name);
+    }
+    return names;
+}
+
 const DriveTestRow* FindDriveTestRow(std::string_view name) {
     for (const DriveTestRow& row : kRows) {
         if (row.name == name) {

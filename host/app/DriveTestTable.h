@@ -48,6 +48,8 @@ struct DriveTestRow {
 };
 
 std::span<const DriveTestRow> DriveTestRows();
+// The tests' names, in the table's order.
+std::vector<std::string> DriveTestNames();
 // The row of that name; null when there is none.
 const DriveTestRow* FindDriveTestRow(std::string_view name);
 // The module's runner of the row's dialog; empty when the dialog is not available yet.

@@ -70,6 +70,14 @@ std::string DidYouMean(std::string_view typed, std::span<const std::string> know
     return nearest ? " (did you mean " + *nearest + "?)" : std::string();
 }
 
+std::string CommaList(std::span<const std::string> names) {
+    std::string list;
+    for (const std::string& name : names) {
+        list += (list.empty() ? "" : ", ") + name;
+    }
+    return list;
+}
+
 std::vector<std::string> SetupNames(const CQel_Setup& setup, bool withVariables) {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < setup.GetParameterCount(); ++i) {

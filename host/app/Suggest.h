@@ -17,6 +17,10 @@ std::optional<std::string> NearestName(std::string_view typed, std::span<const s
 // " (did you mean NAME?)" for the nearest name, or nothing when there is none.
 std::string DidYouMean(std::string_view typed, std::span<const std::string> known);
 
+// The names one after the other, separated by commas: what a command accepts, in its help and
+// in its refusals alike.
+std::string CommaList(std::span<const std::string> names);
+
 class CQel_Setup;
 
 // The names of the setup's parameters, and of its variables too when asked.

@@ -21,15 +21,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-template <typename Rows, typename Name>
-std::string Names(const Rows& rows, Name name) {
-    std::string names;
-    for (const auto& row : rows) {
-        names += (names.empty() ? "" : ", ") + std::string(name(row));
-    }
-    return names;
-}
-
 // How the person answers the closing question at each press of Close: Cancel leaves the dialog
 // open, so the person closes again and drops the values.
 struct AnswerRow {
@@ -71,12 +62,8 @@ std::optional<TestRequest> ReadRequest(const Invocation& invocation) {
     const std::string& name = invocation.arguments[1];
     request.row = FindDriveTestRow(name);
     if (request.row == nullptr) {
-        std::vector<std::string> known;
-        for (const DriveTestRow& row : DriveTestRows()) {
-            known.emplace_back(row.name);
-        }
-        return usage("unknown test \"" + name + "\"; the tests: " +
-                     Names(DriveTestRows(), [](const DriveTestRow& row) { return row.name; }) +
+        const std::vector<std::string> known = DriveTestNames();
+        return usage("unknown test \"" + name + "\"; the tests: " + CommaList(known) +
                      DidYouMean(name, known));
     }
     if (!invocation.motorFile) {

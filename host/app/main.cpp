@@ -10,6 +10,8 @@
 
 #include "host/app/CommandLine.h"
 #include "host/app/Commands.h"
+#include "host/app/DriveTestCommand.h"
+#include "host/app/DriveTestTable.h"
 #include "host/app/ModuleLoader.h"
 #include "host/app/Suggest.h"
 #include "host/kernel/ErrorReport.h"
@@ -189,7 +191,9 @@ void ReportEachProblemOnce() {
 int main(int argc, char** argv) {
     ReportEachProblemOnce();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    const ParsedCommandLine parsed =
+        ParseCommandLine(arguments,
+                         AcceptedNames{DriveTestNames(), FaultNames(), CommissionStepNames()});
     if (!parsed.invocation) {
         std::fputs(parsed.out.c_str(), stdout);
         std::fputs(parsed.err.c_str(), stderr);

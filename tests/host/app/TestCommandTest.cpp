@@ -344,6 +344,70 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"NoTestNamed", {}, 2, "test: TEST is missing (brevan test SETUP TEST)"}),
     ByLabel());
 
+// The help lists the names a command accepts, the same as its refusal of an unknown name does:
+// the tests for TEST, the faults for --fault, the commissioning's steps for --only.
+struct ListedNamesCase {
+    std::string label;
+    std::string command;
+    std::string helpLead;              // the help's words before the list
+    std::vector<std::string> refused;  // arguments after SETUP naming what does not exist
+    std::string refusalLead;           // the refusal's words before the list
+    friend std::ostream& operator<<(std::ostream& out, const ListedNamesCase& row) {
+        return out << row.label;
+    }
+};
+
+class ListedNames : public TestCommand, public ::testing::WithParamInterface<ListedNamesCase> {};
+
+// The comma-separated list after the lead, up to the end of its line or the refusal's ", not".
+std::string ListAfter(const std::string& text, const std::string& lead) {
+    const auto start = text.find(lead);
+    if (start == std::string::npos) {
+        return {};
+    }
+    const std::string rest = text.substr(start + lead.size());
+    return rest.substr(0, std::min(rest.find('\n'), rest.find(", not ")));
+}
+
+TEST_P(ListedNames, HelpListsWhatTheRefusalAccepts) {
+    const ListedNamesCase& row = GetParam();
+    const RunResult help = RunBrevan({row.command, "--help"}, folder_);
+    ASSERT_EQ(help.status, 0) << help.err;
+    std::vector<std::string> arguments{row.command, axis_.string()};
+    arguments.insert(arguments.end(), row.refused.begin(), row.refused.end());
+    const RunResult refusal = RunBrevan(arguments, folder_);
+    ASSERT_EQ(refusal.status, 2) << refusal.err;
+
+    const std::string listed = ListAfter(help.out, row.helpLead);
+    const std::string accepted = ListAfter(refusal.err, row.refusalLead);
+    EXPECT_NE(listed.find(", "), std::string::npos) << help.out;
+    EXPECT_EQ(listed, accepted) << help.out << refusal.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, ListedNames,
+    ::testing::Values(ListedNamesCase{"Tests",
+                                      "test",
+                                      "the drive test: ",
+                                      {"no-such-test", "--motor", kReferenceMotor},
+                                      "the tests: "},
+                      ListedNamesCase{"Faults",
+                                      "test",
+                                      "a fault of the simulated drive: ",
+                                      {"dc-voltage", "--motor", kReferenceMotor, "--fault", "x"},
+                                      "--fault expects one of "},
+                      ListedNamesCase{"CommissionFaults",
+                                      "commission",
+                                      "a fault of the simulated drive: ",
+                                      {"--motor", kReferenceMotor, "--fault", "x"},
+                                      "--fault expects one of "},
+                      ListedNamesCase{"CommissionSteps",
+                                      "commission",
+                                      "run only the steps named: ",
+                                      {"--motor", kReferenceMotor, "--only", "x"},
+                                      "the steps: "}),
+    ByLabel());
+
 // brevan edit with --motor connects the simulated drive on its bench: Detect in Drive Setup finds
 // the bench's supply, and OK saves it.
 TEST_F(TestCommand, EditWithAMotorDetectsTheBenchSupply) {
