@@ -23,6 +23,12 @@ constexpr double kSlowPolePeriods = 4.0;
 // bandwidth of 0.18 / period that lag costs about 15 degrees of phase, beyond which the sampled
 // loop rises faster and overshoots more than the continuous design.
 constexpr double kCurrentLoopBandwidthPeriods = 0.18;
+// The outer loops' bandwidth x their period. The speed is the position's difference over a
+// period, half a period old, and the current reference the loop sets is held for a period; with
+// the setup's filters on the speed and the current reference the lag grows faster with the
+// bandwidth than the current loop's. Up to 0.1 the sampled speed loops of the example motors
+// overshoot 15 to 26 % against the design's 13.5 %; at 0.15 they overshoot 45 to 54 %.
+constexpr double kOuterLoopBandwidthPeriods = 0.1;
 // An outer loop's design takes the loop inside it as ideal: it is, seen from a tenth of its
 // bandwidth.
 constexpr double kInnerLoopBandwidthRatio = 10.0;
@@ -235,8 +241,9 @@ std::optional<double> HighestValidPassband_rad_s(const CQel_Setup& setup, Contro
     if (!current) {
         return std::nullopt;
     }
-    const double speedLoop_rad_s =
-        std::min(currentLoop_rad_s, (*current)[0]->GetValueInBaseUnit()) / kInnerLoopBandwidthRatio;
+    const double speedLoop_rad_s = std::min(
+        std::min(currentLoop_rad_s, (*current)[0]->GetValueInBaseUnit()) / kInnerLoopBandwidthRatio,
+        kOuterLoopBandwidthPeriods / OuterLoopPeriod(setup));
     if (loop == ControlLoop::Speed) {
         return speedLoop_rad_s;
     }

@@ -30,8 +30,9 @@ enum class ControlLoop { Current, Speed, Position };
 std::optional<ClosedLoop> DesignedClosedLoop(const CQel_Setup& setup, ControlLoop loop);
 
 // The highest passband at which the loop's design holds for the sampled loops the drive runs: the
-// current loop's bandwidth x period within kCurrentLoopBandwidthPeriods, and each outer loop a
-// tenth of the loop it commands (the speed loop's design takes the current loop as ideal, the
-// position loop's the speed loop or, as a PID on the current, the current loop). None when the
-// setup lacks a parameter it reads.
+// current loop's bandwidth x period within kCurrentLoopBandwidthPeriods, the speed loop's and the
+// position PID's within kOuterLoopBandwidthPeriods, and each outer loop a tenth of the loop it
+// commands (the speed loop's design takes the current loop as ideal, the position loop's the
+// speed loop or, as a PID on the current, the current loop). None when the setup lacks a
+// parameter it reads.
 std::optional<double> HighestValidPassband_rad_s(const CQel_Setup& setup, ControlLoop loop);

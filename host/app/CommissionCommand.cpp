@@ -135,8 +135,8 @@ std::optional<CommissionRequest> ReadRequest(const Invocation& invocation) {
                                            [&](const CommissionStep& s) { return s.name == name; });
             if (!known) {
                 const std::vector<std::string> steps = CommissionStepNames();
-                Fail(kExitUsage, "--only: unknown step \"" + std::string(name) +
-                                     "\"; the steps: " + CommaList(steps) + DidYouMean(name, steps));
+                Fail(kExitUsage, "--only: unknown step \"" + std::string(name) + "\"; the steps: " +
+                                     CommaList(steps) + DidYouMean(name, steps));
                 return std::nullopt;
             }
             request.only.emplace(name);

@@ -43,6 +43,9 @@ struct LoopFigures {
     // 1 / the time the designed loop's step response takes to reach 63 % of the step; none when
     // the setup cannot say.
     std::optional<double> designedBandwidth_rad_s;
+    // How far the designed loop's step response rises beyond the step, percent of the step; none
+    // when the setup cannot say.
+    std::optional<double> designedOvershoot_percent;
     // None when the figures could not be read.
     std::optional<StepFigures> measured;
 };

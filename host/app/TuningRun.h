@@ -80,9 +80,11 @@ std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices
                                        CQel_Setup& setup, SimulatedAxis& axis,
                                        const RunObserver& observer);
 
-// The designed loop's bandwidth (LoopFigures::designedBandwidth_rad_s) from the setup's passband,
-// damping and motor; none when the setup lacks one of them.
+// The designed loop's bandwidth and overshoot (LoopFigures::designedBandwidth_rad_s,
+// designedOvershoot_percent) from the setup's passband, damping and motor; none when the setup
+// lacks one of them.
 std::optional<double> DesignedBandwidth_rad_s(const CQel_Setup& setup, const TuningRow& row);
+std::optional<double> DesignedOvershoot_percent(const CQel_Setup& setup, const TuningRow& row);
 
 // The figures of the graph's step response; nothing (the reason printed) when they cannot be
 // read.
@@ -108,8 +110,9 @@ bool WritePlot(const std::filesystem::path& path, const ui::GraphState& graph,
                const std::string& title);
 
 // The lines of LoopFigures: the passband, the designed and the achieved bandwidth, how far the
-// achieved lies from the designed one, and the other figures of StepFigures.
-constexpr std::size_t kFigureCount = 8;
+// achieved lies from the designed one, the designed overshoot, and the other figures of
+// StepFigures.
+constexpr std::size_t kFigureCount = 9;
 
 // A figure as the commands report it: its JSON key, its name and unit in the text, its value
 // (none when it cannot be measured).

@@ -191,9 +191,8 @@ void ReportEachProblemOnce() {
 int main(int argc, char** argv) {
     ReportEachProblemOnce();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const ParsedCommandLine parsed =
-        ParseCommandLine(arguments,
-                         AcceptedNames{DriveTestNames(), FaultNames(), CommissionStepNames()});
+    const ParsedCommandLine parsed = ParseCommandLine(
+        arguments, AcceptedNames{DriveTestNames(), FaultNames(), CommissionStepNames()});
     if (!parsed.invocation) {
         std::fputs(parsed.out.c_str(), stdout);
         std::fputs(parsed.err.c_str(), stderr);

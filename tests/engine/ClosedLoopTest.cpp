@@ -199,18 +199,23 @@ TEST_F(DesignedLoops, PositionPidOnTheCurrentPlacesThreePoles) {
 }
 
 TEST_F(DesignedLoops, HighestPassbandsFollowTheLoopPeriodsAndTheInnerLoops) {
-    // 0.18 / 50 us; a tenth of the current loop's; a tenth of the speed loop's 300.
+    // 0.18 / 50 us; 0.1 / 0.5 ms (below a tenth of the current loop's 3600); a tenth of the
+    // speed loop's 200, its 300 being beyond.
     EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Current), 3600.0, 1e-9);
-    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Speed), 360.0, 1e-9);
-    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Position), 30.0, 1e-9);
-    // A slower current loop bounds the speed loop, a slower speed loop the position loop.
-    Set("PB_C", 2000.0);
-    Set("PB_S", 150.0);
     EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Speed), 200.0, 1e-9);
-    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Position), 15.0, 1e-9);
-    // The position PID commands the current: a tenth of the current loop's.
+    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Position), 20.0, 1e-9);
+    // A slower current loop bounds the speed loop, a slower speed loop the position loop.
+    Set("PB_C", 1500.0);
+    Set("PB_S", 120.0);
+    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Speed), 150.0, 1e-9);
+    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Position), 12.0, 1e-9);
+    // The position PID commands the current at the speed loop's period: as the speed loop.
     Set("PositionControlType", 0.0);
-    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Position), 200.0, 1e-9);
+    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Position), 150.0, 1e-9);
+    // Both outer loops run in the current loop's period in the fast loop: the inner loop bounds.
+    Set("PB_C", 3600.0);
+    Set("PosSpd_in_FastLoop", 1.0);
+    EXPECT_NEAR(*HighestValidPassband_rad_s(*setup_, ControlLoop::Speed), 360.0, 1e-9);
 }
 
 }  // namespace

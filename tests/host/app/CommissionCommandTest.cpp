@@ -120,14 +120,18 @@ TEST_F(CommissionCommand, FindsTheReferenceMotorFromRoughGuessesAndTunesItsLoops
     EXPECT_EQ(Saved(out, "pp"), kTruePolePairs);
     EXPECT_LT(RelativeError(Saved(out, "Jt"), kTrueTotalInertia_kgm2), 0.02);
     EXPECT_LT(RelativeError(Saved(out, "Vdc"), kBenchSupply_V), 0.005);
-    // The setup's passbands beyond what the sampled loops hold (PB_C 5000 rad/s at 20 kHz, PB_P
-    // 50 rad/s over a speed loop of 300) are lowered, and the commissioning says so; PB_S stays.
+    // The setup's passbands beyond what the sampled loops hold (PB_C 5000 rad/s at 20 kHz, PB_S
+    // 300 rad/s at 2 kHz, PB_P 50 rad/s over a speed loop of 200) are lowered, and the
+    // commissioning says so.
     EXPECT_NEAR(Saved(out, "PB_C"), 0.18 * 20000, 1e-6);
-    EXPECT_EQ(Saved(out, "PB_S"), 300.0);
-    EXPECT_NEAR(Saved(out, "PB_P"), 30.0, 1e-9);
+    EXPECT_NEAR(Saved(out, "PB_S"), 0.1 * 2000, 1e-9);
+    EXPECT_NEAR(Saved(out, "PB_P"), 20.0, 1e-9);
     EXPECT_NE(run.err.find("current-loop: succeeded"), std::string::npos);
-    EXPECT_NE(run.err.find("PB_C lowered from 5000 to 3600 rad/s"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("PB_P lowered from 50 to 30 rad/s"), std::string::npos) << run.err;
+    for (const char* note :
+         {"PB_C lowered from 5000 to 3600 rad/s", "PB_S lowered from 300 to 200 rad/s",
+          "PB_P lowered from 50 to 20 rad/s"}) {
+        EXPECT_NE(run.err.find(note), std::string::npos) << note << "\n" << run.err;
+    }
     // The gains are the ones designed from the values found, not from the guesses.
     for (const auto& [loop, gain] :
          std::vector<std::pair<std::string, std::string>>{{"current", "Kp_C_scl"},
@@ -178,8 +182,12 @@ struct MotorCase {
     const char* physicalLimit;
 };
 
-// The tuned loops' achieved bandwidths lie within this of the designed loops'.
+// The tuned loops' achieved bandwidths lie within this of the designed loops', and their
+// overshoot at most this many points beyond the designed loops': the sampled loops' delays add
+// some, a loop tuned beyond what its sampling holds adds far more (the speed loop at 300 rad/s
+// and 2 kHz overshoots 45 to 54 % against the design's 13.5 %).
 constexpr double kLoopBandwidthTolerance_percent = 15.0;
+constexpr double kOvershootAllowance_points = 15.0;
 
 class CommissionMotor : public CommissionCommand, public ::testing::WithParamInterface<MotorCase> {
   protected:
@@ -273,6 +281,11 @@ TEST_P(CommissionMotor, FindsTheMotorFromRoughGuessesAndTunesItsLoops) {
                       << figures["achievedBandwidth_rad_s"] << " rad/s (" << deviation_percent
                       << " %)\n";
             EXPECT_LE(std::abs(deviation_percent), kLoopBandwidthTolerance_percent) << step.dump();
+            ASSERT_TRUE(figures["designedOvershoot_percent"].is_number()) << step.dump();
+            EXPECT_LE(
+                figures["overshoot_percent"].get<double>(),
+                figures["designedOvershoot_percent"].get<double>() + kOvershootAllowance_points)
+                << step.dump();
         }
     }
 

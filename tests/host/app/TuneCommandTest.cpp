@@ -212,6 +212,8 @@ TEST_P(SteppedLoop, ShowsTheSampledLoopsStepAndSavesTheDesignedGains) {
     constexpr double kPiTimeTo63_rad = 0.4308;
     EXPECT_NEAR(report["designedBandwidth_rad_s"].get<double>(),
                 row.passband_rad_s / kPiTimeTo63_rad, 0.001 * row.passband_rad_s / kPiTimeTo63_rad);
+    // Its step peaks at w t = 2, at 1 + exp(-2).
+    EXPECT_NEAR(report["designedOvershoot_percent"].get<double>(), 100.0 * std::exp(-2.0), 0.01);
     EXPECT_NEAR(report["achievedBandwidth_rad_s"].get<double>(), row.modelBandwidth_rad_s,
                 0.1 * row.modelBandwidth_rad_s);
     EXPECT_NEAR(report["overshoot_percent"].get<double>(), row.modelOvershoot_percent,
