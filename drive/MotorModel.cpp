@@ -95,6 +95,34 @@ void MotorModel::ConstrainToWiring() {
     current_A_.beta -= along_A * openAxis.beta;
 }
 
+// Inline: on every physics step's path, where the call's cost shows.
+inline void MotorModel::StepMechanics(double electricalTorque_Nm, double step_s) {
+    const double drivingTorque_Nm = electricalTorque_Nm + externalTorque_Nm_ - data_.loadTorque_Nm;
+    const double startSpeed_rad_s = shaftSpeed_rad_s_;
+    double endSpeed_rad_s = 0.0;
+    const bool stuck =
+        startSpeed_rad_s == 0.0 && std::fabs(drivingTorque_Nm) <= data_.coulombFriction_Nm;
+    if (!stuck) {
+        const double moving = startSpeed_rad_s != 0.0 ? startSpeed_rad_s : drivingTorque_Nm;
+        const double friction_Nm = std::copysign(data_.coulombFriction_Nm, moving);
+        // (J w + step (T - friction)) / divisor, the electrical torque (on the path each step
+        // waits on, see Step) entering last.
+        const double otherTorque_Nm = externalTorque_Nm_ - data_.loadTorque_Nm - friction_Nm;
+        endSpeed_rad_s = (inertia_kgm2_ * startSpeed_rad_s + step_s * otherTorque_Nm) *
+                             inverseMechanicalDivisor_ +
+                         step_s * inverseMechanicalDivisor_ * electricalTorque_Nm;
+        // Friction cannot reverse the motion within one step: the shaft stops at zero speed and
+        // the next step decides whether it breaks away.
+        if (startSpeed_rad_s != 0.0 && endSpeed_rad_s * startSpeed_rad_s < 0.0) {
+            endSpeed_rad_s = 0.0;
+        }
+    }
+    // The trapezoid of the speeds, the end speed's share (on the path) added last.
+    shaftAngle_rad_ =
+        (shaftAngle_rad_ + halfStep_s_ * startSpeed_rad_s) + halfStep_s_ * endSpeed_rad_s;
+    shaftSpeed_rad_s_ = endSpeed_rad_s;
+}
+
 void MotorModel::Step(const AlphaBeta& terminalVoltage_V, double step_s) {
     const AlphaBeta voltage_V = ThroughLeads(terminalVoltage_V);
     UseStep(step_s);
@@ -133,33 +161,6 @@ void MotorModel::StepOpenCircuit(double step_s) {
     current_A_ = {};
     UseStep(step_s);
     StepMechanics(0.0, step_s);
-}
-
-void MotorModel::StepMechanics(double electricalTorque_Nm, double step_s) {
-    const double drivingTorque_Nm = electricalTorque_Nm + externalTorque_Nm_ - data_.loadTorque_Nm;
-    const double startSpeed_rad_s = shaftSpeed_rad_s_;
-    double endSpeed_rad_s = 0.0;
-    const bool stuck =
-        startSpeed_rad_s == 0.0 && std::fabs(drivingTorque_Nm) <= data_.coulombFriction_Nm;
-    if (!stuck) {
-        const double moving = startSpeed_rad_s != 0.0 ? startSpeed_rad_s : drivingTorque_Nm;
-        const double friction_Nm = std::copysign(data_.coulombFriction_Nm, moving);
-        // (J w + step (T - friction)) / divisor, the electrical torque (on the path each step
-        // waits on, see Step) entering last.
-        const double otherTorque_Nm = externalTorque_Nm_ - data_.loadTorque_Nm - friction_Nm;
-        endSpeed_rad_s = (inertia_kgm2_ * startSpeed_rad_s + step_s * otherTorque_Nm) *
-                             inverseMechanicalDivisor_ +
-                         step_s * inverseMechanicalDivisor_ * electricalTorque_Nm;
-        // Friction cannot reverse the motion within one step: the shaft stops at zero speed and
-        // the next step decides whether it breaks away.
-        if (startSpeed_rad_s != 0.0 && endSpeed_rad_s * startSpeed_rad_s < 0.0) {
-            endSpeed_rad_s = 0.0;
-        }
-    }
-    // The trapezoid of the speeds, the end speed's share (on the path) added last.
-    shaftAngle_rad_ =
-        (shaftAngle_rad_ + halfStep_s_ * startSpeed_rad_s) + halfStep_s_ * endSpeed_rad_s;
-    shaftSpeed_rad_s_ = endSpeed_rad_s;
 }
 
 double MotorModel::ElectricalAngle_rad() const {
