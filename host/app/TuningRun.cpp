@@ -401,33 +401,23 @@ std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices
     outcome.error = ErrorOf(run.record, kPatience_s);
     outcome.dialogResult = run.dialogResult;
     outcome.design.passband_rad_s = setup.GetParameterValueInBaseUnit(row.passband);
-    outcome.design.designedBandwidth_rad_s = DesignedBandwidth_rad_s(setup, row);
-    outcome.design.designedOvershoot_percent = DesignedOvershoot_percent(setup, row);
+    PutDesignedFigures(setup, row, outcome.design);
     outcome.graphTitle = GraphTitle(row, outcome.design.passband_rad_s);
     return outcome;
 }
 
-std::optional<double> DesignedBandwidth_rad_s(const CQel_Setup& setup, const TuningRow& row) {
+void PutDesignedFigures(const CQel_Setup& setup, const TuningRow& row, LoopFigures& figures) {
+    figures.designedBandwidth_rad_s.reset();
+    figures.designedOvershoot_percent.reset();
     const std::optional<ClosedLoop> loop = DesignedClosedLoop(setup, row.controlLoop);
     if (!loop) {
-        return std::nullopt;
+        return;
     }
     const std::optional<double> timeTo63_s = StepTimeToReach(*loop, kBandwidthLevel);
     if (!timeTo63_s || *timeTo63_s <= 0.0) {
-        return std::nullopt;
+        return;
     }
-    return 1.0 / *timeTo63_s;
-}
-
-std::optional<double> DesignedOvershoot_percent(const CQel_Setup& setup, const TuningRow& row) {
-    const std::optional<ClosedLoop> loop = DesignedClosedLoop(setup, row.controlLoop);
-    if (!loop) {
-        return std::nullopt;
-    }
-    const std::optional<double> timeTo63_s = StepTimeToReach(*loop, kBandwidthLevel);
-    if (!timeTo63_s || *timeTo63_s <= 0.0) {
-        return std::nullopt;
-    }
+    figures.designedBandwidth_rad_s = 1.0 / *timeTo63_s;
     // The designed loops peak within a few times their time to 63 %; sampled at a two-hundredth
     // of that time the peak's flat top is read within far less than a tenth of a percent.
     std::vector<double> times_s(kDesignedPeakSamples);
@@ -436,8 +426,8 @@ std::optional<double> DesignedOvershoot_percent(const CQel_Setup& setup, const T
                      static_cast<double>(times_s.size() - 1);
     }
     const std::vector<double> response = StepResponseAt(*loop, times_s);
-    if (response.empty()) {
-        return std::nullopt;
+    if (!response.empty()) {
+        figures.designedOvershoot_percent =
+            kPercent * std::max(0.0, *std::max_element(response.begin(), response.end()) - 1.0);
     }
-    return kPercent * std::max(0.0, *std::max_element(response.begin(), response.end()) - 1.0);
 }

@@ -83,8 +83,7 @@ std::optional<TuningRun> RunTuningTest(const TuningRow& row, const TuningChoices
 // The designed loop's bandwidth and overshoot (LoopFigures::designedBandwidth_rad_s,
 // designedOvershoot_percent) from the setup's passband, damping and motor; none when the setup
 // lacks one of them.
-std::optional<double> DesignedBandwidth_rad_s(const CQel_Setup& setup, const TuningRow& row);
-std::optional<double> DesignedOvershoot_percent(const CQel_Setup& setup, const TuningRow& row);
+void PutDesignedFigures(const CQel_Setup& setup, const TuningRow& row, LoopFigures& figures);
 
 // The figures of the graph's step response; nothing (the reason printed) when they cannot be
 // read.
