@@ -27,7 +27,7 @@ constexpr double kCurrentLoopBandwidthPeriods = 0.18;
 // period, half a period old, and the current reference the loop sets is held for a period; with
 // the setup's filters on the speed and the current reference the lag grows faster with the
 // bandwidth than the current loop's. Up to 0.1 the sampled speed loops of the example motors
-// overshoot 15 to 26 % against the design's 13.5 %; at 0.15 they overshoot 45 to 54 %.
+// overshoot 15 to 26 % against the design's 13.5 %; at 0.15 they overshoot 40 to 56 %.
 constexpr double kOuterLoopBandwidthPeriods = 0.1;
 // An outer loop's design takes the loop inside it as ideal: it is, seen from a tenth of its
 // bandwidth.

@@ -185,7 +185,7 @@ struct MotorCase {
 // The tuned loops' achieved bandwidths lie within this of the designed loops', and their
 // overshoot at most this many points beyond the designed loops': the sampled loops' delays add
 // some, a loop tuned beyond what its sampling holds adds far more (the speed loop at 300 rad/s
-// and 2 kHz overshoots 45 to 54 % against the design's 13.5 %).
+// and 2 kHz overshoots 40 to 56 % against the design's 13.5 %).
 constexpr double kLoopBandwidthTolerance_percent = 15.0;
 constexpr double kOvershootAllowance_points = 15.0;
 
