@@ -26,21 +26,18 @@ inline double Floor(double value) {
     return truncated > value ? truncated - 1.0 : truncated;
 }
 
-// std::round(value): to the nearest whole number, halves away from zero.
+// The largest double below one half.
+inline constexpr double kJustBelowHalf = 0.49999999999999994;
+
+// std::round(value): to the nearest whole number, halves away from zero. Adding just less than a
+// half away from zero carries the value past the next whole number exactly when its fraction is
+// a half or more: below 2^52 the sum is exact or rounds to the whole number it reaches, never past
+// it.
 inline double Round(double value) {
     if (!(std::fabs(value) < kAllWhole)) {
         return value;
     }
-    const double truncated = TruncateSmall(value);
-    // The fractional part of a double is itself a double: this difference is exact.
-    const double fraction = value - truncated;
-    if (fraction >= 0.5) {
-        return truncated + 1.0;
-    }
-    if (fraction <= -0.5) {
-        return truncated - 1.0;
-    }
-    return truncated;
+    return TruncateSmall(value + std::copysign(kJustBelowHalf, value));
 }
 
 }  // namespace drive::whole
